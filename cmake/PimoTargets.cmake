@@ -1,0 +1,10 @@
+# Common settings for every target of ours: warnings on, optional sanitizers.
+if(PIMO_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(pimo_target_defaults target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()

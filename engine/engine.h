@@ -1,0 +1,145 @@
+#pragma once
+// The image engine: the state that lives longer than one command (source,
+// working bitmap, result stream, flags) and the operations over it. It talks
+// to the user only through its Host, and only while `Interactive` is on.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/host.h"
+#include "engine/image_info.h"
+#include "engine/imagelib/freeimage_ext.h"
+#include "engine/optimization_settings.h"
+#include "engine/program_options.h"
+
+namespace pimo::engine {
+
+using imagelib::Bitmap;
+using imagelib::MemoryStream;
+
+/// Stores `replacement` in `slot`, releasing what the slot held. A failed
+/// producing call (nullptr) leaves the slot empty rather than stale.
+inline void ReplaceBitmap(Bitmap& slot, FIBITMAP* replacement) { slot.reset(replacement); }
+
+/// The text of the output-message box: the format's name, " Error\n\n", the message.
+std::string OutputMessageText(int format, const std::string& message);
+
+/// The window caption for a loaded file, e.g. "photo.jpg - 800x600 px @ 24bit JPEG".
+std::string FileCaption(const std::string& path, unsigned width, unsigned height,
+                        unsigned originalBpp, int sourceFormat);
+
+/// Description of the balloon for a result larger than its source: empty
+/// when the formats are equal, else the advice to keep the source's format.
+std::string LargerResultDescription(int outputFormat, int sourceFormat);
+
+class Engine {
+public:
+    explicit Engine(Host& host);
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // ---- settings (the only copy; the window binds its controls to them) ----
+    OptimizationSettings settings;
+    ProgramOptions options;
+
+    // ---- state ----
+    bool Interactive = true;
+    Bitmap SourceBitmap;
+    int SourceFormat = imagelib::kFormatUnknown;
+    std::uint32_t SourceFileSize = 0;
+    ImageInfo imageInfo{};
+    Bitmap WorkingBitmap;
+    MemoryStream ResultStream;
+    bool PipelineBusy = false;
+    bool ResultStale = false;
+    bool ResultUnsaved = false;
+    /// Every settings change and every load re-runs the preview (menu `automat`).
+    bool AutomaticPreview = true;
+    /// Full path of the loaded file, "Untitled" for an image without a file.
+    std::string SourcePath;
+    /// Name of PNG preset entry 0, renamed on every load.
+    std::string PngTrueColorName{kTrueColorName};
+
+    Host& host() { return m_host; }
+
+    // ---- loading ----
+
+    /// Loads a file into SourceBitmap and runs OpenLoadedImage. Returns whether
+    /// a source bitmap exists afterwards.
+    bool LoadImageFile(const std::string& path);
+    /// Brings SourceBitmap to 24 bits, or 32 when transparent. Returns 6 when
+    /// the user resized the image through the large-image prompt, else 0.
+    int NormaliseImage(bool skipResizePrompt);
+    /// The sequence after every new source bitmap: checks, file information,
+    /// normalisation, analysis, and (interactive) display and first preview.
+    void OpenLoadedImage(const std::string& path, bool actualSize, bool skipResizePrompt);
+    /// Releases every image and shows the no-image state.
+    void UnloadImage();
+
+    // ---- pipeline ----
+
+    /// Builds the working copy, applies the adjustments and encodes. Empty
+    /// `targetPath`: into ResultStream; otherwise into that file. Returns the
+    /// encoded size, 0 for no source or a failed file write.
+    std::uint32_t OptimizeImage(const std::string& targetPath);
+    /// Runs OptimizeImage into memory and presents the result (interactive only).
+    void PreviewImage();
+    /// Writes the size texts and the status text of a result.
+    void ShowResultSize(std::uint32_t size, unsigned bitDepth);
+
+    // ---- outputs ----
+
+    std::uint32_t EncodeJPEG(const std::string& targetPath);
+    std::uint32_t EncodePNG(const std::string& targetPath);
+    std::uint32_t EncodeGIF(const std::string& targetPath);
+    /// Encodes `bitmap` into the file; returns the written file's size, 0 on failure.
+    std::uint32_t SaveBitmapToFile(int format, FIBITMAP* bitmap, const std::string& path, int flags);
+    /// JPEG encoder flags for the current settings.
+    int JpegSaveFlags() const;
+    /// Writes the result stream's bytes unchanged to `path` (beside it, then
+    /// renamed over it), re-running the pipeline first when the result is
+    /// stale. Errors are shown when `showErrors` (and Interactive).
+    bool WriteResultToFile(const std::string& path, bool showErrors);
+
+    /// The external PNG optimizer, handed the PNG in ResultStream. Returns the
+    /// size of the smaller file it put into ResultStream, or 0 when it did not
+    /// run, failed or produced nothing smaller. Unset: never runs.
+    std::function<std::uint32_t(Engine&)> externalOptimizer;
+
+    // ---- messages ----
+
+    /// Routes the library's messages on this thread to the engine's handler,
+    /// which shows them in an error box while Interactive.
+    void RegisterOutputMessageHandler();
+    void HandleOutputMessage(int format, const std::string& message);
+
+private:
+    // Host calls that only happen while Interactive.
+    void status(const std::string& text, int panel = 0);
+    void busy(bool on);
+    MessageAnswer ask(MessageKind kind, const std::string& text, MessageButtons buttons);
+
+    /// Deletes from WorkingBitmap each metadata kind whose removal flag is on
+    /// and which the source carries; `kinds` selects the flags the output honours.
+    void RemoveMetadata(bool comments, bool iptc, bool xmp, bool exif, bool icc);
+    void ShowFileInformation(const std::string& path);
+    void BuildWorkingCopy();
+    void ApplyColorAdjustments();
+
+    Host& m_host;
+};
+
+/// Restores the window and cursor when a long engine call ends, however it ends.
+class BusyScope {
+public:
+    BusyScope(Engine& engine, const std::string& statusText);
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    Engine& m_engine;
+};
+
+}  // namespace pimo::engine

@@ -1,0 +1,139 @@
+#include "engine/imagelib/file_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace pimo::imagelib {
+
+std::filesystem::path PathFromUtf8(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path file = PathFromUtf8(path);
+    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+std::string WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes) {
+    const std::filesystem::path target = PathFromUtf8(path);
+    std::filesystem::path temporary = target;
+    temporary += ".pimo-write";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return std::string("Cannot create ") + path + ": " + std::strerror(errno);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            return std::string("Cannot write ") + path + ": " + std::strerror(errno);
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        return error.message();
+    }
+    return {};
+}
+
+namespace {
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+}  // namespace
+
+std::size_t PngLengthInBuffer(const std::uint8_t* data, std::size_t limit) {
+    static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (!data || limit < 8 || std::memcmp(data, kSignature, 8) != 0) return 0;
+    std::size_t position = 8;
+    while (limit - position >= 12) {
+        const std::uint64_t length = BigEndian32(data + position);
+        const bool isEnd = std::memcmp(data + position + 4, "IEND", 4) == 0;
+        const std::uint64_t chunk = 12 + length;
+        if (chunk > limit - position) return 0;
+        position += static_cast<std::size_t>(chunk);
+        if (isEnd) return position;
+    }
+    return 0;
+}
+
+// ---- ByteReader ----
+
+ByteReader::ByteReader(std::span<const std::uint8_t> bytes, std::function<void(int)> progress)
+    : m_bytes(bytes), m_progress(std::move(progress)) {}
+
+FreeImageIO ByteReader::Io() { return FreeImageIO{&Read, nullptr, &Seek, &Tell}; }
+
+unsigned ByteReader::Read(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    auto* self = static_cast<ByteReader*>(handle);
+    if (size == 0) return 0;
+    const std::size_t available = self->m_bytes.size() - self->m_position;
+    const std::size_t items = std::min<std::size_t>(count, available / size);
+    std::memcpy(buffer, self->m_bytes.data() + self->m_position, items * size);
+    self->m_position += items * size;
+    if (self->m_progress && !self->m_bytes.empty()) {
+        const int value = static_cast<int>(self->m_position * 10000 / self->m_bytes.size());
+        // Report in steps of 1%, so a decoder reading byte by byte stays fast.
+        if (value / 100 != self->m_lastReported / 100) {
+            self->m_lastReported = value;
+            self->m_progress(value);
+        }
+    }
+    return static_cast<unsigned>(items);
+}
+
+int ByteReader::Seek(fi_handle handle, long offset, int origin) {
+    auto* self = static_cast<ByteReader*>(handle);
+    long long base = 0;
+    if (origin == SEEK_CUR) base = static_cast<long long>(self->m_position);
+    if (origin == SEEK_END) base = static_cast<long long>(self->m_bytes.size());
+    const long long target = base + offset;
+    if (target < 0 || target > static_cast<long long>(self->m_bytes.size())) return -1;
+    self->m_position = static_cast<std::size_t>(target);
+    return 0;
+}
+
+long ByteReader::Tell(fi_handle handle) {
+    return static_cast<long>(static_cast<ByteReader*>(handle)->m_position);
+}
+
+// ---- FileReader ----
+
+FileReader::FileReader(const std::string& path) {
+#ifdef _WIN32
+    m_file = _wfopen(PathFromUtf8(path).c_str(), L"rb");
+#else
+    m_file = std::fopen(path.c_str(), "rb");
+#endif
+}
+
+FileReader::~FileReader() {
+    if (m_file) std::fclose(m_file);
+}
+
+FreeImageIO FileReader::Io() { return FreeImageIO{&Read, nullptr, &Seek, &Tell}; }
+
+unsigned FileReader::Read(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FileReader*>(handle)->m_file));
+}
+
+int FileReader::Seek(fi_handle handle, long offset, int origin) {
+    return std::fseek(static_cast<FileReader*>(handle)->m_file, offset, origin);
+}
+
+long FileReader::Tell(fi_handle handle) { return std::ftell(static_cast<FileReader*>(handle)->m_file); }
+
+}  // namespace pimo::imagelib

@@ -1,0 +1,70 @@
+#pragma once
+// Byte-level input and output for the library layer: library IO over bytes in
+// memory and over files with UTF-8 paths, whole-file reads, and safe
+// replacement of a file.
+
+#include <FreeImage.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pimo::imagelib {
+
+/// A path from UTF-8 text, on every platform.
+std::filesystem::path PathFromUtf8(const std::string& utf8);
+
+/// The whole content of a file, or nothing when it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
+
+/// Writes `bytes` to a new file beside `path`, then renames it over `path`, so
+/// that a failure never leaves a truncated file where a good one stood.
+/// Returns an empty text on success, else the reason.
+std::string WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes);
+
+/// Length of the PNG that starts at `data`: signature and chunks up to and
+/// including IEND, never reading past `limit` bytes. 0 when no complete PNG.
+std::size_t PngLengthInBuffer(const std::uint8_t* data, std::size_t limit);
+
+/// Library IO over bytes in memory. Reports read progress (0..10000) as the
+/// decoder advances, when given a callback.
+class ByteReader {
+public:
+    ByteReader(std::span<const std::uint8_t> bytes, std::function<void(int)> progress);
+    static FreeImageIO Io();
+
+private:
+    static unsigned Read(void* buffer, unsigned size, unsigned count, fi_handle handle);
+    static int Seek(fi_handle handle, long offset, int origin);
+    static long Tell(fi_handle handle);
+
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_position = 0;
+    std::function<void(int)> m_progress;
+    int m_lastReported = -1;
+};
+
+/// Library IO over a file opened for reading by its UTF-8 path.
+class FileReader {
+public:
+    explicit FileReader(const std::string& path);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    bool isOpen() const { return m_file != nullptr; }
+    static FreeImageIO Io();
+
+private:
+    static unsigned Read(void* buffer, unsigned size, unsigned count, fi_handle handle);
+    static int Seek(fi_handle handle, long offset, int origin);
+    static long Tell(fi_handle handle);
+
+    std::FILE* m_file = nullptr;
+};
+
+}  // namespace pimo::imagelib

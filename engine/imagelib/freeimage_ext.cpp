@@ -1,0 +1,397 @@
+#include "engine/imagelib/freeimage_ext.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "engine/imagelib/file_io.h"
+#include "engine/imagelib/load_repairs.h"
+#include "engine/imagelib/png_effort.h"
+
+namespace pimo::imagelib {
+
+namespace {
+
+// Keys of the facts a bitmap carries from its file, in the custom model so
+// that the library's writers never store them.
+constexpr const char* kKeyOriginalBpp = "PimoOriginalBPP";
+constexpr const char* kKeyOriginalHasAlpha = "PimoOriginalHasAlpha";
+constexpr const char* kKeyJpegQuality = "PimoJPEGQuality";
+
+constexpr const char* kVersionTag = "PIMO-0.5.0-FI-3.15.3";
+
+void SetCustomLong(FIBITMAP* bitmap, const char* key, std::uint32_t value) {
+    FITAG* tag = ::FreeImage_CreateTag();
+    if (!tag) return;
+    ::FreeImage_SetTagKey(tag, key);
+    ::FreeImage_SetTagType(tag, FIDT_LONG);
+    ::FreeImage_SetTagCount(tag, 1);
+    ::FreeImage_SetTagLength(tag, sizeof value);
+    ::FreeImage_SetTagValue(tag, &value);
+    ::FreeImage_SetMetadata(FIMD_CUSTOM, bitmap, key, tag);
+    ::FreeImage_DeleteTag(tag);
+}
+
+std::uint32_t GetCustomLong(FIBITMAP* bitmap, const char* key) {
+    FITAG* tag = nullptr;
+    if (!bitmap || !::FreeImage_GetMetadata(FIMD_CUSTOM, bitmap, key, &tag) || !tag) return 0;
+    if (::FreeImage_GetTagType(tag) != FIDT_LONG || ::FreeImage_GetTagLength(tag) != 4) return 0;
+    std::uint32_t value = 0;
+    std::memcpy(&value, ::FreeImage_GetTagValue(tag), sizeof value);
+    return value;
+}
+
+// ---- progress and output messages, per thread ----
+
+thread_local ProgressCallback tProgress;
+thread_local OutputMessageHandler tOutputHandler;
+
+void DispatchOutputMessage(FREE_IMAGE_FORMAT format, const char* message) {
+    if (tOutputHandler) tOutputHandler(FromLibraryFormat(format), message ? message : "");
+}
+
+void InstallLibraryCallbacks() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ::FreeImage_SetOutputMessage(DispatchOutputMessage);
+        RouteCodecWarnings();
+    });
+}
+
+// Loads with the library's own decoder through our IO, reporting progress as
+// the decoder reads the bytes.
+FIBITMAP* LoadWithLibrary(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes,
+                          int flags) {
+    ByteReader reader(bytes, [](int value) { ReportProgress(value); });
+    FreeImageIO io = ByteReader::Io();
+    return ::FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&reader), flags);
+}
+
+bool HasUsedTransparentIndex(FIBITMAP* bitmap) {
+    const unsigned count = ::FreeImage_GetTransparencyCount(bitmap);
+    const BYTE* table = ::FreeImage_GetTransparencyTable(bitmap);
+    if (!table || count == 0) return false;
+    const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
+    for (unsigned y = 0; y < height; ++y) {
+        for (unsigned x = 0; x < width; ++x) {
+            BYTE index = 0;
+            ::FreeImage_GetPixelIndex(bitmap, x, y, &index);
+            if (index < count && table[index] < 255) return true;
+        }
+    }
+    return false;
+}
+
+// An alpha channel is in real use when some pixel is not fully opaque and not
+// every pixel is zero (an all-zero channel is an unused fourth byte).
+template <typename Pixel, typename Alpha>
+bool AlphaInUse(FIBITMAP* bitmap, Alpha opaque, Alpha Pixel::*alpha) {
+    bool anyTranslucent = false, anyNonZero = false;
+    const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
+    for (unsigned y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const Pixel*>(::FreeImage_GetScanLine(bitmap, y));
+        for (unsigned x = 0; x < width; ++x) {
+            const Alpha a = row[x].*alpha;
+            anyTranslucent |= a != opaque;
+            anyNonZero |= a != 0;
+            if (anyTranslucent && anyNonZero) return true;
+        }
+    }
+    return false;
+}
+
+bool Alpha32InUse(FIBITMAP* bitmap) {
+    return AlphaInUse<RGBQUAD, BYTE>(bitmap, 255, &RGBQUAD::rgbReserved);
+}
+
+}  // namespace
+
+// ---- format identifiers ----
+
+int ToLibraryFormat(int systemFormat) {
+    switch (systemFormat) {
+        case kFormatJpeg: return FIF_JPEG;
+        case kFormatPng: return FIF_PNG;
+        case kFormatGif: return FIF_GIF;
+        case kFormatPastedBitmap: return FIF_BMP;
+        case kFormatIcon: return FIF_ICO;
+        // The two library formats whose numbers the system's identifiers took
+        // move to the numbers the moved formats left free.
+        case FIF_PNG: return FIF_JNG;
+        case FIF_GIF: return FIF_MNG;
+        default: return systemFormat;
+    }
+}
+
+int FromLibraryFormat(int libraryFormat) {
+    switch (libraryFormat) {
+        case FIF_JPEG: return kFormatJpeg;
+        case FIF_PNG: return kFormatPng;
+        case FIF_GIF: return kFormatGif;
+        case FIF_BMP: return kFormatPastedBitmap;
+        case FIF_ICO: return kFormatIcon;
+        case FIF_JNG: return FIF_PNG;
+        case FIF_MNG: return FIF_GIF;
+        default: return libraryFormat;
+    }
+}
+
+MemoryStream OpenMemoryStream() { return MemoryStream(::FreeImage_OpenMemory(nullptr, 0)); }
+
+std::vector<std::uint8_t> StreamBytes(FIMEMORY* stream) {
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (!stream || !::FreeImage_AcquireMemory(stream, &data, &size) || !data) return {};
+    return {data, data + size};
+}
+
+// ---- formats ----
+
+int FreeImage_GetFileType(const std::string& path) {
+    InstallLibraryCallbacks();
+    FileReader reader(path);
+    if (!reader.isOpen()) return kFormatUnknown;
+    FreeImageIO io = FileReader::Io();
+    return FromLibraryFormat(::FreeImage_GetFileTypeFromHandle(&io, static_cast<fi_handle>(&reader), 0));
+}
+
+int FreeImage_GetFIFFromFilename(const std::string& path) {
+    return FromLibraryFormat(::FreeImage_GetFIFFromFilename(path.c_str()));
+}
+
+int FreeImage_GetFileTypeFromMemory(std::span<const std::uint8_t> bytes) {
+    InstallLibraryCallbacks();
+    ByteReader reader(bytes, nullptr);
+    FreeImageIO io = ByteReader::Io();
+    return FromLibraryFormat(::FreeImage_GetFileTypeFromHandle(&io, static_cast<fi_handle>(&reader), 0));
+}
+
+bool FreeImage_FIFSupportsReading(int format) {
+    const int library = ToLibraryFormat(format);
+    return library >= 0 && ::FreeImage_FIFSupportsReading(static_cast<FREE_IMAGE_FORMAT>(library));
+}
+
+std::string FreeImage_GetFormatFromFIF(int format) {
+    const char* name = ::FreeImage_GetFormatFromFIF(static_cast<FREE_IMAGE_FORMAT>(ToLibraryFormat(format)));
+    return name ? name : "Unknown Format";
+}
+
+std::string FreeImage_GetVersion() {
+    return std::string(::FreeImage_GetVersion()) + " (" + kVersionTag + ")";
+}
+
+// ---- loading ----
+
+FIBITMAP* FreeImage_LoadFromBytes(int format, std::span<const std::uint8_t> bytes, int flags) {
+    InstallLibraryCallbacks();
+    const int libraryFormat = ToLibraryFormat(format);
+    if (libraryFormat < 0 || bytes.empty()) return nullptr;
+    const auto fif = static_cast<FREE_IMAGE_FORMAT>(libraryFormat);
+    const bool detectQuality = fif == FIF_JPEG && (flags & kJpegLoadDetectQuality);
+    const int libraryFlags = fif == FIF_JPEG ? flags & ~kJpegLoadDetectQuality : flags;
+
+    ReportProgress(0);
+    FIBITMAP* bitmap = DecodeWhereLibraryFails(fif, bytes, libraryFlags);
+    if (!bitmap) {
+        bitmap = LoadWithLibrary(fif, bytes, libraryFlags);
+        if (bitmap) RepairDecodedBitmap(fif, bytes, libraryFlags, bitmap);
+    }
+    if (bitmap) RecordOriginalFacts(bitmap, detectQuality ? EstimateJpegQuality(bytes) : 0);
+    ReportProgress(10000);
+    return bitmap;
+}
+
+FIBITMAP* FreeImage_Load(int format, const std::string& path, int flags) {
+    const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
+    if (!bytes) return nullptr;
+    return FreeImage_LoadFromBytes(format, *bytes, flags);
+}
+
+FIBITMAP* FreeImage_LoadFromMemory(int format, FIMEMORY* stream, int flags) {
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (!stream || !::FreeImage_AcquireMemory(stream, &data, &size) || !data) return nullptr;
+    // Always decode from the start, whatever the stream's position.
+    ::FreeImage_SeekMemory(stream, 0, SEEK_SET);
+    return FreeImage_LoadFromBytes(format, std::span<const std::uint8_t>(data, size), flags);
+}
+
+FIBITMAP* FreeImage_LoadFromBuffer(int format, const std::uint8_t* data, int flags,
+                                   std::size_t limit) {
+    if (!data || ToLibraryFormat(format) != FIF_PNG) return nullptr;
+    const std::size_t length = PngLengthInBuffer(data, limit);
+    if (length == 0) return nullptr;
+    return FreeImage_LoadFromBytes(format, std::span<const std::uint8_t>(data, length), flags);
+}
+
+// ---- saving ----
+
+bool FreeImage_SaveToMemory(int format, FIBITMAP* bitmap, FIMEMORY* stream, int flags) {
+    InstallLibraryCallbacks();
+    const int libraryFormat = ToLibraryFormat(format);
+    if (!bitmap || !stream || libraryFormat < 0) return false;
+    const auto fif = static_cast<FREE_IMAGE_FORMAT>(libraryFormat);
+    ReportProgress(0);
+    bool ok = false;
+    if (fif == FIF_PNG && (flags & kPngSaveExtendedEffort)) {
+        MemoryStream plain = OpenMemoryStream();
+        ok = ::FreeImage_SaveToMemory(fif, bitmap, plain.get(), flags & ~kPngSaveExtendedEffort);
+        if (ok) {
+            const std::vector<std::uint8_t> better = RecompressPng(StreamBytes(plain.get()), flags & 0x0F);
+            ok = ::FreeImage_WriteMemory(better.data(), 1, static_cast<unsigned>(better.size()), stream) ==
+                 better.size();
+        }
+    } else {
+        ok = ::FreeImage_SaveToMemory(fif, bitmap, stream, flags);
+    }
+    ReportProgress(10000);
+    return ok;
+}
+
+bool FreeImage_Save(int format, FIBITMAP* bitmap, const std::string& path, int flags) {
+    MemoryStream stream = OpenMemoryStream();
+    if (!FreeImage_SaveToMemory(format, bitmap, stream.get(), flags)) return false;
+    return WriteFileReplacing(path, StreamBytes(stream.get())).empty();
+}
+
+// ---- carried data ----
+
+int FreeImage_GetJPEGQuality(FIBITMAP* bitmap) {
+    return static_cast<int>(GetCustomLong(bitmap, kKeyJpegQuality));
+}
+
+unsigned FreeImage_GetOriginalBPP(FIBITMAP* bitmap) { return GetCustomLong(bitmap, kKeyOriginalBpp); }
+
+bool FreeImage_OriginalHasAlpha(FIBITMAP* bitmap) {
+    return GetCustomLong(bitmap, kKeyOriginalHasAlpha) != 0;
+}
+
+void RecordOriginalFacts(FIBITMAP* bitmap, int jpegQuality) {
+    if (!bitmap) return;
+    const FREE_IMAGE_TYPE type = ::FreeImage_GetImageType(bitmap);
+    const bool hasAlphaChannel =
+        type == FIT_RGBA16 || type == FIT_RGBAF ||
+        (type == FIT_BITMAP && ::FreeImage_GetBPP(bitmap) == 32 && ::FreeImage_IsTransparent(bitmap));
+    SetCustomLong(bitmap, kKeyOriginalBpp, ::FreeImage_GetBPP(bitmap));
+    SetCustomLong(bitmap, kKeyOriginalHasAlpha, hasAlphaChannel ? 1 : 0);
+    SetCustomLong(bitmap, kKeyJpegQuality, static_cast<std::uint32_t>(std::clamp(jpegQuality, 0, 100)));
+}
+
+void CarryBitmapData(FIBITMAP* from, FIBITMAP* to) {
+    if (!from || !to || from == to) return;
+    ::FreeImage_CloneMetadata(to, from);
+    const FIICCPROFILE* profile = ::FreeImage_GetICCProfile(from);
+    const FIICCPROFILE* existing = ::FreeImage_GetICCProfile(to);
+    if (profile && profile->data && profile->size > 0 && (!existing || existing->size == 0)) {
+        ::FreeImage_CreateICCProfile(to, profile->data, profile->size);
+    }
+}
+
+// ---- conversions ----
+
+namespace {
+FIBITMAP* Carried(FIBITMAP* from, FIBITMAP* to) {
+    CarryBitmapData(from, to);
+    return to;
+}
+}  // namespace
+
+FIBITMAP* FreeImage_Clone(FIBITMAP* b) { return b ? Carried(b, ::FreeImage_Clone(b)) : nullptr; }
+FIBITMAP* FreeImage_ConvertTo24Bits(FIBITMAP* b) {
+    return b ? Carried(b, ::FreeImage_ConvertTo24Bits(b)) : nullptr;
+}
+FIBITMAP* FreeImage_ConvertTo32Bits(FIBITMAP* b) {
+    return b ? Carried(b, ::FreeImage_ConvertTo32Bits(b)) : nullptr;
+}
+FIBITMAP* FreeImage_ConvertToGreyscale(FIBITMAP* b) {
+    return b ? Carried(b, ::FreeImage_ConvertToGreyscale(b)) : nullptr;
+}
+FIBITMAP* FreeImage_ConvertToStandardType(FIBITMAP* b, bool scaleLinear) {
+    return b ? Carried(b, ::FreeImage_ConvertToStandardType(b, scaleLinear)) : nullptr;
+}
+FIBITMAP* FreeImage_GetComplexChannel(FIBITMAP* b, FREE_IMAGE_COLOR_CHANNEL channel) {
+    return b ? Carried(b, ::FreeImage_GetComplexChannel(b, channel)) : nullptr;
+}
+FIBITMAP* FreeImage_ToneMapping(FIBITMAP* b, FREE_IMAGE_TMO tmo, double first, double second) {
+    if (!b) return nullptr;
+    ReportProgress(0);
+    FIBITMAP* result = Carried(b, ::FreeImage_ToneMapping(b, tmo, first, second));
+    ReportProgress(10000);
+    return result;
+}
+FIBITMAP* FreeImage_ColorQuantizeEx(FIBITMAP* b, FREE_IMAGE_QUANTIZE method, int colors) {
+    if (!b) return nullptr;
+    ReportProgress(0);
+    FIBITMAP* result = Carried(b, ::FreeImage_ColorQuantizeEx(b, method, colors, 0, nullptr));
+    ReportProgress(10000);
+    return result;
+}
+FIBITMAP* FreeImage_Dither(FIBITMAP* b, FREE_IMAGE_DITHER algorithm) {
+    return b ? Carried(b, ::FreeImage_Dither(b, algorithm)) : nullptr;
+}
+FIBITMAP* FreeImage_Composite(FIBITMAP* b, RGBQUAD background) {
+    return b ? Carried(b, ::FreeImage_Composite(b, FALSE, &background, nullptr)) : nullptr;
+}
+FIBITMAP* FreeImage_Rescale(FIBITMAP* b, int width, int height, FREE_IMAGE_FILTER filter) {
+    if (!b) return nullptr;
+    ReportProgress(0);
+    FIBITMAP* result = Carried(b, ::FreeImage_Rescale(b, width, height, filter));
+    ReportProgress(10000);
+    return result;
+}
+FIBITMAP* FreeImage_Rotate(FIBITMAP* b, double angle) {
+    return b ? Carried(b, ::FreeImage_Rotate(b, angle, nullptr)) : nullptr;
+}
+
+bool FreeImage_ConvertToGreyscaleInPlace(FIBITMAP* bitmap) {
+    if (!bitmap || ::FreeImage_GetImageType(bitmap) != FIT_BITMAP) return false;
+    const unsigned bpp = ::FreeImage_GetBPP(bitmap);
+    if (bpp != 24 && bpp != 32) return false;
+    const unsigned step = bpp / 8;
+    const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
+    for (unsigned y = 0; y < height; ++y) {
+        BYTE* pixel = ::FreeImage_GetScanLine(bitmap, y);
+        for (unsigned x = 0; x < width; ++x, pixel += step) {
+            // The weights of the library's own greyscale conversion (Rec. 709),
+            // so both greyscale paths give the same grey values.
+            const double grey = 0.2126 * pixel[FI_RGBA_RED] + 0.7152 * pixel[FI_RGBA_GREEN] +
+                                0.0722 * pixel[FI_RGBA_BLUE];
+            const BYTE value = static_cast<BYTE>(std::min(255.0, grey + 0.5));
+            pixel[FI_RGBA_RED] = pixel[FI_RGBA_GREEN] = pixel[FI_RGBA_BLUE] = value;
+        }
+    }
+    return true;
+}
+
+bool FreeImage_IsTransparent(FIBITMAP* bitmap, int mode) {
+    if (!bitmap || !::FreeImage_IsTransparent(bitmap)) return false;
+    if (mode == 0) return true;
+    const FREE_IMAGE_TYPE type = ::FreeImage_GetImageType(bitmap);
+    if (type == FIT_RGBA16) return AlphaInUse<FIRGBA16, WORD>(bitmap, 0xFFFF, &FIRGBA16::alpha);
+    if (type == FIT_RGBAF) return AlphaInUse<FIRGBAF, float>(bitmap, 1.0f, &FIRGBAF::alpha);
+    if (type != FIT_BITMAP) return true;
+    const unsigned bpp = ::FreeImage_GetBPP(bitmap);
+    if (bpp == 32) return Alpha32InUse(bitmap);
+    if (bpp <= 8) return HasUsedTransparentIndex(bitmap);
+    return true;
+}
+
+// ---- callbacks ----
+
+void FreeImage_SetProgress(ProgressCallback callback) { tProgress = std::move(callback); }
+
+void ReportProgress(int value) {
+    if (tProgress) tProgress(std::clamp(value, 0, 10000));
+}
+
+OutputMessageHandler FreeImage_SetOutputMessage(OutputMessageHandler handler) {
+    InstallLibraryCallbacks();
+    OutputMessageHandler previous = std::move(tOutputHandler);
+    tOutputHandler = std::move(handler);
+    return previous;
+}
+
+}  // namespace pimo::imagelib

@@ -1,0 +1,112 @@
+// The optimization pipeline: working copy, colour adjustments, encoding, and
+// the presentation of the result.
+
+#include "app/pimoutil.h"
+#include "engine/engine.h"
+
+namespace pimo::engine {
+
+namespace fi = imagelib;
+
+namespace {
+constexpr const char* kNoConversion = "Could not convert the original image to the desired format !";
+constexpr const char* kNoDisplayBitmap =
+    "Could not create Windows Bitmap. This may be caused by an internal error or the WIN32 Bitmap "
+    "limitations.";
+constexpr const char* kLargerTitle = "Current settings did not reduced size";
+constexpr const char* kKeepFormatHint =
+    "It is recommended to keep the original format (%s) \nor change current format settings\n";
+constexpr const char* kFormatCaptions[3] = {"JPEG", "PNG", "GIF"};
+}  // namespace
+
+std::string LargerResultDescription(int outputFormat, int sourceFormat) {
+    if (outputFormat == sourceFormat) return {};
+    std::string text = kKeepFormatHint;
+    text.replace(text.find("%s"), 2, fi::FreeImage_GetFormatFromFIF(sourceFormat));
+    return text;
+}
+
+void Engine::BuildWorkingCopy() {
+    FIBITMAP* source = SourceBitmap.get();
+    const bool transparent = fi::FreeImage_IsTransparent(source, 0);
+    const TransparencyMode mode = settings.TransparencyMode;
+    if (mode == TransparencyMode::SolidColor && transparent) {
+        const Rgb& c = settings.BackgroundColor;
+        ReplaceBitmap(WorkingBitmap, fi::FreeImage_Composite(source, RGBQUAD{c.blue, c.green, c.red, 0}));
+    } else if (settings.Format == kFormatPNG && PngPresetKind(settings.PNGPalettePreset) == PresetKind::TrueColor &&
+               mode != TransparencyMode::Opaque) {
+        ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));  // keeps a 32-bit alpha channel
+    } else if (::FreeImage_GetBPP(source) == 24) {
+        ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));
+    } else {
+        ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertTo24Bits(source));  // drops the alpha channel
+    }
+}
+
+void Engine::ApplyColorAdjustments() {
+    if (settings.AdjustmentsNeutral() || !WorkingBitmap) return;
+    ::FreeImage_AdjustColors(WorkingBitmap.get(), settings.AdjustBrightness, settings.AdjustContrast,
+                             settings.AdjustGamma / 100.0, settings.AdjustInvert);
+}
+
+std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
+    if (!SourceBitmap) return 0;
+    const bool sameFormat = settings.Format == SourceFormat;
+    BusyScope scope(*this, "Processing...");
+
+    WorkingBitmap.reset();
+    ResultStream = fi::OpenMemoryStream();  // a fresh stream: a re-used one keeps stale bytes
+
+    PipelineBusy = true;
+    struct ClearOnExit {
+        bool& flag;
+        ~ClearOnExit() { flag = false; }
+    } clearBusy{PipelineBusy};
+    std::uint32_t size = 0;
+    {
+        BuildWorkingCopy();
+        ApplyColorAdjustments();
+        switch (settings.Format) {
+            case kFormatJPEG: size = EncodeJPEG(targetPath); break;
+            case kFormatPNG: size = EncodePNG(targetPath); break;
+            default: size = EncodeGIF(targetPath); break;
+        }
+        if (Interactive && size > SourceFileSize) {
+            m_host.showBalloon(kLargerTitle, sameFormat ? "" : LargerResultDescription(settings.Format, SourceFormat),
+                               4000);
+        }
+    }
+    return size;
+}
+
+void Engine::PreviewImage() {
+    if (!SourceBitmap || PipelineBusy || !Interactive) return;
+    ResultStale = true;
+    m_host.hideBalloon();
+
+    const std::uint32_t size = OptimizeImage("");
+    if (size != 0) ResultStale = false;
+    if (!WorkingBitmap) ask(MessageKind::Error, kNoConversion, MessageButtons::Ok);
+
+    status("Displaying...");
+    status(WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0) ? "transparent" : "", 3);
+    const bool hadResult = WorkingBitmap != nullptr;
+    if (!m_host.showResultImage() && hadResult) ask(MessageKind::Error, kNoDisplayBitmap, MessageButtons::Ok);
+    ShowResultSize(size, WorkingBitmap ? fi::FreeImage_GetOriginalBPP(WorkingBitmap.get()) : 0);
+    status("Ready");
+    if (WorkingBitmap) {
+        ResultUnsaved = true;
+        WorkingBitmap.reset();
+    }
+}
+
+void Engine::ShowResultSize(std::uint32_t size, unsigned bitDepth) {
+    if (!Interactive) return;
+    const auto signedSize = static_cast<std::int32_t>(size);
+    m_host.showResultSize(util::FormatFileSize(signedSize), util::FormatNumber(size) + " bytes",
+                          size < SourceFileSize);
+    const std::string depth = bitDepth == 0 ? "?" : std::to_string(bitDepth);
+    m_host.setStatusText("Optimized: " + depth + " bit " + kFormatCaptions[settings.Format] + " image", 2);
+}
+
+}  // namespace pimo::engine

@@ -1,0 +1,75 @@
+// The PNG stage of the pipeline.
+
+#include "engine/engine.h"
+#include "engine/transparency.h"
+
+namespace pimo::engine {
+
+namespace fi = imagelib;
+
+namespace {
+FREE_IMAGE_QUANTIZE QuantizerFor(int method) { return method == 1 ? FIQ_NNQUANT : FIQ_WUQUANT; }
+}  // namespace
+
+std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
+    if (!SourceBitmap) return 0;
+    const bool sourceTransparent = fi::FreeImage_IsTransparent(SourceBitmap.get(), 0);
+    if (settings.AdjustGrayscale) fi::FreeImage_ConvertToGreyscaleInPlace(WorkingBitmap.get());
+
+    switch (PngPresetKind(settings.PNGPalettePreset)) {
+        case PresetKind::Quantize: {
+            const int colors = settings.PNGMaxColors - (ReservesTransparentEntry(settings, sourceTransparent) ? 1 : 0);
+            ReplaceBitmap(WorkingBitmap, fi::FreeImage_ColorQuantizeEx(WorkingBitmap.get(),
+                                                                       QuantizerFor(settings.PNGQuantizationMethod), colors));
+            break;
+        }
+        case PresetKind::DitheredMonochrome:
+            ReplaceBitmap(WorkingBitmap, fi::FreeImage_Dither(WorkingBitmap.get(), FID_FS));
+            break;
+        default:
+            break;
+    }
+    RemoveMetadata(true, false, true, false, true);
+    if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
+        settings.TransparencyMode == TransparencyMode::Keep) {
+        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);
+    }
+    const int flags = PngCompressionFlags(settings.PNGCompressionType);
+
+    const auto encodeIntoStream = [&]() -> std::uint32_t {
+        ::FreeImage_SeekMemory(ResultStream.get(), 0, SEEK_SET);
+        fi::FreeImage_SaveToMemory(fi::kFormatPng, WorkingBitmap.get(), ResultStream.get(), flags);
+        return static_cast<std::uint32_t>(::FreeImage_TellMemory(ResultStream.get()));
+    };
+    const auto runOptimizer = [&]() -> std::uint32_t {
+        ResultStale = false;
+        return externalOptimizer ? externalOptimizer(*this) : 0;
+    };
+
+    if (targetPath.empty()) {
+        const std::uint32_t size = encodeIntoStream();
+        if (Interactive) {
+            const bool transparent = WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0);
+            status("Loading result");
+            ReplaceBitmap(WorkingBitmap, fi::FreeImage_LoadFromMemory(fi::kFormatPng, ResultStream.get(), 0));
+            if (transparent && WorkingBitmap) ::FreeImage_SetTransparent(WorkingBitmap.get(), TRUE);
+        }
+        const std::uint32_t optimized = settings.PNGApplyOptimizer ? runOptimizer() : 0;
+        return optimized != 0 ? optimized : size;
+    }
+    if (settings.PNGApplyOptimizer) {
+        const std::uint32_t size = encodeIntoStream();
+        const std::uint32_t optimized = runOptimizer();
+        WriteResultToFile(targetPath, Interactive);
+        return optimized != 0 ? optimized : size;
+    }
+    if (targetPath == SourcePath) {
+        // Saving over the loaded file: write the encoded bytes, not a second encode.
+        const std::uint32_t size = encodeIntoStream();
+        WriteResultToFile(targetPath, Interactive);
+        return size;
+    }
+    return SaveBitmapToFile(fi::kFormatPng, WorkingBitmap.get(), targetPath, flags);
+}
+
+}  // namespace pimo::engine

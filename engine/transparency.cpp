@@ -1,0 +1,54 @@
+#include "engine/transparency.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/imagelib/freeimage_ext.h"
+
+namespace pimo::engine {
+
+void ApplyPaletteTransparency(FIBITMAP* source, FIBITMAP* working, int threshold) {
+    if (!source || !working || !imagelib::FreeImage_IsTransparent(source, 0)) return;
+    const unsigned bpp = ::FreeImage_GetBPP(working);
+    if (bpp != 1 && bpp != 4 && bpp != 8) return;
+    const unsigned entries = 1u << bpp;
+    const BYTE last = static_cast<BYTE>(entries - 1);
+
+    std::vector<BYTE> table(entries, 255);
+    table[last] = 0;
+
+    const unsigned width = std::min(::FreeImage_GetWidth(source), ::FreeImage_GetWidth(working));
+    const unsigned height = std::min(::FreeImage_GetHeight(source), ::FreeImage_GetHeight(working));
+    if (::FreeImage_GetBPP(source) == 32) {
+        for (unsigned y = 0; y < height; ++y) {
+            const BYTE* pixel = ::FreeImage_GetScanLine(source, y);
+            for (unsigned x = 0; x < width; ++x, pixel += 4) {
+                if (pixel[FI_RGBA_ALPHA] <= threshold) {
+                    BYTE index = last;
+                    ::FreeImage_SetPixelIndex(working, x, y, &index);
+                }
+            }
+        }
+    }
+    ::FreeImage_SetTransparencyTable(working, table.data(), static_cast<int>(entries));
+}
+
+bool ReservesTransparentEntry(const OptimizationSettings& settings, bool sourceTransparent) {
+    return sourceTransparent && settings.TransparencyMode == TransparencyMode::Keep &&
+           settings.Format != kFormatJPEG;
+}
+
+bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha, bool onlyFullTransparency,
+                            bool current) {
+    switch (format) {
+        case kFormatPNG:
+            if (PngPresetKind(pngPreset) == PresetKind::TrueColor) return false;
+            return originalHasAlpha || !onlyFullTransparency;
+        case kFormatGIF:
+            return originalHasAlpha;
+        default:
+            return current;
+    }
+}
+
+}  // namespace pimo::engine

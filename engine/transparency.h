@@ -1,0 +1,27 @@
+#pragma once
+// Transparency in palette outputs: graded alpha becomes on/off transparency
+// of one reserved palette entry.
+
+#include <FreeImage.h>
+
+#include "engine/image_info.h"
+#include "engine/optimization_settings.h"
+
+namespace pimo::engine {
+
+/// Marks, in a 1-, 4- or 8-bit working bitmap, every pixel whose source alpha
+/// is at or below `threshold` with the last palette index, and makes that
+/// entry (only) transparent. Nothing happens for an opaque source or another depth.
+void ApplyPaletteTransparency(FIBITMAP* source, FIBITMAP* working, int threshold);
+
+/// Whether the palette output must reserve an entry for transparency: the
+/// source is transparent and Keep is selected (and offered, so not for JPEG).
+bool ReservesTransparentEntry(const OptimizationSettings& settings, bool sourceTransparent);
+
+/// Whether the threshold decides transparency for the current output (the
+/// simplification indicator): PNG palettes when the source had real alpha or
+/// partial transparency, GIF when it had real alpha. JPEG keeps `current`.
+bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha,
+                            bool onlyFullTransparency, bool current);
+
+}  // namespace pimo::engine

@@ -1,0 +1,14 @@
+#pragma once
+// Turning a library bitmap into a picture the toolkit can show.
+
+#include <FreeImage.h>
+
+#include <QImage>
+
+namespace pimo::ui {
+
+/// A 32-bit ARGB copy of any displayable bitmap; a null image when the
+/// bitmap is missing or cannot be converted.
+QImage ToQImage(FIBITMAP* bitmap);
+
+}  // namespace pimo::ui
