@@ -70,6 +70,36 @@ FIBITMAP* LoadWithLibrary(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t
     return ::FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&reader), flags);
 }
 
+// A file whose header declares far more pixels than its bytes could hold is
+// damaged or hostile: decoding it would allocate gigabytes for nothing. No
+// real codec packs more than about 1000 pixel bytes into one file byte.
+bool DeclaresImpossibleSize(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes, int flags) {
+    if (!::FreeImage_FIFSupportsNoPixels(format)) return false;
+    Bitmap header(LoadWithLibrary(format, bytes, flags | FIF_LOAD_NOPIXELS));
+    if (!header) return false;
+    const std::uint64_t pixelBytes = std::uint64_t{::FreeImage_GetWidth(header.get())} *
+                                     ::FreeImage_GetHeight(header.get()) * ::FreeImage_GetBPP(header.get()) / 8;
+    constexpr std::uint64_t kAlwaysAllowed = 64u << 20;
+    constexpr std::uint64_t kMaxRatio = 2000;
+    if (pixelBytes <= kAlwaysAllowed || pixelBytes <= kMaxRatio * bytes.size()) return false;
+    ::FreeImage_OutputMessageProc(format, "The image declares %ux%u pixels, more than its %u bytes can hold.",
+                                  ::FreeImage_GetWidth(header.get()), ::FreeImage_GetHeight(header.get()),
+                                  static_cast<unsigned>(bytes.size()));
+    return true;
+}
+
+// Bits per pixel that the file itself stores, where the library's decoder
+// widens it (a 4-bit PNG with transparency decodes to 8 bits).
+unsigned StoredBitsPerPixel(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes, FIBITMAP* bitmap) {
+    if (format == FIF_PNG && bytes.size() >= 26 && std::memcmp(bytes.data() + 12, "IHDR", 4) == 0) {
+        const unsigned depth = bytes[24];
+        const unsigned channels[7] = {1, 0, 3, 1, 2, 0, 4};
+        const unsigned colorType = bytes[25];
+        if (colorType < 7 && channels[colorType] != 0) return depth * channels[colorType];
+    }
+    return ::FreeImage_GetBPP(bitmap);
+}
+
 bool HasUsedTransparentIndex(FIBITMAP* bitmap) {
     const unsigned count = ::FreeImage_GetTransparencyCount(bitmap);
     const BYTE* table = ::FreeImage_GetTransparencyTable(bitmap);
@@ -195,11 +225,14 @@ FIBITMAP* FreeImage_LoadFromBytes(int format, std::span<const std::uint8_t> byte
 
     ReportProgress(0);
     FIBITMAP* bitmap = DecodeWhereLibraryFails(fif, bytes, libraryFlags);
-    if (!bitmap) {
+    if (!bitmap && !DeclaresImpossibleSize(fif, bytes, libraryFlags)) {
         bitmap = LoadWithLibrary(fif, bytes, libraryFlags);
         if (bitmap) RepairDecodedBitmap(fif, bytes, libraryFlags, bitmap);
     }
-    if (bitmap) RecordOriginalFacts(bitmap, detectQuality ? EstimateJpegQuality(bytes) : 0);
+    if (bitmap) {
+        RecordOriginalFacts(bitmap, detectQuality ? EstimateJpegQuality(bytes) : 0);
+        SetCustomLong(bitmap, kKeyOriginalBpp, StoredBitsPerPixel(fif, bytes, bitmap));
+    }
     ReportProgress(10000);
     return bitmap;
 }
