@@ -1,0 +1,209 @@
+// JPEG output, checked in the written bytes.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/engine.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/jpeg_inspect.h"
+#include "tests/support/test_images.h"
+
+namespace pimo::engine {
+namespace {
+
+using test::Bytes;
+using test::FakeHost;
+using test::TempDir;
+
+void AttachTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, WORD id, FREE_IMAGE_MDTYPE type,
+               const void* value, DWORD length) {
+    FITAG* tag = ::FreeImage_CreateTag();
+    ::FreeImage_SetTagKey(tag, key);
+    ::FreeImage_SetTagID(tag, id);
+    ::FreeImage_SetTagType(tag, type);
+    ::FreeImage_SetTagCount(tag, length);
+    ::FreeImage_SetTagLength(tag, length);
+    ::FreeImage_SetTagValue(tag, value);
+    ::FreeImage_SetMetadata(model, bitmap, key, tag);
+    ::FreeImage_DeleteTag(tag);
+}
+
+/// A JPEG file carrying a comment, XMP, IPTC, EXIF and an ICC profile.
+Bytes JpegWithAllMetadata() {
+    auto photo = test::MakePhotoLike(96, 64);
+    const char comment[] = "a comment";
+    const char xmp[] = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"></x:xmpmeta>";
+    const char caption[] = "a caption";
+    const Bytes exif = test::MakeExifBlock(1);
+    std::vector<std::uint8_t> icc(200, 0x42);
+    AttachTag(photo.get(), FIMD_COMMENTS, "Comment", 0, FIDT_ASCII, comment, sizeof comment);
+    AttachTag(photo.get(), FIMD_XMP, "XMLPacket", 0, FIDT_ASCII, xmp, sizeof xmp);
+    AttachTag(photo.get(), FIMD_IPTC, "Caption-Abstract", 0x0278, FIDT_ASCII, caption, sizeof caption);
+    AttachTag(photo.get(), FIMD_EXIF_RAW, "ExifRaw", 0, FIDT_BYTE, exif.data(), static_cast<DWORD>(exif.size()));
+    ::FreeImage_CreateICCProfile(photo.get(), icc.data(), static_cast<long>(icc.size()));
+    return test::EncodeWithLibrary(FIF_JPEG, photo.get(), 95);
+}
+
+class JpegOutputTest : public ::testing::Test {
+protected:
+    void Load(const Bytes& bytes, const char* name = "source.jpg") {
+        test::WriteFileBytes(m_dir.file(name), bytes);
+        m_engine.Interactive = false;
+        ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file(name)));
+        m_engine.settings.Format = kFormatJPEG;
+    }
+    Bytes Encode() {
+        const std::uint32_t size = m_engine.OptimizeImage("");
+        Bytes bytes = imagelib::StreamBytes(m_engine.ResultStream.get());
+        EXPECT_EQ(size, bytes.size());
+        return bytes;
+    }
+
+    TempDir m_dir;
+    FakeHost m_host;
+    Engine m_engine{m_host};
+};
+
+TEST_F(JpegOutputTest, FixtureCarriesEveryMetadataKind) {
+    const test::JpegStructure source = test::InspectJpeg(JpegWithAllMetadata());
+    EXPECT_TRUE(source.hasComment && source.hasXmp && source.hasIptc && source.hasExif && source.hasIcc);
+}
+
+struct MetadataCase {
+    const char* name;
+    bool OptimizationSettings::*flag;
+    bool test::JpegStructure::*present;
+};
+
+void PrintTo(const MetadataCase& c, std::ostream* os) { *os << c.name; }
+
+class JpegMetadataTest : public JpegOutputTest, public ::testing::WithParamInterface<MetadataCase> {};
+
+TEST_P(JpegMetadataTest, EachKindKeptOrRemovedByItsFlag) {
+    Load(JpegWithAllMetadata());
+    OptimizationSettings& s = m_engine.settings;
+    for (bool OptimizationSettings::*flag :
+         {&OptimizationSettings::MetadataRemoveComments, &OptimizationSettings::MetadataRemoveIPTC,
+          &OptimizationSettings::MetadataRemoveXMP, &OptimizationSettings::MetadataRemoveEXIF,
+          &OptimizationSettings::MetadataRemoveICC}) {
+        s.*flag = false;
+    }
+    const test::JpegStructure kept = test::InspectJpeg(Encode());
+    EXPECT_TRUE(kept.*(GetParam().present)) << "kept when its flag is off";
+
+    s.*(GetParam().flag) = true;
+    const test::JpegStructure removed = test::InspectJpeg(Encode());
+    EXPECT_FALSE(removed.*(GetParam().present)) << "removed when its flag is on";
+    // The other kinds stay.
+    const int others = removed.hasComment + removed.hasIptc + removed.hasXmp + removed.hasExif + removed.hasIcc;
+    EXPECT_EQ(others, 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, JpegMetadataTest,
+    ::testing::Values(
+        MetadataCase{"Comments", &OptimizationSettings::MetadataRemoveComments, &test::JpegStructure::hasComment},
+        MetadataCase{"IPTC", &OptimizationSettings::MetadataRemoveIPTC, &test::JpegStructure::hasIptc},
+        MetadataCase{"XMP", &OptimizationSettings::MetadataRemoveXMP, &test::JpegStructure::hasXmp},
+        MetadataCase{"EXIF", &OptimizationSettings::MetadataRemoveEXIF, &test::JpegStructure::hasExif},
+        MetadataCase{"ICC", &OptimizationSettings::MetadataRemoveICC, &test::JpegStructure::hasIcc}),
+    [](const ::testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.name); });
+
+TEST_F(JpegOutputTest, SourceWithoutMetadataEncodesIdenticallyWhateverTheFlags) {
+    auto photo = test::MakePhotoLike(64, 64);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "plain.png");
+    const Bytes removing = Encode();
+    OptimizationSettings& s = m_engine.settings;
+    s.MetadataRemoveComments = s.MetadataRemoveIPTC = s.MetadataRemoveXMP = s.MetadataRemoveEXIF =
+        s.MetadataRemoveICC = false;
+    EXPECT_EQ(Encode(), removing);
+}
+
+struct SubsamplingCase {
+    int setting;
+    int lumaHorizontal, lumaVertical;
+};
+
+class JpegSubsamplingTest : public JpegOutputTest, public ::testing::WithParamInterface<SubsamplingCase> {};
+
+TEST_P(JpegSubsamplingTest, WritesTheChosenSamplingFactors) {
+    auto photo = test::MakePhotoLike(64, 48);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "photo.png");
+    m_engine.settings.JPEGChromaSubsampling = GetParam().setting;
+    const test::JpegStructure jpeg = test::InspectJpeg(Encode());
+    ASSERT_EQ(jpeg.components.size(), 3u);
+    EXPECT_EQ(jpeg.components[0].horizontal, GetParam().lumaHorizontal);
+    EXPECT_EQ(jpeg.components[0].vertical, GetParam().lumaVertical);
+    EXPECT_EQ(jpeg.components[1].horizontal, 1);
+    EXPECT_EQ(jpeg.components[1].vertical, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, JpegSubsamplingTest,
+                         ::testing::Values(SubsamplingCase{0, 1, 1}, SubsamplingCase{1, 2, 1}, SubsamplingCase{2, 2, 2},
+                                           SubsamplingCase{3, 4, 1}));
+
+TEST_F(JpegOutputTest, BaselineIsOptimisedAndProgressiveIsProgressive) {
+    auto photo = test::MakePhotoLike(160, 120);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "photo.png");
+    EXPECT_EQ(m_engine.JpegSaveFlags(), 75 | 0x20000 | 0x4000);
+
+    const Bytes baseline = Encode();
+    EXPECT_EQ(test::InspectJpeg(baseline).frameMarker, 0xC0);
+    // Optimised Huffman tables make it smaller than the plain baseline encoding.
+    Bitmap working(imagelib::FreeImage_Clone(m_engine.SourceBitmap.get()));
+    const Bytes plain = test::EncodeWithLibrary(FIF_JPEG, working.get(), 75 | JPEG_SUBSAMPLING_420);
+    EXPECT_LT(baseline.size(), plain.size());
+
+    m_engine.settings.JPEGProgressive = true;
+    EXPECT_EQ(test::InspectJpeg(Encode()).frameMarker, 0xC2);
+}
+
+TEST_F(JpegOutputTest, QualityFlagsPassUnchanged) {
+    auto photo = test::MakePhotoLike(32, 32);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "photo.png");
+    m_engine.settings.JPEGQuality = 1;
+    EXPECT_EQ(m_engine.JpegSaveFlags() & 0x7F, 1);
+    m_engine.settings.JPEGQuality = 100;
+    EXPECT_EQ(m_engine.JpegSaveFlags() & 0x7F, 100);
+    const Bytes best = Encode();
+    m_engine.settings.JPEGQuality = 1;
+    EXPECT_LT(Encode().size(), best.size());
+}
+
+TEST_F(JpegOutputTest, GreyscaleWritesOneComponent) {
+    auto photo = test::MakePhotoLike(40, 40);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "photo.png");
+    m_engine.settings.AdjustGrayscale = true;
+    m_engine.settings.JPEGChromaSubsampling = 0;
+    const test::JpegStructure jpeg = test::InspectJpeg(Encode());
+    ASSERT_EQ(jpeg.components.size(), 1u);
+    EXPECT_EQ(jpeg.components[0].horizontal, 1);
+}
+
+TEST_F(JpegOutputTest, FileTargetWritesWhatMemoryWould) {
+    auto photo = test::MakePhotoLike(50, 30);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "photo.png");
+    const Bytes inMemory = Encode();
+    const std::string target = m_dir.file("out.jpg");
+    EXPECT_EQ(m_engine.OptimizeImage(target), inMemory.size());
+    EXPECT_EQ(test::ReadFileBytes(target), inMemory);
+    EXPECT_EQ(m_engine.OptimizeImage(m_dir.file("missing-folder/out.jpg")), 0u);
+}
+
+TEST_F(JpegOutputTest, InteractiveRunShowsTheDecodedResult) {
+    auto photo = test::MakePhotoLike(50, 30);
+    test::WriteFileBytes(m_dir.file("photo.png"), test::EncodeWithLibrary(FIF_PNG, photo.get(), 0));
+    m_engine.AutomaticPreview = false;
+    ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("photo.png")));
+    m_engine.settings.Format = kFormatJPEG;
+    EXPECT_GT(m_engine.OptimizeImage(""), 0u);
+    ASSERT_TRUE(m_engine.WorkingBitmap);
+    EXPECT_EQ(imagelib::FreeImage_GetOriginalBPP(m_engine.WorkingBitmap.get()), 24u);
+    const auto& statuses = m_host.statusTexts;
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Optimizing..."), statuses.end());
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Loading result"), statuses.end());
+}
+
+}  // namespace
+}  // namespace pimo::engine
