@@ -125,7 +125,6 @@ private:
     void RemoveMetadata(bool comments, bool iptc, bool xmp, bool exif, bool icc);
     void ShowFileInformation(const std::string& path);
     void BuildWorkingCopy();
-    void ApplyColorAdjustments();
 
     Host& m_host;
 };

@@ -1,9 +1,11 @@
 #include "engine/image_info.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
-#include <set>
+#include <vector>
 
 namespace pimo::engine {
 
@@ -16,7 +18,6 @@ class ColorSet {
 public:
     ColorSet() : m_words(std::make_unique<std::uint64_t[]>(kWords)) {}
     void insert(std::uint32_t rgb) { m_words[rgb >> 6] |= std::uint64_t{1} << (rgb & 63); }
-    void clear() { std::memset(m_words.get(), 0, kWords * sizeof(std::uint64_t)); }
     std::uint32_t count() const {
         std::uint32_t total = 0;
         for (std::size_t i = 0; i < kWords; ++i) total += static_cast<std::uint32_t>(std::popcount(m_words[i]));
@@ -46,50 +47,75 @@ PaletteColor ToPaletteColor(std::uint32_t argb) {
                         static_cast<std::uint8_t>(argb >> 16), static_cast<std::uint8_t>(argb >> 24)};
 }
 
-// First pass: every colour, the greyscale test and partial alpha.
-void ScanColors(FIBITMAP* bitmap, unsigned bytesPerPixel, ColorSet& colors, ImageInfo& info) {
+/// At most 257 distinct 32-bit values in a fixed open-addressing table:
+/// no allocation per value, and a run of equal pixels costs one comparison.
+class SmallValueSet {
+public:
+    static constexpr std::size_t kLimit = 257;
+    bool full() const { return m_size >= kLimit; }
+    std::size_t size() const { return m_size; }
+    void insert(std::uint32_t value) {
+        if (m_hasLast && value == m_last) return;
+        m_last = value;
+        m_hasLast = true;
+        std::size_t slot = (value * 2654435761u) >> (32 - kBits);
+        while (m_used[slot]) {
+            if (m_values[slot] == value) return;
+            slot = (slot + 1) & (kSlots - 1);
+        }
+        m_used[slot] = true;
+        m_values[slot] = value;
+        ++m_size;
+    }
+    std::vector<std::uint32_t> sorted() const {
+        std::vector<std::uint32_t> values;
+        for (std::size_t i = 0; i < kSlots; ++i) {
+            if (m_used[i]) values.push_back(m_values[i]);
+        }
+        std::sort(values.begin(), values.end());
+        return values;
+    }
+
+private:
+    static constexpr unsigned kBits = 10;
+    static constexpr std::size_t kSlots = std::size_t{1} << kBits;  // load stays under 26%
+    std::array<std::uint32_t, kSlots> m_values{};
+    std::array<bool, kSlots> m_used{};
+    std::size_t m_size = 0;
+    std::uint32_t m_last = 0;
+    bool m_hasLast = false;
+};
+
+/// What one scan over the pixels collects.
+struct Scan {
+    ColorSet colors;                   // every 24-bit colour
+    std::unique_ptr<ColorSet> hidden;  // colours of fully transparent pixels (transparent images only)
+    SmallValueSet withAlpha;           // distinct colour-and-alpha values, up to 257
+};
+
+// One pass over every pixel, rows as the library stores them. The colour set,
+// the invisible-colour set and the bounded colour-and-alpha set are filled
+// together, so a transparent image is read once rather than three times.
+void ScanPixels(FIBITMAP* bitmap, unsigned bytesPerPixel, Scan& scan, ImageInfo& info) {
     const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
-    const bool checkAlpha = bytesPerPixel == 4 && info.HasTransparency;
+    const bool alphaChannel = bytesPerPixel == 4;
+    const bool transparent = info.HasTransparency;
     for (unsigned y = 0; y < height; ++y) {
         const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, y);
         for (unsigned x = 0; x < width; ++x, pixel += bytesPerPixel) {
-            colors.insert(Rgb(pixel));
-            if (checkAlpha && info.OnlyFullTransparency && pixel[FI_RGBA_ALPHA] != 0 &&
-                pixel[FI_RGBA_ALPHA] != 255) {
-                info.OnlyFullTransparency = false;
-            }
+            const std::uint32_t rgb = Rgb(pixel);
+            scan.colors.insert(rgb);
             if (info.Greyscale &&
                 (pixel[FI_RGBA_RED] != pixel[FI_RGBA_GREEN] || pixel[FI_RGBA_RED] != pixel[FI_RGBA_BLUE])) {
                 info.Greyscale = false;
             }
+            if (!transparent) continue;
+            const std::uint32_t alpha = alphaChannel ? pixel[FI_RGBA_ALPHA] : 255;
+            if (alpha != 0 && alpha != 255) info.OnlyFullTransparency = false;
+            if (alpha == 0) scan.hidden->insert(rgb);
+            if (!scan.withAlpha.full()) scan.withAlpha.insert(alpha << 24 | rgb);
         }
     }
-}
-
-// Second pass: the colours of the fully transparent pixels.
-void ScanInvisibleColors(FIBITMAP* bitmap, unsigned bytesPerPixel, ColorSet& colors) {
-    if (bytesPerPixel != 4) return;
-    const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
-    for (unsigned y = 0; y < height; ++y) {
-        const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, y);
-        for (unsigned x = 0; x < width; ++x, pixel += 4) {
-            if (pixel[FI_RGBA_ALPHA] == 0) colors.insert(Rgb(pixel));
-        }
-    }
-}
-
-// Third pass: distinct colour-and-alpha values, stopping at 257.
-std::set<std::uint32_t> ScanColorsWithAlpha(FIBITMAP* bitmap, unsigned bytesPerPixel) {
-    std::set<std::uint32_t> values;
-    const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
-    for (unsigned y = 0; y < height && values.size() < 257; ++y) {
-        const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, y);
-        for (unsigned x = 0; x < width && values.size() < 257; ++x, pixel += bytesPerPixel) {
-            const std::uint32_t alpha = bytesPerPixel == 4 ? pixel[FI_RGBA_ALPHA] : 255;
-            values.insert(alpha << 24 | Rgb(pixel));
-        }
-    }
-    return values;
 }
 
 ImageInfo Analyse(FIBITMAP* bitmap) {
@@ -102,35 +128,32 @@ ImageInfo Analyse(FIBITMAP* bitmap) {
     if (::FreeImage_GetImageType(bitmap) != FIT_BITMAP || (bpp != 24 && bpp != 32)) return info;
     const unsigned bytesPerPixel = bpp / 8;
 
-    ColorSet colors;
-    ScanColors(bitmap, bytesPerPixel, colors, info);
-    info.UniqueColors = colors.count();
+    Scan scan;
+    if (info.HasTransparency) scan.hidden = std::make_unique<ColorSet>();
+    ScanPixels(bitmap, bytesPerPixel, scan, info);
+
+    info.UniqueColors = scan.colors.count();
     info.OnlyFullTransparency = info.OnlyFullTransparency && info.HasTransparency;
     if (info.UniqueColors <= 256) {
         int entry = 0;
-        colors.forEach([&](std::uint32_t rgb) { info.Palette[entry++] = ToPaletteColor(0xFF000000u | rgb); });
+        scan.colors.forEach([&](std::uint32_t rgb) { info.Palette[entry++] = ToPaletteColor(0xFF000000u | rgb); });
         info.PaletteEntries = static_cast<std::int16_t>(entry);
     }
+    if (!info.HasTransparency) return info;
 
-    if (info.HasTransparency) {
-        colors.clear();
-        ScanInvisibleColors(bitmap, bytesPerPixel, colors);
-        info.FullyTransparentColors = colors.count();
-        if (info.FullyTransparentColors == 1) {
-            colors.forEach([&](std::uint32_t rgb) {
-                info.SingleTransparentColor[0] = static_cast<std::uint8_t>(rgb);
-                info.SingleTransparentColor[1] = static_cast<std::uint8_t>(rgb >> 8);
-                info.SingleTransparentColor[2] = static_cast<std::uint8_t>(rgb >> 16);
-            });
-        } else {
-            const std::set<std::uint32_t> values = ScanColorsWithAlpha(bitmap, bytesPerPixel);
-            if (values.size() <= 256) {
-                int entry = 0;
-                for (std::uint32_t argb : values) info.Palette[entry++] = ToPaletteColor(argb);
-                for (int i = entry; i < 256; ++i) info.Palette[i] = PaletteColor{};
-                info.PaletteEntries = static_cast<std::int16_t>(entry);
-            }
-        }
+    info.FullyTransparentColors = scan.hidden->count();
+    if (info.FullyTransparentColors == 1) {
+        scan.hidden->forEach([&](std::uint32_t rgb) {
+            info.SingleTransparentColor[0] = static_cast<std::uint8_t>(rgb);
+            info.SingleTransparentColor[1] = static_cast<std::uint8_t>(rgb >> 8);
+            info.SingleTransparentColor[2] = static_cast<std::uint8_t>(rgb >> 16);
+        });
+    } else if (!scan.withAlpha.full()) {
+        // At most 256 colour-and-alpha values replace the opaque list.
+        int entry = 0;
+        for (std::uint32_t argb : scan.withAlpha.sorted()) info.Palette[entry++] = ToPaletteColor(argb);
+        for (int i = entry; i < 256; ++i) info.Palette[i] = PaletteColor{};
+        info.PaletteEntries = static_cast<std::int16_t>(entry);
     }
     return info;
 }

@@ -2,6 +2,7 @@
 // the presentation of the result.
 
 #include "app/pimoutil.h"
+#include "engine/color_adjustments.h"
 #include "engine/engine.h"
 
 namespace pimo::engine {
@@ -43,12 +44,6 @@ void Engine::BuildWorkingCopy() {
     }
 }
 
-void Engine::ApplyColorAdjustments() {
-    if (settings.AdjustmentsNeutral() || !WorkingBitmap) return;
-    ::FreeImage_AdjustColors(WorkingBitmap.get(), settings.AdjustBrightness, settings.AdjustContrast,
-                             settings.AdjustGamma / 100.0, settings.AdjustInvert);
-}
-
 std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
     const bool sameFormat = settings.Format == SourceFormat;
@@ -65,7 +60,7 @@ std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
     std::uint32_t size = 0;
     {
         BuildWorkingCopy();
-        ApplyColorAdjustments();
+        ApplyColorAdjustments(WorkingBitmap.get(), settings);
         switch (settings.Format) {
             case kFormatJPEG: size = EncodeJPEG(targetPath); break;
             case kFormatPNG: size = EncodePNG(targetPath); break;

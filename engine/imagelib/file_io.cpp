@@ -84,13 +84,13 @@ unsigned ByteReader::Read(void* buffer, unsigned size, unsigned count, fi_handle
     const std::size_t items = std::min<std::size_t>(count, available / size);
     std::memcpy(buffer, self->m_bytes.data() + self->m_position, items * size);
     self->m_position += items * size;
-    if (self->m_progress && !self->m_bytes.empty()) {
-        const int value = static_cast<int>(self->m_position * 10000 / self->m_bytes.size());
-        // Report in steps of 1%, so a decoder reading byte by byte stays fast.
-        if (value / 100 != self->m_lastReported / 100) {
-            self->m_lastReported = value;
-            self->m_progress(value);
-        }
+    // Decoders may read byte by byte: report only when the next whole
+    // percent is reached.
+    if (self->m_progress && self->m_position >= self->m_nextReport) {
+        const std::size_t total = self->m_bytes.size();
+        const int value = static_cast<int>(self->m_position * 10000 / total);
+        self->m_progress(value);
+        self->m_nextReport = (static_cast<std::size_t>(value / 100) + 1) * total / 100 + 1;
     }
     return static_cast<unsigned>(items);
 }

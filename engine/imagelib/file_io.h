@@ -46,7 +46,7 @@ private:
     std::span<const std::uint8_t> m_bytes;
     std::size_t m_position = 0;
     std::function<void(int)> m_progress;
-    int m_lastReported = -1;
+    std::size_t m_nextReport = 0;
 };
 
 /// Library IO over a file opened for reading by its UTF-8 path.
