@@ -15,6 +15,8 @@ find_path(ZOPFLI_INCLUDE_DIR zopfli.h PATH_SUFFIXES zopfli REQUIRED)
 find_library(ZOPFLI_LIBRARY NAMES zopfli REQUIRED)
 
 find_package(GTest REQUIRED)
+# giflib: an independent GIF decoder for the tests.
+find_library(GIF_LIBRARY NAMES gif REQUIRED)
 if(PIMO_BUILD_BENCH)
     find_package(benchmark REQUIRED)
 endif()

@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     libfreeimage-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libzopfli-dev
     qt6-base-dev libgl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
     libjpeg-turbo-progs optipng advancecomp zopfli imagemagick
     xauth xvfb
 )

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "engine/imagelib/file_io.h"
+#include "engine/imagelib/gif_still.h"
 #include "engine/imagelib/load_repairs.h"
 #include "engine/imagelib/png_effort.h"
 
@@ -269,14 +270,18 @@ bool FreeImage_SaveToMemory(int format, FIBITMAP* bitmap, FIMEMORY* stream, int 
     const auto fif = static_cast<FREE_IMAGE_FORMAT>(libraryFormat);
     ReportProgress(0);
     bool ok = false;
-    if (fif == FIF_PNG && (flags & kPngSaveExtendedEffort)) {
+    // Formats whose library output we finish ourselves are encoded into a
+    // scratch stream first.
+    const auto finished = [&](auto finish) {
         MemoryStream plain = OpenMemoryStream();
-        ok = ::FreeImage_SaveToMemory(fif, bitmap, plain.get(), flags & ~kPngSaveExtendedEffort);
-        if (ok) {
-            const std::vector<std::uint8_t> better = RecompressPng(StreamBytes(plain.get()), flags & 0x0F);
-            ok = ::FreeImage_WriteMemory(better.data(), 1, static_cast<unsigned>(better.size()), stream) ==
-                 better.size();
-        }
+        if (!::FreeImage_SaveToMemory(fif, bitmap, plain.get(), flags & ~kPngSaveExtendedEffort)) return false;
+        const std::vector<std::uint8_t> bytes = finish(StreamBytes(plain.get()));
+        return ::FreeImage_WriteMemory(bytes.data(), 1, static_cast<unsigned>(bytes.size()), stream) == bytes.size();
+    };
+    if (fif == FIF_PNG && (flags & kPngSaveExtendedEffort)) {
+        ok = finished([&](const std::vector<std::uint8_t>& png) { return RecompressPng(png, flags & 0x0F); });
+    } else if (fif == FIF_GIF) {
+        ok = finished([](const std::vector<std::uint8_t>& gif) { return WithoutStillAnimationBlock(gif); });
     } else {
         ok = ::FreeImage_SaveToMemory(fif, bitmap, stream, flags);
     }
