@@ -158,31 +158,89 @@ ImageInfo Analyse(FIBITMAP* bitmap) {
     return info;
 }
 
+/// Writes and reads the record's fields in their stored order.
+class FieldCursor {
+public:
+    explicit FieldCursor(std::uint8_t* bytes) : m_bytes(bytes) {}
+    void put(std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) m_bytes[m_at++] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    std::uint32_t take(int width) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < width; ++i) value |= std::uint32_t{m_bytes[m_at++]} << (8 * i);
+        return value;
+    }
+
+private:
+    std::uint8_t* m_bytes;
+    std::size_t m_at = 0;
+};
+
 }  // namespace
+
+ImageInfoBytes ToBytes(const ImageInfo& info) {
+    ImageInfoBytes bytes{};
+    FieldCursor out(bytes.data());
+    out.put(info.Greyscale, 1);
+    out.put(info.UniqueColors, 4);
+    out.put(info.Reserved, 4);
+    out.put(info.HasTransparency, 1);
+    out.put(info.OnlyFullTransparency, 1);
+    out.put(info.FullyTransparentColors, 4);
+    for (std::uint8_t channel : info.SingleTransparentColor) out.put(channel, 1);
+    out.put(static_cast<std::uint16_t>(info.PaletteEntries), 2);
+    for (const PaletteColor& c : info.Palette) {
+        out.put(c.blue, 1);
+        out.put(c.green, 1);
+        out.put(c.red, 1);
+        out.put(c.alpha, 1);
+    }
+    return bytes;
+}
+
+ImageInfo FromBytes(const ImageInfoBytes& bytes) {
+    ImageInfo info{};
+    FieldCursor in(const_cast<std::uint8_t*>(bytes.data()));
+    info.Greyscale = in.take(1) != 0;
+    info.UniqueColors = in.take(4);
+    info.Reserved = in.take(4);
+    info.HasTransparency = in.take(1) != 0;
+    info.OnlyFullTransparency = in.take(1) != 0;
+    info.FullyTransparentColors = in.take(4);
+    for (std::uint8_t& channel : info.SingleTransparentColor) channel = static_cast<std::uint8_t>(in.take(1));
+    info.PaletteEntries = static_cast<std::int16_t>(in.take(2));
+    for (PaletteColor& c : info.Palette) {
+        c.blue = static_cast<std::uint8_t>(in.take(1));
+        c.green = static_cast<std::uint8_t>(in.take(1));
+        c.red = static_cast<std::uint8_t>(in.take(1));
+        c.alpha = static_cast<std::uint8_t>(in.take(1));
+    }
+    return info;
+}
 
 bool AnalyseImage(FIBITMAP* bitmap) {
     if (!bitmap) return false;
-    ImageInfo info = Analyse(bitmap);
+    const ImageInfoBytes record = ToBytes(Analyse(bitmap));
 
     FITAG* tag = ::FreeImage_CreateTag();
     if (!tag) return false;
     ::FreeImage_SetTagKey(tag, kTagKey);
-    ::FreeImage_SetTagLength(tag, sizeof info);
-    ::FreeImage_SetTagCount(tag, sizeof info);
+    ::FreeImage_SetTagLength(tag, kImageInfoSize);
+    ::FreeImage_SetTagCount(tag, kImageInfoSize);
     ::FreeImage_SetTagType(tag, FIDT_BYTE);
-    ::FreeImage_SetTagValue(tag, &info);
+    ::FreeImage_SetTagValue(tag, record.data());
     const bool attached = ::FreeImage_SetMetadata(FIMD_CUSTOM, bitmap, kTagKey, tag);
     ::FreeImage_DeleteTag(tag);
     return attached;
 }
 
 ImageInfo ReadImageInfo(FIBITMAP* bitmap) {
-    ImageInfo info{};
     FITAG* tag = nullptr;
-    if (!bitmap || !::FreeImage_GetMetadata(FIMD_CUSTOM, bitmap, kTagKey, &tag) || !tag) return info;
-    if (::FreeImage_GetTagLength(tag) != sizeof info) return info;
-    std::memcpy(&info, ::FreeImage_GetTagValue(tag), sizeof info);
-    return info;
+    if (!bitmap || !::FreeImage_GetMetadata(FIMD_CUSTOM, bitmap, kTagKey, &tag) || !tag) return ImageInfo{};
+    if (::FreeImage_GetTagLength(tag) != kImageInfoSize) return ImageInfo{};
+    ImageInfoBytes record;
+    std::memcpy(record.data(), ::FreeImage_GetTagValue(tag), kImageInfoSize);
+    return FromBytes(record);
 }
 
 std::vector<std::string> ImageInfoReport(const ImageInfo& info) {

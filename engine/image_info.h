@@ -1,18 +1,20 @@
 #pragma once
 // The analysis of a source image: unique colours, greyscale, how its
 // transparency is made up and, for images with few colours, those colours.
-// The record travels with the bitmap as the custom tag "ImageInfo"; its bytes
-// are laid out field by field with no padding.
+// The record travels with the bitmap as the custom tag "ImageInfo", stored as
+// its fields one after the other with no padding (kImageInfoSize bytes,
+// little-endian numbers).
 
 #include <FreeImage.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace pimo::engine {
 
-#pragma pack(push, 1)
 struct PaletteColor {
     std::uint8_t blue, green, red, alpha;
 };
@@ -28,9 +30,13 @@ struct ImageInfo {
     std::int16_t PaletteEntries;             // 0..256
     PaletteColor Palette[256];
 };
-#pragma pack(pop)
 
-static_assert(sizeof(ImageInfo) == 1 + 4 + 4 + 1 + 1 + 4 + 3 + 2 + 256 * 4);
+/// Bytes of the stored record: the field widths in order, no padding.
+inline constexpr std::size_t kImageInfoSize = 1 + 4 + 4 + 1 + 1 + 4 + 3 + 2 + 256 * 4;
+using ImageInfoBytes = std::array<std::uint8_t, kImageInfoSize>;
+
+ImageInfoBytes ToBytes(const ImageInfo& info);
+ImageInfo FromBytes(const ImageInfoBytes& bytes);
 
 /// Scans a 24- or 32-bit bitmap once and attaches its ImageInfo record as the
 /// custom tag "ImageInfo" (other depths get the starting record). Returns

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 
 #include "engine/image_info.h"
 #include "tests/support/test_images.h"
@@ -29,16 +28,33 @@ Bitmap DistinctColors(unsigned count) {
 }
 
 TEST(ImageInfoLayoutTest, FieldsAtTheirOffsets) {
-    EXPECT_EQ(offsetof(ImageInfo, Greyscale), 0u);
-    EXPECT_EQ(offsetof(ImageInfo, UniqueColors), 1u);
-    EXPECT_EQ(offsetof(ImageInfo, Reserved), 5u);
-    EXPECT_EQ(offsetof(ImageInfo, HasTransparency), 9u);
-    EXPECT_EQ(offsetof(ImageInfo, OnlyFullTransparency), 10u);
-    EXPECT_EQ(offsetof(ImageInfo, FullyTransparentColors), 11u);
-    EXPECT_EQ(offsetof(ImageInfo, SingleTransparentColor), 15u);
-    EXPECT_EQ(offsetof(ImageInfo, PaletteEntries), 18u);
-    EXPECT_EQ(offsetof(ImageInfo, Palette), 20u);
-    EXPECT_EQ(sizeof(ImageInfo), 1044u);
+    ImageInfo info{};
+    info.Greyscale = true;
+    info.UniqueColors = 0x04030201;
+    info.Reserved = 0;
+    info.HasTransparency = true;
+    info.OnlyFullTransparency = true;
+    info.FullyTransparentColors = 0x0D0C0B0A;
+    info.SingleTransparentColor[0] = 0xB1;
+    info.SingleTransparentColor[1] = 0xB2;
+    info.SingleTransparentColor[2] = 0xB3;
+    info.PaletteEntries = 0x0102;
+    info.Palette[0] = PaletteColor{0xC1, 0xC2, 0xC3, 0xC4};
+    info.Palette[255] = PaletteColor{0xD1, 0xD2, 0xD3, 0xD4};
+    const ImageInfoBytes bytes = ToBytes(info);
+    ASSERT_EQ(bytes.size(), 1044u);
+    const std::vector<std::uint8_t> head(bytes.begin(), bytes.begin() + 24);
+    const std::vector<std::uint8_t> expected{1,    0x01, 0x02, 0x03, 0x04, 0,    0,    0,    0,    1,    1,    0x0A,
+                                             0x0B, 0x0C, 0x0D, 0xB1, 0xB2, 0xB3, 0x02, 0x01, 0xC1, 0xC2, 0xC3, 0xC4};
+    EXPECT_EQ(head, expected);
+    EXPECT_EQ(bytes[1040], 0xD1);
+    EXPECT_EQ(bytes[1043], 0xD4);
+    // And back.
+    const ImageInfo again = FromBytes(bytes);
+    EXPECT_EQ(again.UniqueColors, info.UniqueColors);
+    EXPECT_EQ(again.FullyTransparentColors, info.FullyTransparentColors);
+    EXPECT_EQ(again.PaletteEntries, info.PaletteEntries);
+    EXPECT_EQ(again.Palette[255].alpha, 0xD4);
 }
 
 TEST(AnalyseImageTest, TagIsACustomByteBlockOfTheRecordsSize) {
@@ -47,8 +63,8 @@ TEST(AnalyseImageTest, TagIsACustomByteBlockOfTheRecordsSize) {
     FITAG* tag = nullptr;
     ASSERT_TRUE(::FreeImage_GetMetadata(FIMD_CUSTOM, bitmap.get(), "ImageInfo", &tag));
     EXPECT_EQ(::FreeImage_GetTagType(tag), FIDT_BYTE);
-    EXPECT_EQ(::FreeImage_GetTagCount(tag), sizeof(ImageInfo));
-    EXPECT_EQ(::FreeImage_GetTagLength(tag), sizeof(ImageInfo));
+    EXPECT_EQ(::FreeImage_GetTagCount(tag), kImageInfoSize);
+    EXPECT_EQ(::FreeImage_GetTagLength(tag), kImageInfoSize);
     const auto* bytes = static_cast<const std::uint8_t*>(::FreeImage_GetTagValue(tag));
     EXPECT_EQ(bytes[1], 1);  // UniqueColors, little-endian, right after Greyscale
     EXPECT_EQ(bytes[18], 1);  // PaletteEntries
