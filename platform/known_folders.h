@@ -1,0 +1,60 @@
+#pragma once
+// The folders the program needs from the platform: where the running program
+// file lives, the per-user application-data folder and the Pictures folder.
+// The settings store takes them through this interface so that it can be run
+// against any folders.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pimo::platform {
+
+class KnownFolders {
+  public:
+    virtual ~KnownFolders() = default;
+
+    /// Folder of the running program file, without a trailing separator; empty
+    /// when the platform cannot tell.
+    virtual std::filesystem::path executableFolder() const = 0;
+    /// The user's local (non-roaming) application-data folder: on Windows the
+    /// local AppData folder, elsewhere the XDG data home ($XDG_DATA_HOME or
+    /// ~/.local/share). None when the platform reports no such folder.
+    virtual std::optional<std::filesystem::path> localAppDataFolder() const = 0;
+    /// The user's Pictures folder; none when it cannot be obtained.
+    virtual std::optional<std::filesystem::path> picturesFolder() const = 0;
+};
+
+/// The folders of the running system.
+class SystemKnownFolders final : public KnownFolders {
+  public:
+    std::filesystem::path executableFolder() const override;
+    std::optional<std::filesystem::path> localAppDataFolder() const override;
+    std::optional<std::filesystem::path> picturesFolder() const override;
+};
+
+/// Folders chosen by the caller (tests, tools).
+class FixedKnownFolders final : public KnownFolders {
+  public:
+    std::filesystem::path executable;
+    std::optional<std::filesystem::path> localAppData;
+    std::optional<std::filesystem::path> pictures;
+
+    std::filesystem::path executableFolder() const override { return executable; }
+    std::optional<std::filesystem::path> localAppDataFolder() const override {
+        return localAppData;
+    }
+    std::optional<std::filesystem::path> picturesFolder() const override { return pictures; }
+};
+
+/// A path as UTF-8 text, and back; the program keeps paths as UTF-8 strings.
+inline std::string PathToUtf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+inline std::filesystem::path PathFromUtf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+}  // namespace pimo::platform

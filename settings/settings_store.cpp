@@ -1,0 +1,79 @@
+#include "settings/settings_store.h"
+
+#include "engine/host.h"
+#include "platform/known_folders.h"
+#include "settings/settings_keys.h"
+
+namespace pimo::settings {
+
+namespace {
+
+constexpr std::string_view kReadFailed = "An error occurred while reading configuration data:\n";
+// The message is spelled so.
+constexpr std::string_view kWriteFailed = "An error occured while updating configuration data:\n";
+
+void LoadPhase(const IniStore& store, ReadPhase phase, SettingsFields& fields,
+               const platform::KnownFolders& folders) {
+    for (const SettingsKey& key : SettingsKeys())
+        if (key.readAt == phase) LoadKey(store, key, fields, folders);
+}
+
+/// Turns `SuppressSettingsEvents` on for its lifetime, also when a step throws.
+class SuppressedSettingsEvents {
+  public:
+    explicit SuppressedSettingsEvents(WindowSettings& window) : m_window(window) {
+        m_window.SuppressSettingsEvents = true;
+    }
+    ~SuppressedSettingsEvents() { m_window.SuppressSettingsEvents = false; }
+    SuppressedSettingsEvents(const SuppressedSettingsEvents&) = delete;
+    SuppressedSettingsEvents& operator=(const SuppressedSettingsEvents&) = delete;
+
+  private:
+    WindowSettings& m_window;
+};
+
+}  // namespace
+
+void LoadWindowPlacement(const IniStore& store, SettingsFields fields) {
+    // The placement keys need no folders.
+    const platform::FixedKnownFolders none;
+    LoadPhase(store, ReadPhase::WindowCreation, fields, none);
+}
+
+void LoadSettings(const IniStore& store, SettingsFields fields,
+                  const platform::KnownFolders& folders, engine::Host& host) {
+    std::string failure;
+    {
+        SuppressedSettingsEvents suppressed(fields.window);
+        try {
+            LoadPhase(store, ReadPhase::StartUp, fields, folders);
+        } catch (const std::exception& error) {
+            failure = std::string(kReadFailed) + error.what();
+        }
+    }
+    // Reported once the events flow again, so that the window is usable
+    // behind the message box.
+    if (!failure.empty())
+        host.showMessage(engine::MessageKind::Warning, failure, engine::MessageButtons::Ok);
+}
+
+void SaveSettings(IniStore& store, SettingsFields fields, engine::Host& host) {
+    if (!fields.options.SaveSettingsOnExit) return;
+    try {
+        for (const SettingsKey* key : KeysWrittenAtClose()) StoreKey(store, *key, fields);
+    } catch (const std::exception& error) {
+        host.showMessage(engine::MessageKind::Error, std::string(kWriteFailed) + error.what(),
+                         engine::MessageButtons::Ok);
+    }
+}
+
+std::optional<std::string> SaveProgramOptions(IniStore& store, SettingsFields fields) {
+    try {
+        for (const SettingsKey* key : KeysWrittenByOptions()) StoreKey(store, *key, fields);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return std::nullopt;
+}
+
+}  // namespace pimo::settings
