@@ -44,7 +44,8 @@ std::string OutputMessageText(int format, const std::string& message) {
 std::string FileCaption(const std::string& path, unsigned width, unsigned height,
                         unsigned originalBpp, int sourceFormat) {
     std::string caption = FileNameOf(path) + " - " + std::to_string(width) + "x" +
-                          std::to_string(height) + " px @ " + std::to_string(originalBpp) + "bit ";
+                          std::to_string(height) + " px @ " + (originalBpp == 0 ? "?" : std::to_string(originalBpp)) +
+                          "bit ";
     if (sourceFormat != fi::kFormatUnknown) caption += fi::FreeImage_GetFormatFromFIF(sourceFormat);
     return caption;
 }
@@ -209,16 +210,24 @@ void Engine::OpenLoadedImage(const std::string& path, bool actualSize, bool skip
         return;
     }
 
-    if (AnalyseImage(SourceBitmap.get())) {
-        imageInfo = ReadImageInfo(SourceBitmap.get());
-        const std::uint32_t unique = imageInfo.UniqueColors;
-        settings.SetColorCountMaximum(unique > 256 ? 256 : unique <= 1 ? 2 : static_cast<int>(unique));
-    }
+    AnalyseSource();
+    if (settings.Mode >= 0 && settings.Mode <= 2) ChooseSettingsForMode();
     if (settings.Format == kFormatJPEG) settings.TransparencyMode = TransparencyMode::SolidColor;
 
     if (!Interactive) return;
     m_host.showSourceImage(actualSize);
     if (AutomaticPreview) PreviewImage();
+}
+
+void Engine::AnalyseSource() {
+    if (!AnalyseImage(SourceBitmap.get())) return;
+    imageInfo = ReadImageInfo(SourceBitmap.get());
+    const std::uint32_t unique = imageInfo.UniqueColors;
+    settings.SetColorCountMaximum(unique > 256 ? 256 : unique <= 1 ? 2 : static_cast<int>(unique));
+}
+
+void Engine::ChooseSettingsForMode() {
+    if (chooseAutomaticSettings) chooseAutomaticSettings(*this);
 }
 
 // ---- messages ----

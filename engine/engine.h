@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/geometry.h"
 #include "engine/host.h"
 #include "engine/image_info.h"
 #include "engine/imagelib/freeimage_ext.h"
@@ -77,6 +78,23 @@ public:
     /// Releases every image and shows the no-image state.
     void UnloadImage();
 
+    // ---- geometry ----
+
+    /// Turns the source 90 degrees and reopens it (no large-image question).
+    void Rotate(Rotation rotation);
+    /// Mirrors the source and reopens it.
+    void Flip(FlipAxis axis);
+    /// Rescales the source to the requested size (pixels or percent, kept
+    /// aspect, one side only) with a filter index 0..5. Interactive: shows
+    /// progress and reopens the image at actual size; otherwise analyses it
+    /// and, in modes 0 and 1, proposes the settings again. Returns whether a
+    /// source bitmap exists afterwards.
+    bool ResampleImage(int width, int height, bool interactive, bool percent, bool keepAspect, int filterIndex);
+
+    /// Runs after every analysis in the automatic modes; writes the proposed
+    /// settings for the current `Mode`. Unset: proposes nothing.
+    std::function<void(Engine&)> chooseAutomaticSettings;
+
     // ---- pipeline ----
 
     /// Builds the working copy, applies the adjustments and encodes. Empty
@@ -124,6 +142,11 @@ private:
     /// and which the source carries; `kinds` selects the flags the output honours.
     void RemoveMetadata(bool comments, bool iptc, bool xmp, bool exif, bool icc);
     void ShowFileInformation(const std::string& path);
+    /// Analyses the source and sets both colour-count maxima from it.
+    void AnalyseSource();
+    void ChooseSettingsForMode();
+    /// The path of the loaded file, empty for an image without one.
+    std::string LoadedFilePath() const;
     void BuildWorkingCopy();
 
     Host& m_host;

@@ -1,0 +1,56 @@
+// Rotation, flipping and resampling of the source image, followed by the
+// loaded-image sequence so that analysis, settings and preview follow.
+
+#include "engine/engine.h"
+#include "engine/geometry.h"
+
+namespace pimo::engine {
+
+std::string Engine::LoadedFilePath() const { return SourcePath == "Untitled" ? std::string() : SourcePath; }
+
+void Engine::Rotate(Rotation rotation) {
+    if (!SourceBitmap) return;
+    {
+        BusyScope scope(*this, "");
+        RotateBitmap(SourceBitmap, rotation);
+    }
+    // Turned images keep their size class: no second large-image question.
+    OpenLoadedImage(LoadedFilePath(), false, true);
+}
+
+void Engine::Flip(FlipAxis axis) {
+    if (!SourceBitmap) return;
+    {
+        BusyScope scope(*this, "");
+        FlipBitmap(SourceBitmap.get(), axis);
+    }
+    OpenLoadedImage(LoadedFilePath(), false, true);
+}
+
+bool Engine::ResampleImage(int width, int height, bool interactive, bool percent, bool keepAspect,
+                           int filterIndex) {
+    if (!SourceBitmap) return false;
+    const std::optional<ImageSize> target =
+        ResampleTargetSize(BitmapSize(SourceBitmap.get()), ResampleRequest{width, height, percent, keepAspect});
+    if (!target) return SourceBitmap != nullptr;
+
+    if (interactive) {
+        status("Resampling...");
+        busy(true);
+    }
+    {
+        BusyScope scope(*this, "");
+        RescaleBitmap(SourceBitmap, *target, filterIndex);
+    }
+    if (interactive) {
+        busy(false);
+        status("Displaying...");
+        OpenLoadedImage(LoadedFilePath(), true, true);
+    } else {
+        AnalyseSource();
+        if (settings.Mode == 0 || settings.Mode == 1) ChooseSettingsForMode();
+    }
+    return SourceBitmap != nullptr;
+}
+
+}  // namespace pimo::engine
