@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/engine.h"
+#include "engine/imagelib/load_repairs.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/jpeg_inspect.h"
 #include "tests/support/test_images.h"
@@ -47,6 +48,9 @@ Bytes JpegWithAllMetadata() {
 
 class JpegOutputTest : public ::testing::Test {
 protected:
+    // Manual mode: each test sets the settings it checks.
+    JpegOutputTest() { m_engine.settings.Mode = 3; }
+
     void Load(const Bytes& bytes, const char* name = "source.jpg") {
         test::WriteFileBytes(m_dir.file(name), bytes);
         m_engine.Interactive = false;
@@ -157,6 +161,19 @@ TEST_F(JpegOutputTest, BaselineIsOptimisedAndProgressiveIsProgressive) {
 
     m_engine.settings.JPEGProgressive = true;
     EXPECT_EQ(test::InspectJpeg(Encode()).frameMarker, 0xC2);
+}
+
+TEST_F(JpegOutputTest, WrittenQualityReadsBackFromTheFile) {
+    auto photo = test::MakePhotoLike(64, 48);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "photo.png");
+    for (int quality : {10, 33, 75, 92, 100}) {
+        m_engine.settings.JPEGQuality = quality;
+        const Bytes jpeg = Encode();
+        EXPECT_NEAR(imagelib::EstimateJpegQuality(jpeg), quality, 1) << quality;
+        imagelib::Bitmap decoded(imagelib::FreeImage_LoadFromBytes(imagelib::kFormatJpeg, jpeg,
+                                                                   JPEG_ACCURATE | imagelib::kJpegLoadDetectQuality));
+        EXPECT_NEAR(imagelib::FreeImage_GetJPEGQuality(decoded.get()), quality, 1) << quality;
+    }
 }
 
 TEST_F(JpegOutputTest, QualityFlagsPassUnchanged) {
