@@ -27,6 +27,9 @@ Bitmap TransparentGradient() {
 
 class OutputTest : public ::testing::Test {
 protected:
+    // Manual mode: each test sets the settings it checks.
+    OutputTest() { m_engine.settings.Mode = 3; }
+
     void LoadPng(FIBITMAP* bitmap, const std::string& name = "source.png") {
         test::WriteFileBytes(m_dir.file(name), test::EncodeWithLibrary(FIF_PNG, bitmap, 0));
         m_engine.Interactive = false;
@@ -153,6 +156,29 @@ TEST_F(OutputTest, PngMetadataChunksFollowTheirFlags) {
     EXPECT_FALSE(removed.hasText("Comment"));
     EXPECT_FALSE(removed.hasText("XML:com.adobe.xmp"));
     EXPECT_FALSE(removed.hasChunk("iCCP"));
+}
+
+TEST_F(OutputTest, ExtendedEffortKeepsPixelsAndNeverGrows) {
+    auto source = TransparentGradient();
+    LoadPng(source.get());
+    for (int preset : {0, 3}) {
+        m_engine.settings.PNGPalettePreset = preset;
+        m_engine.settings.PNGMaxColors = 16;
+        std::vector<Bytes> results;
+        for (int type = 0; type <= 4; ++type) {
+            m_engine.settings.PNGCompressionType = type;
+            results.push_back(Encode(kFormatPNG));
+        }
+        const test::DecodedPng plain = test::DecodePng(results[1]);
+        for (int type = 2; type <= 4; ++type) {
+            const test::DecodedPng effort = test::DecodePng(results[static_cast<std::size_t>(type)]);
+            ASSERT_TRUE(effort.valid) << "type " << type;
+            EXPECT_EQ(effort.pixels, plain.pixels) << "type " << type << " preset " << preset;
+        }
+        EXPECT_LE(results[2].size(), results[1].size()) << "preset " << preset;
+        EXPECT_LE(results[3].size(), results[2].size()) << "preset " << preset;
+        EXPECT_LE(results[4].size(), results[3].size()) << "preset " << preset;
+    }
 }
 
 // ---- GIF ----

@@ -1,0 +1,136 @@
+#include "engine/imagelib/png_trials.h"
+
+#include <zlib.h>
+#include <zopfli.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+namespace pimo::imagelib::png {
+
+namespace {
+
+// Input is fed in slices so that a candidate that is already too large stops
+// without compressing the rest.
+constexpr std::size_t kSlice = 64 * 1024;
+
+std::optional<Bytes> ZlibStream(std::span<const std::uint8_t> data, const DeflateMethod& method,
+                                std::size_t limit) {
+    z_stream stream{};
+    if (::deflateInit2(&stream, method.level, Z_DEFLATED, 15, method.memLevel, method.strategy) !=
+        Z_OK) {
+        return std::nullopt;
+    }
+    Bytes out(std::min<std::size_t>(
+        limit,
+        ::deflateBound(&stream, static_cast<uLong>(std::min<std::size_t>(data.size(), 1u << 30))) +
+            64));
+    std::size_t consumed = 0;
+    bool finished = false;
+    bool tooLarge = false;
+    while (!finished && !tooLarge) {
+        const std::size_t slice = std::min(kSlice, data.size() - consumed);
+        stream.next_in = const_cast<Bytef*>(data.data() + consumed);
+        stream.avail_in = static_cast<uInt>(slice);
+        const int flush = consumed + slice == data.size() ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            if (stream.total_out >= out.size()) {
+                if (out.size() >= limit) {
+                    tooLarge = true;
+                    break;
+                }
+                out.resize(std::min(limit, out.size() * 2 + 1024));
+            }
+            stream.next_out = out.data() + stream.total_out;
+            stream.avail_out =
+                static_cast<uInt>(std::min<std::size_t>(out.size() - stream.total_out, 1u << 30));
+            const int result = ::deflate(&stream, flush);
+            if (result == Z_STREAM_END) finished = true;
+            if (result == Z_STREAM_ERROR) tooLarge = true;
+        } while (!finished && !tooLarge && (stream.avail_out == 0 || stream.avail_in > 0));
+        consumed += slice;
+    }
+    const std::size_t size = stream.total_out;
+    ::deflateEnd(&stream);
+    if (!finished || size >= limit) return std::nullopt;
+    out.resize(size);
+    return out;
+}
+
+std::optional<Bytes> ZopfliStream(std::span<const std::uint8_t> data, const DeflateMethod& method,
+                                  std::size_t limit) {
+    ZopfliOptions options;
+    ::ZopfliInitOptions(&options);
+    options.numiterations = std::max(1, method.iterations);
+    unsigned char* compressed = nullptr;
+    std::size_t size = 0;
+    ::ZopfliCompress(&options, ZOPFLI_FORMAT_ZLIB, data.data(), data.size(), &compressed, &size);
+    std::optional<Bytes> out;
+    if (compressed && size < limit) out = Bytes(compressed, compressed + size);
+    std::free(compressed);
+    return out;
+}
+
+}  // namespace
+
+std::optional<Bytes> DeflatedStream(std::span<const std::uint8_t> data, const DeflateMethod& method,
+                                    std::size_t limit) {
+    return method.engine == DeflateMethod::Engine::kZopfli ? ZopfliStream(data, method, limit)
+                                                           : ZlibStream(data, method, limit);
+}
+
+TrialEvaluator::TrialEvaluator(const PngImage& image, std::size_t bound)
+    : m_image(image), m_bound(bound) {}
+
+const Bytes& TrialEvaluator::Filtered(FilterStrategy strategy) {
+    if (m_filteredFor != strategy) {
+        m_filtered = FilteredImageData(m_image, strategy);
+        m_filteredFor = strategy;
+    }
+    return m_filtered;
+}
+
+bool TrialEvaluator::Tried(const Candidate& candidate) const {
+    return std::find(m_tried.begin(), m_tried.end(), candidate) != m_tried.end();
+}
+
+std::optional<std::size_t> TrialEvaluator::Try(const Candidate& candidate) {
+    if (Tried(candidate)) return std::nullopt;
+    m_tried.push_back(candidate);
+    const std::size_t limit = m_best ? m_best->stream.size() : m_bound;
+    std::optional<Bytes> stream =
+        DeflatedStream(Filtered(candidate.filter), candidate.deflate, limit);
+    if (!stream) return std::nullopt;
+    const std::size_t size = stream->size();
+    m_best = TrialOutcome{candidate, std::move(*stream)};
+    return size;
+}
+
+std::span<const std::uint8_t> MiddleBand(const Bytes& filtered, const PngImage& image,
+                                         std::size_t maxBytes) {
+    const std::size_t lineBytes = image.RowBytes() + 1;
+    const std::size_t lines = std::clamp<std::size_t>(maxBytes / lineBytes, 1, image.height);
+    const std::size_t first = (image.height - lines) / 2;
+    return std::span<const std::uint8_t>(filtered.data() + first * lineBytes, lines * lineBytes);
+}
+
+std::vector<RankedFilter> FiltersRanked(const PngImage& image,
+                                        std::span<const FilterStrategy> filters,
+                                        const DeflateMethod& method, std::size_t sampleBytes) {
+    std::vector<RankedFilter> ranked;
+    for (const FilterStrategy filter : filters) {
+        const Bytes filtered = FilteredImageData(image, filter);
+        const std::optional<Bytes> stream =
+            DeflatedStream(MiddleBand(filtered, image, sampleBytes), method,
+                           std::numeric_limits<std::size_t>::max());
+        ranked.push_back(RankedFilter{
+            filter, stream ? stream->size() : std::numeric_limits<std::size_t>::max()});
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const RankedFilter& a, const RankedFilter& b) { return a.size < b.size; });
+    return ranked;
+}
+
+}  // namespace pimo::imagelib::png
