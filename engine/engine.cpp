@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/pimoutil.h"
+#include "engine/automatic_settings.h"
 #include "engine/imagelib/file_io.h"
 
 namespace pimo::engine {
@@ -226,9 +227,7 @@ void Engine::AnalyseSource() {
     settings.SetColorCountMaximum(unique > 256 ? 256 : unique <= 1 ? 2 : static_cast<int>(unique));
 }
 
-void Engine::ChooseSettingsForMode() {
-    if (chooseAutomaticSettings) chooseAutomaticSettings(*this);
-}
+void Engine::ChooseSettingsForMode() { ChooseAutomaticSettings(*this, settings.Mode); }
 
 // ---- messages ----
 

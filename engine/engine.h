@@ -91,10 +91,6 @@ public:
     /// source bitmap exists afterwards.
     bool ResampleImage(int width, int height, bool interactive, bool percent, bool keepAspect, int filterIndex);
 
-    /// Runs after every analysis in the automatic modes; writes the proposed
-    /// settings for the current `Mode`. Unset: proposes nothing.
-    std::function<void(Engine&)> chooseAutomaticSettings;
-
     // ---- pipeline ----
 
     /// Builds the working copy, applies the adjustments and encodes. Empty

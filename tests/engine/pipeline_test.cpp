@@ -25,6 +25,9 @@ Bitmap TransparentSource() {
 
 class PipelineTest : public ::testing::Test {
 protected:
+    // Manual mode: each test sets the settings it checks.
+    PipelineTest() { m_engine.settings.Mode = 3; }
+
     // A source loaded from a PNG file (so it is a normalised engine source).
     void LoadSource(FIBITMAP* bitmap, bool interactive = false) {
         test::WriteFileBytes(m_dir.file("source.png"), test::EncodeWithLibrary(FIF_PNG, bitmap, 0));
