@@ -1,0 +1,22 @@
+#pragma once
+// Downloading one web address into a file.
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+namespace pimo::platform {
+
+/// The longest a download may take as a whole.
+inline constexpr std::chrono::seconds kDownloadTimeout{600};
+
+/// Downloads `url` (http or https, redirects followed) into the file `path`,
+/// blocking until the transfer has ended. The body is written to a new file
+/// beside `path`, which replaces `path` only when the server answered with
+/// success and the whole body arrived; otherwise that file is removed and an
+/// existing `path` stays as it was. The folder of `path` is not created.
+/// Returns an empty text on success, else the reason.
+std::string DownloadToFile(const std::string& url, const std::filesystem::path& path,
+                           std::chrono::seconds timeout = kDownloadTimeout);
+
+}  // namespace pimo::platform

@@ -1,0 +1,58 @@
+// Downloads through the system's URL moniker service.
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// windows.h first: urlmon needs its types.
+#include <urlmon.h>
+
+#include "platform/http_download.h"
+
+namespace pimo::platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Narrow(std::wstring_view wide) {
+    const std::u8string text = fs::path(wide).u8string();
+    return {text.begin(), text.end()};
+}
+
+std::string SystemMessage(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length != 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    return text.empty() ? "error " + std::to_string(code) : Narrow(text);
+}
+
+}  // namespace
+
+// The moniker service has no time-out of its own; it gives up on stalled
+// connections by itself.
+std::string DownloadToFile(const std::string& url, const fs::path& path, std::chrono::seconds) {
+    const std::u8string utf8(url.begin(), url.end());
+    const std::wstring address = fs::path(utf8).wstring();
+    if (address.rfind(L"http://", 0) != 0 && address.rfind(L"https://", 0) != 0)
+        return "Only web addresses can be downloaded.";
+    fs::path part = path;
+    part += L".download";
+    const HRESULT result = ::URLDownloadToFileW(nullptr, address.c_str(), part.c_str(), 0, nullptr);
+    if (FAILED(result)) {
+        ::DeleteFileW(part.c_str());
+        return SystemMessage(static_cast<DWORD>(result));
+    }
+    if (!::MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const std::string reason = SystemMessage(::GetLastError());
+        ::DeleteFileW(part.c_str());
+        return reason;
+    }
+    return {};
+}
+
+}  // namespace pimo::platform

@@ -1,0 +1,92 @@
+// Downloads into a file, against a server the test runs on 127.0.0.1.
+
+#include "platform/http_download.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/platform/local_http_server.h"
+#include "tests/support/test_images.h"
+
+namespace pimo::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> FolderContent(const fs::path& folder) {
+    std::vector<fs::path> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    return names;
+}
+
+test::Bytes AsBytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+class HttpDownloadTest : public testing::Test {
+  protected:
+    test::LocalHttpServer server;
+    test::TempDir dir;
+    // Binary content: a NUL, line ends, bytes above 127.
+    const std::string body =
+        std::string("#!/bin/sh\r\n\0\xff\x80 tool", 17) + std::string(5000, 'x');
+};
+
+TEST_F(HttpDownloadTest, BodyArrivesInTheFileAndNothingElseStays) {
+    server.serve("/tool.exe", {200, body, ""});
+    const fs::path target = dir.path() / "tool.exe";
+    EXPECT_EQ(DownloadToFile(server.url("/tool.exe"), target), "");
+    EXPECT_EQ(test::ReadFileBytes(target), AsBytes(body));
+    EXPECT_EQ(FolderContent(dir.path()), std::vector<fs::path>{"tool.exe"});
+    EXPECT_EQ(server.requests(), std::vector<std::string>{"/tool.exe"});
+}
+
+TEST_F(HttpDownloadTest, SuccessReplacesAnExistingFile) {
+    const fs::path target = dir.path() / "tool.exe";
+    test::WriteFileBytes(target, AsBytes("old"));
+    server.serve("/tool.exe", {200, body, ""});
+    EXPECT_EQ(DownloadToFile(server.url("/tool.exe"), target), "");
+    EXPECT_EQ(test::ReadFileBytes(target), AsBytes(body));
+}
+
+TEST_F(HttpDownloadTest, RedirectIsFollowed) {
+    server.serve("/old", {302, "", server.url("/new")});
+    server.serve("/new", {200, body, ""});
+    const fs::path target = dir.path() / "tool";
+    EXPECT_EQ(DownloadToFile(server.url("/old"), target), "");
+    EXPECT_EQ(test::ReadFileBytes(target), AsBytes(body));
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"/old", "/new"}));
+}
+
+TEST_F(HttpDownloadTest, FailuresLeaveNoFileAndKeepAnExistingOne) {
+    server.serve("/error", {500, "server trouble", ""});
+    const std::vector<std::string> failing{
+        server.url("/missing.exe"),  // answered 404 with a body
+        server.url("/error"),
+        "http://127.0.0.1:" + std::to_string(test::ClosedLocalPort()) + "/tool.exe",
+        "file:///etc/hostname",  // not a web address
+        "",
+    };
+    for (const std::string& url : failing) {
+        SCOPED_TRACE(url);
+        const fs::path fresh = dir.path() / "fresh.exe";
+        EXPECT_NE(DownloadToFile(url, fresh), "");
+        EXPECT_FALSE(fs::exists(fresh));
+
+        const fs::path existing = dir.path() / "existing.exe";
+        test::WriteFileBytes(existing, AsBytes("kept"));
+        EXPECT_NE(DownloadToFile(url, existing), "");
+        EXPECT_EQ(test::ReadFileBytes(existing), AsBytes("kept"));
+        EXPECT_EQ(FolderContent(dir.path()), std::vector<fs::path>{"existing.exe"});
+    }
+}
+
+TEST_F(HttpDownloadTest, MissingFolderIsNotCreated) {
+    server.serve("/tool.exe", {200, body, ""});
+    const fs::path folder = dir.path() / "plugins";
+    EXPECT_NE(DownloadToFile(server.url("/tool.exe"), folder / "tool.exe"), "");
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+}  // namespace
+}  // namespace pimo::platform
