@@ -1,0 +1,370 @@
+// One entry of a batch run, and the run over the whole list.
+
+#include "batch/batch_runner.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "app/pimoutil.h"
+#include "batch/output_file.h"
+#include "engine/compress_to_size.h"
+#include "engine/engine.h"
+#include "engine/geometry.h"
+#include "engine/imagelib/file_io.h"
+#include "engine/open_filter.h"
+#include "platform/file_times.h"
+#include "platform/known_folders.h"
+
+namespace pimo::batch {
+
+namespace fi = imagelib;
+using engine::Engine;
+
+namespace {
+
+constexpr const char* kLoadingFailed = "Loading failed.";
+constexpr const char* kDamagedSource =
+    "The image library reported errors while loading the file: it is damaged or incomplete.";
+constexpr const char* kFileExists = "File exists. Overwrite permission required.";
+constexpr const char* kSizeNotReached =
+    "Could not obtain the desired filesize. Try with a bigger value.";
+
+// Routes the library's messages on this thread to `sink` while it lives, and
+// gives the previous handler back afterwards, however the scope ends.
+class MessageHandlerScope {
+  public:
+    explicit MessageHandlerScope(fi::OutputMessageHandler sink)
+        : m_previous(fi::FreeImage_SetOutputMessage(std::move(sink))) {}
+    ~MessageHandlerScope() { fi::FreeImage_SetOutputMessage(std::move(m_previous)); }
+    MessageHandlerScope(const MessageHandlerScope&) = delete;
+    MessageHandlerScope& operator=(const MessageHandlerScope&) = delete;
+
+  private:
+    fi::OutputMessageHandler m_previous;
+};
+
+// Runs with Interactive off and the job's settings, and puts back what the
+// engine had, so that a run leaves the main window's settings alone.
+class EngineScope {
+  public:
+    EngineScope(Engine& engine, const engine::OptimizationSettings& settings)
+        : m_engine(engine), m_interactive(engine.Interactive), m_settings(engine.settings) {
+        engine.Interactive = false;
+        engine.settings = settings;
+    }
+    ~EngineScope() {
+        m_engine.settings = m_settings;
+        m_engine.Interactive = m_interactive;
+    }
+    EngineScope(const EngineScope&) = delete;
+    EngineScope& operator=(const EngineScope&) = delete;
+
+  private:
+    Engine& m_engine;
+    bool m_interactive;
+    engine::OptimizationSettings m_settings;
+};
+
+// An extension that the program cannot read; a path without one passes.
+bool SkippedByExtension(const std::string& path, std::string_view readableExtensions) {
+    return !engine::FileExtension(path).empty() &&
+           !engine::HasReadableExtension(path, readableExtensions);
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(platform::PathFromUtf8(path), error);
+}
+
+// The written file must decode, without a message from the library, to an
+// image of the size that was encoded.
+ContentCheck DecodesTo(int format, unsigned width, unsigned height) {
+    return [=](const std::vector<std::uint8_t>& bytes) -> std::string {
+        std::string reported;
+        fi::Bitmap decoded;
+        {
+            MessageHandlerScope quiet([&reported](int, const std::string& message) {
+                if (reported.empty()) reported = message;
+            });
+            decoded.reset(fi::FreeImage_LoadFromBytes(format, bytes, 0));
+        }
+        if (!decoded) return "The file written does not decode.";
+        if (!reported.empty()) return "The file written decodes with an error: " + reported;
+        if (::FreeImage_GetWidth(decoded.get()) != width ||
+            ::FreeImage_GetHeight(decoded.get()) != height) {
+            return "The file written decodes to another size.";
+        }
+        return {};
+    };
+}
+
+// The steps of one entry over the engine; `Failed` and `FailureDetail` of the
+// result record what went wrong.
+class EntryRun {
+  public:
+    EntryRun(Engine& engine, const BatchJob& job, const std::string& source,
+             BatchEntryResult& result)
+        : m_engine(engine),
+          m_job(job),
+          m_options(job.options),
+          m_source(source),
+          m_result(result) {}
+
+    /// `libraryMessages` counts the library's messages as they arrive.
+    void run(const std::size_t& libraryMessages);
+
+  private:
+    void fail(std::string detail) {
+        m_result.Failed = true;
+        if (!detail.empty()) m_result.FailureDetail = std::move(detail);
+    }
+    void applyTasks();
+    void resize();
+    void compressToSize();
+    bool writeOutput();
+    void finishWrittenEntry();
+
+    Engine& m_engine;
+    const BatchJob& m_job;
+    const BatchOptions& m_options;
+    const std::string& m_source;
+    BatchEntryResult& m_result;
+    std::optional<platform::FileTimes> m_times;
+    bool m_transformed = false;
+    bool m_inPlace = false;
+    bool m_destinationExisted = false;
+};
+
+void EntryRun::run(const std::size_t& libraryMessages) {
+    if (m_options.KeepOriginalDateTime) {
+        m_times = platform::ReadFileTimes(m_source);
+        m_result.TimesUnreadable = !m_times;
+    }
+
+    const std::size_t messagesBefore = libraryMessages;
+    if (!m_engine.LoadImageFile(m_source)) return fail(kLoadingFailed);
+    // A decoder that complained (a truncated JPEG decodes partly, with a
+    // warning) gave an image that must not replace or outlive its source.
+    if (libraryMessages != messagesBefore) return fail(kDamagedSource);
+
+    const int outputFormat = m_engine.settings.Format;
+    const bool sameFormat = m_engine.SourceFormat == outputFormat;
+    m_result.Destination = DestinationFor(m_source, sameFormat, outputFormat, m_options);
+    m_destinationExisted = FileExists(m_result.Destination);
+    if (m_destinationExisted && !m_options.OverwriteExistingFiles) return fail(kFileExists);
+    m_result.OriginalSize = util::GetFileSizeOrMinusOne(m_source);
+
+    applyTasks();
+
+    m_inPlace = sameFormat && !m_transformed && SameFile(m_result.Destination, m_source);
+    if (m_inPlace) m_result.Destination = SiblingPath(m_source);
+
+    if (m_options.OverwriteExistingFiles && m_options.BackupOnOverwrite) {
+        const auto original = fi::ReadWholeFile(m_source);
+        const std::string failure = original
+                                        ? ReplaceFileVerified(m_source + ".original", *original)
+                                        : "Cannot read " + m_source;
+        // Without the backup the user asked for, the source is not risked.
+        if (!failure.empty()) return fail("Could not back up the original file: " + failure);
+    }
+    if (writeOutput()) finishWrittenEntry();
+}
+
+void EntryRun::applyTasks() {
+    FIBITMAP* bitmap = m_engine.SourceBitmap.get();
+    bool resizeFirst = false;
+    if (m_options.TaskResize && bitmap) {
+        const std::int64_t target = std::int64_t{m_options.ResizeWidth} * m_options.ResizeHeight;
+        const std::int64_t current =
+            m_options.ResizePercent
+                ? 10000
+                : std::int64_t{::FreeImage_GetWidth(bitmap)} * ::FreeImage_GetHeight(bitmap);
+        // A growing image is resized before rotation and flipping, a shrinking one after them.
+        resizeFirst = current < target;
+    }
+    if (m_options.TaskResize && resizeFirst) resize();
+    if (m_options.TaskRotate) {
+        m_transformed = true;
+        // Positive angles turn counter-clockwise.
+        const double angle =
+            (m_options.RotateAngle * 90.0 + 90.0) * (m_options.RotateDirection == 1 ? -1.0 : 1.0);
+        if (m_engine.SourceBitmap) {
+            engine::ReplaceBitmap(m_engine.SourceBitmap,
+                                  fi::FreeImage_Rotate(m_engine.SourceBitmap.get(), angle));
+        }
+    }
+    if (m_options.TaskFlip) {
+        m_transformed = true;
+        engine::FlipBitmap(m_engine.SourceBitmap.get(), m_options.FlipType == 1
+                                                            ? engine::FlipAxis::Horizontal
+                                                            : engine::FlipAxis::Vertical);
+    }
+    if (m_options.TaskResize && !resizeFirst) resize();
+    if (m_options.TaskCompressToSize) compressToSize();
+}
+
+void EntryRun::resize() {
+    m_engine.ResampleImage(m_options.ResizeWidth, m_options.ResizeHeight, false,
+                           m_options.ResizePercent, m_options.ResizeKeepAspect,
+                           m_options.ResizeFilter);
+}
+
+void EntryRun::compressToSize() {
+    m_transformed = true;
+    if (!m_engine.SourceBitmap) return;
+    const std::uint32_t uncompressed = ::FreeImage_GetDIBSize(m_engine.SourceBitmap.get());
+    if (static_cast<std::int64_t>(uncompressed) < m_job.TargetBytes) {
+        // Written all the same, with the current setting.
+        return fail(engine::UncompressedSizeMessage(uncompressed));
+    }
+    // The setting of the format this entry is written in.
+    const engine::SizeSetting setting = engine::SizeSettingFor(m_engine.settings.Format);
+    int& field = engine::SettingField(m_engine.settings, setting);
+    const int saved = field;
+    const int best = engine::FindSizeSetting(m_engine, m_job.TargetBytes, setting);
+    if (best < 1) {
+        field = saved;
+        return fail(kSizeNotReached);
+    }
+    field = best;
+}
+
+// Encodes into memory and writes the output, or, when re-encoding did not
+// make it smaller, the source's own bytes. False when nothing was written.
+bool EntryRun::writeOutput() {
+    const std::uint32_t size = m_engine.OptimizeImage("");
+    if (size == 0 || !m_engine.ResultStream) {
+        fail("");
+        return false;
+    }
+    std::vector<std::uint8_t> bytes = fi::StreamBytes(m_engine.ResultStream.get());
+    if (bytes.size() < size) {
+        fail("");
+        return false;
+    }
+    bytes.resize(size);
+    m_result.ResultSize = size;
+
+    std::string failure;
+    if (static_cast<std::int64_t>(size) >= m_result.OriginalSize && !m_transformed) {
+        // Re-encoding (and resizing) never makes the output larger than its source.
+        if (!m_inPlace && !SameFile(m_result.Destination, m_source)) {
+            const auto original = fi::ReadWholeFile(m_source);
+            failure = original ? ReplaceFileVerified(m_result.Destination, *original)
+                               : "Cannot read " + m_source;
+        }
+        m_result.ResultSize = static_cast<std::uint32_t>(m_result.OriginalSize);
+    } else {
+        FIBITMAP* encoded = m_engine.SourceBitmap.get();
+        const std::string target = m_inPlace ? m_source : m_result.Destination;
+        failure =
+            ReplaceFileVerified(target, bytes,
+                                DecodesTo(m_engine.settings.Format, ::FreeImage_GetWidth(encoded),
+                                          ::FreeImage_GetHeight(encoded)));
+    }
+    if (!failure.empty()) {
+        fail(failure);
+        return false;
+    }
+    if (m_inPlace) m_result.Destination = m_source;
+    return true;
+}
+
+void EntryRun::finishWrittenEntry() {
+    std::string status = SizeChangeStatus(m_result.ResultSize, m_result.OriginalSize);
+    if (m_destinationExisted) status += ",overwritten";
+    if (m_times) platform::WriteFileTimes(m_result.Destination, *m_times);
+    if (m_options.DeleteOriginalFiles) {
+        if (SameFile(m_source, m_result.Destination)) {
+            status += ",original file NOT deleted (same as destination)";
+        } else {
+            std::error_code error;
+            const bool deleted =
+                std::filesystem::remove(platform::PathFromUtf8(m_source), error) && !error;
+            status += deleted ? ",original file deleted" : ",original file NOT deleted";
+        }
+    }
+    m_result.Status = std::move(status);
+}
+
+}  // namespace
+
+BatchEntryResult ProcessBatchEntry(Engine& engine, const BatchJob& job,
+                                   const std::string& sourcePath) {
+    BatchEntryResult result;
+    if (SkippedByExtension(sourcePath, job.readableExtensions)) {
+        result.Skipped = true;
+        result.Status = "skipped";
+        return result;
+    }
+    std::size_t messageCount = 0;
+    {
+        MessageHandlerScope messages([&](int format, const std::string& message) {
+            ++messageCount;
+            result.ErrorLog.push_back(LibraryMessageLine(format, message));
+        });
+        EngineScope scope(engine, job.settings);
+        try {
+            EntryRun(engine, job, sourcePath, result).run(messageCount);
+        } catch (const std::exception& error) {
+            result.Failed = true;
+            result.FailureDetail = error.what();
+        }
+    }
+    if (result.Failed) {
+        result.Status = "error";
+        result.ErrorLog.push_back("Failed to save " + result.Destination);
+        result.ErrorLog.push_back("Source image: " + sourcePath);
+        if (!result.FailureDetail.empty())
+            result.ErrorLog.push_back("Error: " + result.FailureDetail);
+        result.ErrorLog.emplace_back();
+    }
+    return result;
+}
+
+BatchRunSummary RunBatch(Engine& engine, BatchItems& items, const BatchJob& job,
+                         const BatchCallbacks& callbacks) {
+    BatchRunSummary summary;
+    SortAndRemoveDuplicates(items);
+    for (TBatchItem& item : items) item.Status.clear();
+    if (callbacks.listReordered) callbacks.listReordered();
+
+    const bool interactive = engine.Interactive;
+    struct RestoreInteractive {
+        Engine& engine;
+        bool value;
+        ~RestoreInteractive() { engine.Interactive = value; }
+    } restore{engine, interactive};
+    engine.Interactive = false;
+    // Messages outside the entries (each entry collects its own) go to the log too.
+    MessageHandlerScope messages([&summary](int format, const std::string& message) {
+        summary.ErrorLog.push_back(LibraryMessageLine(format, message));
+    });
+
+    BatchJob current = job;
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        if (callbacks.entryStarting) callbacks.entryStarting(index);
+        if (callbacks.stopRequested && callbacks.stopRequested()) {
+            summary.stopped = true;
+            break;
+        }
+        items[index].Status = "working";
+        if (callbacks.statusChanged) callbacks.statusChanged(index, items[index]);
+
+        BatchEntryResult result = ProcessBatchEntry(engine, current, items[index].FilePath);
+        if (result.TimesUnreadable) current.options.KeepOriginalDateTime = false;
+        summary.ErrorLog.insert(summary.ErrorLog.end(), result.ErrorLog.begin(),
+                                result.ErrorLog.end());
+        items[index].Status = result.Status;
+        if (callbacks.statusChanged) callbacks.statusChanged(index, items[index]);
+        if (result.Skipped) continue;
+        ++summary.processed;
+        if (result.Failed) ++summary.failed;
+        if (callbacks.progressed) callbacks.progressed(summary.processed);
+    }
+    engine.UnloadImage();
+    return summary;
+}
+
+}  // namespace pimo::batch
