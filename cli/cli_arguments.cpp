@@ -1,0 +1,384 @@
+// Parsing the command line of pimo-cli.
+
+#include "cli/cli_arguments.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string_view>
+
+#include "engine/automatic_settings.h"
+
+namespace pimo::cli {
+
+namespace {
+
+constexpr int kModeAuto = 0;
+constexpr int kModeKeep = 1;
+constexpr int kModeUser = 2;
+constexpr int kModeManual = 3;
+
+int ParseInteger(const std::string& option, const std::string& text, int low, int high) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || text.empty() || value < low || value > high) {
+        throw UsageError(option + " needs a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not \"" + text + "\"");
+    }
+    return value;
+}
+
+double ParseNumber(const std::string& option, const std::string& text, double low, double high) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || text.empty() || !(value >= low && value <= high)) {
+        std::ostringstream range;
+        range << low << " to " << high;
+        throw UsageError(option + " needs a number from " + range.str() + ", not \"" + text + "\"");
+    }
+    return value;
+}
+
+// The position of `text` in `choices`, or a UsageError naming them.
+int ParseChoice(const std::string& option, const std::string& text,
+                std::initializer_list<std::string_view> choices) {
+    int index = 0;
+    std::string names;
+    for (std::string_view choice : choices) {
+        if (text == choice) return index;
+        names += (index ? "|" : "") + std::string(choice);
+        ++index;
+    }
+    throw UsageError(option + " must be one of " + names + ", not \"" + text + "\"");
+}
+
+engine::Rgb ParseColor(const std::string& option, const std::string& text) {
+    std::string hex = text;
+    if (!hex.empty() && hex[0] == '#') hex.erase(0, 1);
+    unsigned value = 0;
+    const char* end = hex.data() + hex.size();
+    const auto [stop, error] = std::from_chars(hex.data(), end, value, 16);
+    if (hex.size() != 6 || error != std::errc() || stop != end) {
+        throw UsageError(option + " needs a colour RRGGBB in hexadecimal, not \"" + text + "\"");
+    }
+    return {static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value)};
+}
+
+void ParseKeptMetadata(const std::string& option, const std::string& text,
+                       engine::OptimizationSettings& settings) {
+    std::istringstream items(text);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        switch (ParseChoice(option, item, {"comments", "iptc", "xmp", "exif", "icc", "all"})) {
+            case 0:
+                settings.MetadataRemoveComments = false;
+                break;
+            case 1:
+                settings.MetadataRemoveIPTC = false;
+                break;
+            case 2:
+                settings.MetadataRemoveXMP = false;
+                break;
+            case 3:
+                settings.MetadataRemoveEXIF = false;
+                break;
+            case 4:
+                settings.MetadataRemoveICC = false;
+                break;
+            default:
+                settings.MetadataRemoveComments = settings.MetadataRemoveIPTC =
+                    settings.MetadataRemoveXMP = settings.MetadataRemoveEXIF =
+                        settings.MetadataRemoveICC = false;
+        }
+    }
+}
+
+// "640x480", "640x" or "x480" in pixels, or "50%" for both sides.
+void ParseResize(const std::string& option, const std::string& text, batch::BatchOptions& options) {
+    const auto fail = [&]() -> void {
+        throw UsageError(option + " needs WIDTHxHEIGHT (either may be left out) or N%, not \"" +
+                         text + "\"");
+    };
+    options.TaskResize = true;
+    if (!text.empty() && text.back() == '%') {
+        const std::string number = text.substr(0, text.size() - 1);
+        if (number.empty()) fail();
+        options.ResizePercent = true;
+        options.ResizeWidth = options.ResizeHeight = ParseInteger(option, number, 1, 1000);
+        return;
+    }
+    const std::size_t cross = text.find('x');
+    if (cross == std::string::npos || text.size() == 1) fail();
+    const std::string width = text.substr(0, cross);
+    const std::string height = text.substr(cross + 1);
+    options.ResizePercent = false;
+    options.ResizeWidth = width.empty() ? 0 : ParseInteger(option, width, 1, 65535);
+    options.ResizeHeight = height.empty() ? 0 : ParseInteger(option, height, 1, 65535);
+}
+
+}  // namespace
+
+CliArguments ParseArguments(const std::vector<std::string>& arguments) {
+    CliArguments result;
+    engine::OptimizationSettings& settings = result.settings;
+    batch::BatchOptions& batch = result.batch;
+    std::optional<int> mode;
+    bool formatGiven = false;
+    bool automaticOverridden = false;  // a setting the automatic modes would choose
+    bool colorsGiven = false;
+    bool clockwise = false;
+    int rotateDegrees = 0;
+
+    using Action = std::function<void(const std::string& option, const std::string& value)>;
+    struct Option {
+        bool takesValue;
+        Action action;
+    };
+    const auto flag = [](std::function<void()> action) {
+        return Option{false, [action](const std::string&, const std::string&) { action(); }};
+    };
+    const auto valued = [](Action action) { return Option{true, std::move(action)}; };
+    // A setting that the automatic modes choose themselves.
+    const auto manual = [&](Action action) {
+        return Option{true,
+                      [&automaticOverridden, action](const std::string& o, const std::string& v) {
+                          automaticOverridden = true;
+                          action(o, v);
+                      }};
+    };
+
+    const std::map<std::string, Option, std::less<>> options{
+        {"--help", flag([&] { result.help = true; })},
+        {"--recursive", flag([&] { result.recursive = true; })},
+        {"--info", flag([&] { result.info = true; })},
+        {"--json", flag([&] { result.json = true; })},
+        {"--jobs", valued([&](auto& o, auto& v) { result.jobs = ParseInteger(o, v, 1, 256); })},
+        {"--output", valued([&](auto& o, auto& v) {
+             if (v.empty()) throw UsageError(o + " needs a folder");
+             batch.OutputPath = v;
+         })},
+        {"--original-folder", flag([&] { batch.SaveInOriginalFolder = true; })},
+        {"--overwrite", flag([&] { batch.OverwriteExistingFiles = true; })},
+        {"--delete-originals", flag([&] { batch.DeleteOriginalFiles = true; })},
+        {"--keep-dates", flag([&] { batch.KeepOriginalDateTime = true; })},
+        {"--no-backup", flag([&] { batch.BackupOnOverwrite = false; })},
+        {"--rotate", valued([&](auto& o, auto& v) {
+             rotateDegrees = 90 * (1 + ParseChoice(o, v, {"90", "180", "270"}));
+         })},
+        {"--cw", flag([&] { clockwise = true; })},
+        {"--flip", valued([&](auto& o, auto& v) {
+             batch.TaskFlip = true;
+             batch.FlipType = ParseChoice(o, v, {"v", "h"});
+         })},
+        {"--resize", valued([&](auto& o, auto& v) { ParseResize(o, v, batch); })},
+        {"--filter",
+         valued([&](auto& o, auto& v) { batch.ResizeFilter = ParseInteger(o, v, 0, 5); })},
+        {"--no-keep-aspect", flag([&] { batch.ResizeKeepAspect = false; })},
+        {"--target-size", valued([&](auto& o, auto& v) {
+             // Either decimal separator; the runner reads the text with ".".
+             std::string number = v;
+             std::replace(number.begin(), number.end(), ',', '.');
+             ParseNumber(o, number, 0.001, 1e9);
+             batch.TaskCompressToSize = true;
+             batch.SizeThreshold = v;
+         })},
+        {"--mode", valued([&](auto& o, auto& v) {
+             mode = ParseChoice(o, v, {"auto", "keep", "user", "manual"});
+         })},
+        {"--format", valued([&](auto& o, auto& v) {
+             formatGiven = true;
+             settings.Format = ParseChoice(o, v, {"jpeg", "png", "gif"});
+         })},
+        {"--quality",
+         manual([&](auto& o, auto& v) { settings.JPEGQuality = ParseInteger(o, v, 1, 100); })},
+        {"--subsampling", manual([&](auto& o, auto& v) {
+             settings.JPEGChromaSubsampling = ParseChoice(o, v, {"444", "422", "420", "411"});
+         })},
+        {"--progressive", Option{false,
+                                 [&](auto&, auto&) {
+                                     automaticOverridden = true;
+                                     settings.JPEGProgressive = true;
+                                 }}},
+        {"--png-palette", manual([&](auto& o, auto& v) {
+             settings.PNGPalettePreset =
+                 ParseChoice(o, v, {"truecolor", "256", "128", "16", "mono"});
+         })},
+        {"--gif-palette", manual([&](auto& o, auto& v) {
+             settings.GIFPalettePreset = ParseChoice(o, v, {"256", "128", "16", "mono"});
+         })},
+        {"--colors", manual([&](auto& o, auto& v) {
+             colorsGiven = true;
+             settings.PNGMaxColors = settings.GIFMaxColors = ParseInteger(o, v, 2, 256);
+         })},
+        {"--quantizer", manual([&](auto& o, auto& v) {
+             settings.PNGQuantizationMethod = settings.GIFQuantizationMethod =
+                 ParseChoice(o, v, {"wu", "nn"});
+         })},
+        {"--gif-interlaced", Option{false,
+                                    [&](auto&, auto&) {
+                                        automaticOverridden = true;
+                                        settings.GIFInterlaced = true;
+                                    }}},
+        {"--png-level",
+         manual([&](auto& o, auto& v) { settings.PNGCompressionType = ParseInteger(o, v, 0, 4); })},
+        {"--transparency", manual([&](auto& o, auto& v) {
+             settings.TransparencyMode = static_cast<engine::TransparencyMode>(
+                 ParseChoice(o, v, {"keep", "solid", "opaque"}));
+         })},
+        {"--keep-metadata", valued([&](auto& o, auto& v) { ParseKeptMetadata(o, v, settings); })},
+        {"--background",
+         valued([&](auto& o, auto& v) { settings.BackgroundColor = ParseColor(o, v); })},
+        {"--threshold", valued([&](auto& o, auto& v) {
+             settings.TransparencyThreshold = ParseInteger(o, v, 0, 254);
+         })},
+        {"--brightness", valued([&](auto& o, auto& v) {
+             settings.AdjustBrightness = ParseInteger(o, v, -100, 100);
+         })},
+        {"--contrast", valued([&](auto& o, auto& v) {
+             settings.AdjustContrast = ParseInteger(o, v, -100, 100);
+         })},
+        {"--gamma", valued([&](auto& o, auto& v) {
+             settings.AdjustGamma =
+                 static_cast<int>(std::lround(ParseNumber(o, v, 0.01, 8.0) * 100));
+         })},
+        {"--invert", flag([&] { settings.AdjustInvert = true; })},
+        {"--grayscale", Option{false,
+                               [&](auto&, auto&) {
+                                   automaticOverridden = true;
+                                   settings.AdjustGrayscale = true;
+                               }}},
+    };
+    const std::map<std::string, std::string, std::less<>> shortNames{
+        {"-h", "--help"}, {"-r", "--recursive"}, {"-o", "--output"},
+        {"-j", "--jobs"}, {"-q", "--quality"},   {"-f", "--format"}};
+
+    bool optionsEnded = false;
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            result.inputs.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = argument;
+        std::optional<std::string> value;
+        if (const std::size_t equals = name.find('=');
+            name.starts_with("--") && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        if (const auto shortName = shortNames.find(name); shortName != shortNames.end())
+            name = shortName->second;
+        const auto option = options.find(name);
+        if (option == options.end()) throw UsageError("unknown option " + argument);
+        if (option->second.takesValue) {
+            if (!value) {
+                if (index + 1 >= arguments.size()) throw UsageError(name + " needs a value");
+                value = arguments[++index];
+            }
+        } else if (value) {
+            throw UsageError(name + " takes no value");
+        }
+        option->second.action(name, value.value_or(std::string()));
+    }
+
+    if (result.help) return result;
+    if (result.inputs.empty()) throw UsageError("no input files or folders given");
+    if (!result.info && batch.OutputPath.empty() && !batch.SaveInOriginalFolder)
+        throw UsageError("no output: give -o/--output DIR or --original-folder");
+    if (!result.info && !batch.OutputPath.empty() && batch.SaveInOriginalFolder)
+        throw UsageError("-o/--output and --original-folder exclude each other");
+    // The runner's checks want an output folder even when files stay in their own.
+    if (batch.SaveInOriginalFolder) batch.OutputPath = ".";
+
+    if (rotateDegrees != 0) {
+        batch.TaskRotate = true;
+        batch.RotateAngle = rotateDegrees / 90 - 1;
+        batch.RotateDirection = clockwise ? 1 : 0;
+    } else if (clockwise) {
+        throw UsageError("--cw needs --rotate");
+    }
+
+    // Without --mode: a format alone keeps the automatic choice of the other
+    // settings; a setting the automatic choice would replace asks for manual.
+    settings.Mode = mode.value_or(automaticOverridden ? kModeManual
+                                  : formatGiven       ? kModeUser
+                                                      : kModeAuto);
+    if (formatGiven && (settings.Mode == kModeAuto || settings.Mode == kModeKeep))
+        throw UsageError(
+            "--format has no effect with --mode auto or keep; use --mode user or manual");
+    if (!colorsGiven) {
+        engine::ApplyPngPresetColorCount(settings);
+        engine::ApplyGifPresetColorCount(settings);
+    }
+    if (settings.Mode == kModeManual) engine::ApplyFormatToSettings(settings);
+    return result;
+}
+
+std::string UsageText() {
+    return R"(Usage: pimo-cli [OPTIONS] FILE|FOLDER...
+Optimizes images for size: every input file, and the readable images of every
+input folder, is written to the output folder (or beside itself).
+
+Output:
+  -o, --output DIR          write the results into DIR (created when missing)
+      --original-folder     write each result beside its source (instead of -o)
+      --overwrite           replace existing files (a ".original" backup is kept)
+      --no-backup           no ".original" backup when overwriting
+      --delete-originals    delete each source once its output is written
+      --keep-dates          give each output its source's date and time
+  -r, --recursive           scan the subfolders of input folders too
+  -j, --jobs N              files processed in parallel (default: one per core)
+      --json                one JSON record per file and a summary, nothing else
+      --info                print each input's analysis report and exit
+
+Settings:
+      --mode auto|keep|user|manual
+                            auto: best format and settings; keep: the source's
+                            format; user: the --format given; manual: exactly
+                            the settings given. Default: auto, user when only
+                            --format is given, manual when a setting below that
+                            the automatic modes choose is given.
+  -f, --format jpeg|png|gif
+  -q, --quality 1..100      JPEG quality
+      --subsampling 444|422|420|411
+      --progressive         progressive JPEG
+      --png-palette truecolor|256|128|16|mono
+      --gif-palette 256|128|16|mono
+      --colors N            palette colours, 2..256
+      --quantizer wu|nn
+      --gif-interlaced
+      --png-level 0..4      PNG compression effort
+      --keep-metadata LIST  comma list of comments,iptc,xmp,exif,icc,all
+                            (all metadata is stripped by default)
+      --transparency keep|solid|opaque
+      --background RRGGBB   colour behind transparency
+      --threshold 0..254    alpha below which a pixel is transparent
+      --brightness -100..100, --contrast -100..100, --gamma 0.01..8
+      --invert, --grayscale
+
+Tasks (before optimizing):
+      --rotate 90|180|270   counter-clockwise, clockwise with --cw
+      --flip h|v
+      --resize WxH|N%       either side may be left out ("800x")
+      --filter 0..5         resampling filter (default 1)
+      --no-keep-aspect
+      --target-size KiB     compress to at most this size
+
+Exit code: 0 every file succeeded, 1 a file failed, 2 bad arguments.
+)";
+}
+
+}  // namespace pimo::cli

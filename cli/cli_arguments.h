@@ -1,0 +1,40 @@
+#pragma once
+// The command line of pimo-cli: what it asks for, parsed with the standard
+// library only. A bad argument is a UsageError; the program prints its text
+// and the usage and ends with exit code 2.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "batch/batch_settings.h"
+#include "engine/optimization_settings.h"
+
+namespace pimo::cli {
+
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct CliArguments {
+    std::vector<std::string> inputs;  // files and folders, in the order given
+    bool recursive = false;
+    bool help = false;
+    bool info = false;
+    bool json = false;
+    unsigned jobs = 0;  // 0: one per core
+    batch::BatchOptions batch;
+    engine::OptimizationSettings settings;
+};
+
+/// Parses the arguments after the program name. Options take their value
+/// as the next argument or after "=" ("--quality=80"); "--" ends the
+/// options. Throws UsageError for an unknown option, a missing or invalid
+/// value, or no input.
+CliArguments ParseArguments(const std::vector<std::string>& arguments);
+
+/// The text of --help.
+std::string UsageText();
+
+}  // namespace pimo::cli

@@ -1,0 +1,274 @@
+// pimo-cli: the batch optimizer without a window.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "batch/batch_list.h"
+#include "batch/batch_runner.h"
+#include "cli/cli_arguments.h"
+#include "engine/engine.h"
+#include "engine/host.h"
+#include "engine/open_filter.h"
+
+namespace {
+
+using namespace pimo;
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Says nothing; the runner's checks print their message and are confirmed
+// by the options given on the command line.
+class CliHost : public engine::Host {
+  public:
+    void setStatusText(const std::string&, int) override {}
+    void setBusyCursor(bool) override {}
+    engine::MessageAnswer showMessage(engine::MessageKind kind, const std::string& text,
+                                      engine::MessageButtons) override {
+        if (kind == engine::MessageKind::Confirmation) return engine::MessageAnswer::Yes;
+        std::cerr << "pimo-cli: " << text << '\n';
+        return engine::MessageAnswer::Ok;
+    }
+    void showBalloon(const std::string&, const std::string&, int) override {}
+    void hideBalloon() override {}
+    void processPendingEvents() override {}
+    void setMainWindowEnabled(bool) override {}
+};
+
+std::string JsonText(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string Percent(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+// Collects the inputs; a missing input is a usage error.
+batch::BatchItems CollectInputs(const cli::CliArguments& arguments,
+                                const std::string& readableExtensions) {
+    batch::BatchItems items;
+    for (const std::string& input : arguments.inputs) {
+        std::error_code error;
+        const std::filesystem::path path(input);
+        if (std::filesystem::is_directory(path, error)) {
+            batch::ScanFolder(items, input, arguments.recursive, readableExtensions);
+        } else if (std::filesystem::exists(path, error)) {
+            // Named files stay in the list so that an unreadable one shows "skipped".
+            items.push_back({input, {}});
+        } else {
+            throw cli::UsageError("no such file or folder: " + input);
+        }
+    }
+    return items;
+}
+
+int PrintInfo(const batch::BatchItems& items, bool json) {
+    CliHost host;
+    engine::Engine engine(host);
+    engine.Interactive = false;
+    int exitCode = kExitSuccess;
+    for (const batch::TBatchItem& item : items) {
+        const bool loaded = engine.LoadImageFile(item.FilePath);
+        std::vector<std::string> lines;
+        if (loaded) lines = engine::ImageInfoReport(engine.imageInfo);
+        if (!loaded) exitCode = kExitFailed;
+        if (json) {
+            std::cout << "{\"file\":" << JsonText(item.FilePath)
+                      << ",\"loaded\":" << (loaded ? "true" : "false");
+            std::cout << ",\"report\":[";
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                std::cout << (i ? "," : "") << JsonText(lines[i]);
+            std::cout << "]}\n";
+        } else {
+            std::cout << item.FilePath << ":\n";
+            if (!loaded) std::cout << "  error: the image could not be loaded\n";
+            for (const std::string& line : lines) std::cout << "  " << line << '\n';
+        }
+        engine.UnloadImage();
+    }
+    return exitCode;
+}
+
+// Entries whose outputs could meet (the same name stem into the same
+// folder) go to one worker in list order, so the result does not depend on
+// how many workers run.
+std::vector<std::vector<std::size_t>> GroupEntries(const batch::BatchItems& items,
+                                                   const batch::BatchOptions& options) {
+    std::map<std::string, std::size_t> groupOf;
+    std::vector<std::vector<std::size_t>> groups;
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const std::filesystem::path path(items[index].FilePath);
+        std::string key = path.stem().string();
+        if (options.SaveInOriginalFolder) key = path.parent_path().string() + "/" + key;
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto [found, added] = groupOf.emplace(key, groups.size());
+        if (added) groups.emplace_back();
+        groups[found->second].push_back(index);
+    }
+    return groups;
+}
+
+int Run(const cli::CliArguments& arguments) {
+    const std::string readable = engine::ReadableExtensions(arguments.settings.Mode);
+    batch::BatchItems items = CollectInputs(arguments, readable);
+    batch::SortAndRemoveDuplicates(items);
+    if (arguments.info) return PrintInfo(items, arguments.json);
+
+    CliHost host;
+    batch::BatchOptions options = arguments.batch;
+    const std::optional<batch::BatchJob> job =
+        batch::PrepareBatchRun(options, arguments.settings, readable, host, ".");
+    if (!job) return kExitUsage;
+
+    const std::vector<std::vector<std::size_t>> groups = GroupEntries(items, job->options);
+    unsigned workers =
+        arguments.jobs ? arguments.jobs : std::max(1u, std::thread::hardware_concurrency());
+    workers = static_cast<unsigned>(
+        std::min<std::size_t>(workers, std::max<std::size_t>(groups.size(), 1)));
+
+    std::vector<batch::BatchEntryResult> results(items.size());
+    std::vector<bool> done(items.size(), false);
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<std::size_t> nextGroup{0};
+    std::vector<std::thread> threads;
+    for (unsigned worker = 0; worker < workers; ++worker) {
+        threads.emplace_back([&] {
+            CliHost workerHost;
+            engine::Engine engine(workerHost);
+            engine.Interactive = false;
+            for (std::size_t group; (group = nextGroup++) < groups.size();) {
+                for (const std::size_t index : groups[group]) {
+                    batch::BatchEntryResult result =
+                        batch::ProcessBatchEntry(engine, *job, items[index].FilePath);
+                    const std::lock_guard lock(mutex);
+                    results[index] = std::move(result);
+                    done[index] = true;
+                    finished.notify_all();
+                }
+            }
+            engine.UnloadImage();
+        });
+    }
+
+    const bool progressBar = !arguments.json && isatty(STDERR_FILENO);
+    std::size_t processed = 0, failed = 0, skipped = 0;
+    std::int64_t before = 0, after = 0;
+    std::vector<std::string> errorLog;
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        {
+            std::unique_lock lock(mutex);
+            finished.wait(lock, [&] { return done[index]; });
+        }
+        const batch::BatchEntryResult& result = results[index];
+        if (result.Skipped) {
+            ++skipped;
+        } else {
+            ++processed;
+            if (result.Failed) {
+                ++failed;
+            } else {
+                before += std::max<std::int64_t>(result.OriginalSize, 0);
+                after += result.ResultSize;
+            }
+        }
+        errorLog.insert(errorLog.end(), result.ErrorLog.begin(), result.ErrorLog.end());
+        if (progressBar) std::cerr << "\r\033[K";
+        if (arguments.json) {
+            std::cout << "{\"file\":" << JsonText(items[index].FilePath)
+                      << ",\"status\":" << JsonText(result.Status)
+                      << ",\"destination\":" << JsonText(result.Destination)
+                      << ",\"bytes_before\":" << result.OriginalSize
+                      << ",\"bytes_after\":" << result.ResultSize
+                      << ",\"failed\":" << (result.Failed ? "true" : "false")
+                      << ",\"skipped\":" << (result.Skipped ? "true" : "false") << ",\"log\":[";
+            for (std::size_t i = 0; i < result.ErrorLog.size(); ++i)
+                std::cout << (i ? "," : "") << JsonText(result.ErrorLog[i]);
+            std::cout << "]}\n";
+        } else {
+            std::cout << items[index].FilePath << ": " << result.Status << '\n';
+        }
+        std::cout.flush();
+        if (progressBar) {
+            constexpr std::size_t kWidth = 30;
+            const std::size_t filled = (index + 1) * kWidth / items.size();
+            std::cerr << '[' << std::string(filled, '#') << std::string(kWidth - filled, '.')
+                      << "] " << index + 1 << '/' << items.size() << std::flush;
+        }
+    }
+    for (std::thread& thread : threads) thread.join();
+    if (progressBar) std::cerr << "\r\033[K";
+
+    const double saved = before > 0 ? (before - after) * 100.0 / static_cast<double>(before) : 0.0;
+    if (arguments.json) {
+        std::cout << "{\"summary\":{\"files\":" << processed << ",\"failed\":" << failed
+                  << ",\"skipped\":" << skipped << ",\"bytes_before\":" << before
+                  << ",\"bytes_after\":" << after << ",\"saved_percent\":" << Percent(saved)
+                  << "}}\n";
+    } else {
+        for (const std::string& line : errorLog) std::cerr << line << '\n';
+        std::cout << processed << " file(s) processed, " << failed << " failed, " << skipped
+                  << " skipped; " << before << " bytes before, " << after << " bytes after, "
+                  << Percent(saved) << "% saved\n";
+    }
+    return failed ? kExitFailed : kExitSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const cli::CliArguments arguments =
+            cli::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+        if (arguments.help) {
+            std::cout << cli::UsageText();
+            return kExitSuccess;
+        }
+        return Run(arguments);
+    } catch (const cli::UsageError& error) {
+        std::cerr << "pimo-cli: " << error.what() << "\n\n" << cli::UsageText();
+        return kExitUsage;
+    } catch (const std::exception& error) {
+        std::cerr << "pimo-cli: " << error.what() << '\n';
+        return kExitFailed;
+    }
+}
