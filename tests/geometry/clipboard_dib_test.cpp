@@ -44,26 +44,26 @@ void PutU16(Bytes& bytes, std::size_t at, std::uint16_t value) {
     bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-Bytes BuildDib(const DibSpec& spec) {
-    Bytes dib(spec.headerSize, 0);
-    const auto rowCount = static_cast<std::int32_t>(spec.rows.size());
-    PutU32(dib, 0, spec.headerSize);
-    PutU32(dib, 4, static_cast<std::uint32_t>(spec.width));
-    PutU32(dib, 8, static_cast<std::uint32_t>(spec.topDown ? -rowCount : rowCount));
+Bytes BuildDib(const DibSpec& shape) {
+    Bytes dib(shape.headerSize, 0);
+    const auto rowCount = static_cast<std::int32_t>(shape.rows.size());
+    PutU32(dib, 0, shape.headerSize);
+    PutU32(dib, 4, static_cast<std::uint32_t>(shape.width));
+    PutU32(dib, 8, static_cast<std::uint32_t>(shape.topDown ? -rowCount : rowCount));
     PutU16(dib, 12, 1);
-    PutU16(dib, 14, spec.bitCount);
-    PutU32(dib, 16, spec.compression);
-    PutU32(dib, 24, static_cast<std::uint32_t>(spec.xPelsPerMeter));
-    PutU32(dib, 28, static_cast<std::uint32_t>(spec.yPelsPerMeter));
-    PutU32(dib, 32, spec.colorsUsed);
-    if (!spec.masks.empty()) {
-        if (spec.headerSize == 40) dib.resize(52, 0);
-        for (std::size_t i = 0; i < spec.masks.size(); ++i) PutU32(dib, 40 + 4 * i, spec.masks[i]);
+    PutU16(dib, 14, shape.bitCount);
+    PutU32(dib, 16, shape.compression);
+    PutU32(dib, 24, static_cast<std::uint32_t>(shape.xPelsPerMeter));
+    PutU32(dib, 28, static_cast<std::uint32_t>(shape.yPelsPerMeter));
+    PutU32(dib, 32, shape.colorsUsed);
+    if (!shape.masks.empty()) {
+        if (shape.headerSize == 40) dib.resize(52, 0);
+        for (std::size_t i = 0; i < shape.masks.size(); ++i) PutU32(dib, 40 + 4 * i, shape.masks[i]);
     }
-    for (const Rgb& c : spec.table) dib.insert(dib.end(), {c.blue, c.green, c.red, 0});
-    const std::size_t pitch = (std::size_t{spec.bitCount} * spec.width + 31) / 32 * 4;
-    for (std::size_t i = 0; i < spec.rows.size(); ++i) {
-        const Bytes& row = spec.rows[spec.topDown ? i : spec.rows.size() - 1 - i];
+    for (const Rgb& c : shape.table) dib.insert(dib.end(), {c.blue, c.green, c.red, 0});
+    const std::size_t pitch = (std::size_t{shape.bitCount} * shape.width + 31) / 32 * 4;
+    for (std::size_t i = 0; i < shape.rows.size(); ++i) {
+        const Bytes& row = shape.rows[shape.topDown ? i : shape.rows.size() - 1 - i];
         Bytes padded = row;
         padded.resize(pitch, 0);
         dib.insert(dib.end(), padded.begin(), padded.end());
@@ -115,7 +115,7 @@ void ExpectPixels(FIBITMAP* bitmap24, const std::vector<std::vector<Rgb>>& expec
 
 struct DepthCase {
     const char* name;
-    std::function<DibSpec()> spec;
+    std::function<DibSpec()> shape;
     unsigned decodedBits;  // depth of the bitmap the block decodes to
     std::vector<std::vector<Rgb>> expected;
 };
@@ -284,9 +284,9 @@ class DecodeDibTest : public testing::TestWithParam<OrderedCase> {};
 
 TEST_P(DecodeDibTest, DecodesEveryPixel) {
     const OrderedCase& c = GetParam();
-    DibSpec spec = c.depth.spec();
-    spec.topDown = c.topDown;
-    const Bytes block = BuildDib(spec);
+    DibSpec shape = c.depth.shape();
+    shape.topDown = c.topDown;
+    const Bytes block = BuildDib(shape);
 
     const fi::Bitmap bitmap = DecodeExact(block);
     ASSERT_TRUE(bitmap);
@@ -318,13 +318,13 @@ INSTANTIATE_TEST_SUITE_P(Depths, DecodeDibTest, testing::ValuesIn(OrderedCases()
                          });
 
 TEST(DibDecodingTest, ColourTableBecomesThePalette) {
-    DibSpec spec;
-    spec.width = 2;
-    spec.bitCount = 8;
-    spec.colorsUsed = 3;
-    spec.table = {kOrange, kTeal, kGrey};
-    spec.rows = {Bytes{0, 2}};
-    const fi::Bitmap bitmap = DecodeExact(BuildDib(spec));
+    DibSpec shape;
+    shape.width = 2;
+    shape.bitCount = 8;
+    shape.colorsUsed = 3;
+    shape.table = {kOrange, kTeal, kGrey};
+    shape.rows = {Bytes{0, 2}};
+    const fi::Bitmap bitmap = DecodeExact(BuildDib(shape));
     ASSERT_TRUE(bitmap);
     const RGBQUAD* palette = ::FreeImage_GetPalette(bitmap.get());
     ASSERT_NE(palette, nullptr);
@@ -341,12 +341,12 @@ TEST(DibDecodingTest, ColourTableBecomesThePalette) {
 }
 
 TEST(DibDecodingTest, ThirtyTwoBitsAreOpaque) {
-    DibSpec spec;
-    spec.width = 2;
-    spec.bitCount = 32;
+    DibSpec shape;
+    shape.width = 2;
+    shape.bitCount = 32;
     // A fourth byte that varies must still not read as transparency.
-    spec.rows = {PackWords({0x00FA820A, 0x7F008080}, 4)};
-    const fi::Bitmap bitmap = DecodeExact(BuildDib(spec));
+    shape.rows = {PackWords({0x00FA820A, 0x7F008080}, 4)};
+    const fi::Bitmap bitmap = DecodeExact(BuildDib(shape));
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(PixelAt(bitmap.get(), 0, 0).rgbReserved, 255);
     EXPECT_EQ(PixelAt(bitmap.get(), 1, 0).rgbReserved, 255);
@@ -356,23 +356,23 @@ TEST(DibDecodingTest, ThirtyTwoBitsAreOpaque) {
 }
 
 TEST(DibDecodingTest, ResolutionCarriedOverAsDotsPerMetre) {
-    DibSpec spec;
-    spec.width = 1;
-    spec.xPelsPerMeter = 2835;
-    spec.yPelsPerMeter = 11811;
-    spec.rows = {Bytes{1, 2, 3}};
-    fi::Bitmap bitmap = DecodeExact(BuildDib(spec));
+    DibSpec shape;
+    shape.width = 1;
+    shape.xPelsPerMeter = 2835;
+    shape.yPelsPerMeter = 11811;
+    shape.rows = {Bytes{1, 2, 3}};
+    fi::Bitmap bitmap = DecodeExact(BuildDib(shape));
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(::FreeImage_GetDotsPerMeterX(bitmap.get()), 2835u);
     EXPECT_EQ(::FreeImage_GetDotsPerMeterY(bitmap.get()), 11811u);
 
     // The conversion for the paste keeps it.
-    const PastedImage pasted = DecodePastedImage(PasteSourceKind::Dib, BuildDib(spec));
+    const PastedImage pasted = DecodePastedImage(PasteSourceKind::Dib, BuildDib(shape));
     ASSERT_TRUE(pasted.bitmap);
     EXPECT_EQ(::FreeImage_GetDotsPerMeterX(pasted.bitmap.get()), 2835u);
 
-    spec.xPelsPerMeter = -5;
-    bitmap = DecodeExact(BuildDib(spec));
+    shape.xPelsPerMeter = -5;
+    bitmap = DecodeExact(BuildDib(shape));
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(::FreeImage_GetDotsPerMeterX(bitmap.get()), 0u);
     EXPECT_EQ(::FreeImage_GetDotsPerMeterY(bitmap.get()), 11811u);
@@ -380,10 +380,10 @@ TEST(DibDecodingTest, ResolutionCarriedOverAsDotsPerMetre) {
 
 TEST(DibDecodingTest, BlockLongerThanTheImageIsFine) {
     // Clipboard blocks are often rounded up in size.
-    DibSpec spec;
-    spec.width = 1;
-    spec.rows = {Bytes{10, 130, 250}};
-    Bytes block = BuildDib(spec);
+    DibSpec shape;
+    shape.width = 1;
+    shape.rows = {Bytes{10, 130, 250}};
+    Bytes block = BuildDib(shape);
     block.resize(block.size() + 37, 0xEE);
     const fi::Bitmap bitmap = DecodeExact(block);
     ASSERT_TRUE(bitmap);
@@ -391,10 +391,10 @@ TEST(DibDecodingTest, BlockLongerThanTheImageIsFine) {
 }
 
 TEST(BitmapFromDIBTest, ReplacesWhatTheSlotHeld) {
-    DibSpec spec;
-    spec.width = 2;
-    spec.rows = {Bytes{1, 2, 3, 4, 5, 6}};
-    const Bytes good = BuildDib(spec);
+    DibSpec shape;
+    shape.width = 2;
+    shape.rows = {Bytes{1, 2, 3, 4, 5, 6}};
+    const Bytes good = BuildDib(shape);
 
     fi::Bitmap slot = test::MakeRgb(9, 9, [](unsigned, unsigned) { return RGBQUAD{}; });
     EXPECT_TRUE(BitmapFromDIB(good, slot));
@@ -415,23 +415,23 @@ struct MalformedCase {
 
 // A valid 8-bit 4 x 4 block with its full table: 40 + 1024 + 16 bytes.
 Bytes EightBitBlock() {
-    DibSpec spec;
-    spec.width = 4;
-    spec.bitCount = 8;
-    spec.table.assign(256, kGrey);
-    spec.rows.assign(4, Bytes{0, 1, 2, 3});
-    return BuildDib(spec);
+    DibSpec shape;
+    shape.width = 4;
+    shape.bitCount = 8;
+    shape.table.assign(256, kGrey);
+    shape.rows.assign(4, Bytes{0, 1, 2, 3});
+    return BuildDib(shape);
 }
 
 // A valid 16-bit 5-6-5 block, 2 x 2: 40 + 12 + 8 bytes.
 Bytes BitfieldsBlock() {
-    DibSpec spec;
-    spec.width = 2;
-    spec.bitCount = 16;
-    spec.compression = 3;
-    spec.masks = {0xF800, 0x07E0, 0x001F};
-    spec.rows.assign(2, PackWords({0xF800, 0x001F}, 2));
-    return BuildDib(spec);
+    DibSpec shape;
+    shape.width = 2;
+    shape.bitCount = 16;
+    shape.compression = 3;
+    shape.masks = {0xF800, 0x07E0, 0x001F};
+    shape.rows.assign(2, PackWords({0xF800, 0x001F}, 2));
+    return BuildDib(shape);
 }
 
 MalformedCase Field(const char* name, Bytes (*base)(), std::size_t at, std::uint32_t value) {

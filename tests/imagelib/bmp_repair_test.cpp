@@ -44,7 +44,7 @@ std::vector<Rgba> PixelsOf(FIBITMAP* bitmap) {
 
 struct BmpCase {
     std::string name;
-    BmpSpec spec;                                       // without pixel values
+    BmpSpec shape;                                       // without pixel values
     std::function<std::uint32_t(int x, int y)> stored;  // y from the top
     std::function<Rgba(int x, int y)> expected;
     unsigned expectedBpp;
@@ -53,15 +53,15 @@ struct BmpCase {
 
 // The stored values of a case in file row order.
 BmpSpec WithValues(const BmpCase& c) {
-    BmpSpec spec = c.spec;
-    spec.width = kWidth;
-    spec.height = spec.height < 0 ? -kHeight : kHeight;
-    if (!spec.rawPixels.empty()) return spec;
+    BmpSpec shape = c.shape;
+    shape.width = kWidth;
+    shape.height = shape.height < 0 ? -kHeight : kHeight;
+    if (!shape.rawPixels.empty()) return shape;
     for (int row = 0; row < kHeight; ++row) {
-        const int y = spec.height < 0 ? row : kHeight - 1 - row;
-        for (int x = 0; x < kWidth; ++x) spec.values.push_back(c.stored(x, y));
+        const int y = shape.height < 0 ? row : kHeight - 1 - row;
+        for (int x = 0; x < kWidth; ++x) shape.values.push_back(c.stored(x, y));
     }
-    return spec;
+    return shape;
 }
 
 // A smooth colour per pixel and an alpha that runs from 0 to 210.
@@ -90,19 +90,19 @@ int Widen(int value, int bits) {
 
 BmpSpec Header(std::uint32_t size, std::uint16_t bits, std::uint32_t compression,
                std::array<std::uint32_t, 4> masks = {}, bool topDown = false) {
-    BmpSpec spec;
-    spec.headerSize = size;
-    spec.bitCount = bits;
-    spec.compression = compression;
-    spec.masks = masks;
-    spec.height = topDown ? -1 : 1;
-    return spec;
+    BmpSpec shape;
+    shape.headerSize = size;
+    shape.bitCount = bits;
+    shape.compression = compression;
+    shape.masks = masks;
+    shape.height = topDown ? -1 : 1;
+    return shape;
 }
 
-BmpSpec WithPalette(BmpSpec spec, int entries,
+BmpSpec WithPalette(BmpSpec shape, int entries,
                     const std::function<std::array<std::uint8_t, 3>(int)>& entry) {
-    for (int i = 0; i < entries; ++i) spec.palette.push_back(entry(i));
-    return spec;
+    for (int i = 0; i < entries; ++i) shape.palette.push_back(entry(i));
+    return shape;
 }
 
 std::array<std::uint8_t, 3> Entry4(int i) {
@@ -289,9 +289,9 @@ TEST(BmpFixtureTest, ClassicHeaderDecodesWithTheLibrary) {
     for (const BmpCase& c : Cases()) {
         // Bit-field and 32-bit cases expect what only our decoder does (masks
         // honoured, an unused alpha channel made opaque).
-        if (c.spec.compression != 0 || c.spec.bitCount == 32) continue;
+        if (c.shape.compression != 0 || c.shape.bitCount == 32) continue;
         BmpCase classic = c;
-        classic.spec.headerSize = 40;
+        classic.shape.headerSize = 40;
         const Bitmap bitmap = test::DecodeWithLibrary(FIF_BMP, test::BuildBmp(WithValues(classic)));
         ASSERT_TRUE(bitmap) << c.name;
         const std::vector<Rgba> pixels = PixelsOf(bitmap.get());
@@ -305,18 +305,18 @@ TEST(BmpFixtureTest, ClassicHeaderDecodesWithTheLibrary) {
 }
 
 TEST(BmpRepairTest, CarriesResolutionAndEmbeddedProfile) {
-    BmpSpec spec = WithValues({"", Header(124, 24, 0), Rgb24, Opaque, 24, false});
-    spec.xPelsPerMeter = 3780;
-    spec.yPelsPerMeter = 2835;
-    spec.profile = test::MakeIccProfile("bmp");
-    const Bitmap bitmap(FreeImage_LoadFromBytes(kFormatPastedBitmap, test::BuildBmp(spec), 0));
+    BmpSpec shape = WithValues({"", Header(124, 24, 0), Rgb24, Opaque, 24, false});
+    shape.xPelsPerMeter = 3780;
+    shape.yPelsPerMeter = 2835;
+    shape.profile = test::MakeIccProfile("bmp");
+    const Bitmap bitmap(FreeImage_LoadFromBytes(kFormatPastedBitmap, test::BuildBmp(shape), 0));
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(::FreeImage_GetDotsPerMeterX(bitmap.get()), 3780u);
     EXPECT_EQ(::FreeImage_GetDotsPerMeterY(bitmap.get()), 2835u);
     const FIICCPROFILE* profile = ::FreeImage_GetICCProfile(bitmap.get());
     ASSERT_TRUE(profile && profile->data);
     const auto* data = static_cast<const std::uint8_t*>(profile->data);
-    EXPECT_EQ(Bytes(data, data + profile->size), spec.profile);
+    EXPECT_EQ(Bytes(data, data + profile->size), shape.profile);
 }
 
 TEST(BmpRepairTest, FileWithAlphaLoadsFromDisk) {

@@ -40,18 +40,18 @@ void Append(Bytes& out, const char* text) {
 }
 
 // The packed pixel rows of a BMP, each padded to four bytes.
-Bytes BmpPixelRows(const BmpSpec& spec) {
-    const std::uint32_t width = static_cast<std::uint32_t>(spec.width);
+Bytes BmpPixelRows(const BmpSpec& shape) {
+    const std::uint32_t width = static_cast<std::uint32_t>(shape.width);
     const std::uint32_t rows =
-        static_cast<std::uint32_t>(spec.height < 0 ? -spec.height : spec.height);
-    const std::size_t stride = (static_cast<std::size_t>(width) * spec.bitCount + 31) / 32 * 4;
+        static_cast<std::uint32_t>(shape.height < 0 ? -shape.height : shape.height);
+    const std::size_t stride = (static_cast<std::size_t>(width) * shape.bitCount + 31) / 32 * 4;
     Bytes out(stride * rows, 0);
     for (std::uint32_t r = 0; r < rows; ++r) {
         std::uint8_t* row = out.data() + r * stride;
         for (std::uint32_t x = 0; x < width; ++x) {
             const std::size_t at = static_cast<std::size_t>(r) * width + x;
-            const std::uint32_t v = at < spec.values.size() ? spec.values[at] : 0;
-            switch (spec.bitCount) {
+            const std::uint32_t v = at < shape.values.size() ? shape.values[at] : 0;
+            switch (shape.bitCount) {
                 case 1:
                     row[x / 8] |= static_cast<std::uint8_t>((v & 1) << (7 - x % 8));
                     break;
@@ -81,15 +81,15 @@ Bytes BmpPixelRows(const BmpSpec& spec) {
 }
 }  // namespace
 
-Bytes BuildBmp(const BmpSpec& spec) {
-    const Bytes pixels = spec.rawPixels.empty() ? BmpPixelRows(spec) : spec.rawPixels;
-    const bool bitFields = spec.compression == 3 || spec.compression == 6;
+Bytes BuildBmp(const BmpSpec& shape) {
+    const Bytes pixels = shape.rawPixels.empty() ? BmpPixelRows(shape) : shape.rawPixels;
+    const bool bitFields = shape.compression == 3 || shape.compression == 6;
     const std::uint32_t trailingMasks =
-        spec.headerSize == 40 && bitFields ? (spec.compression == 6 ? 16 : 12) : 0;
+        shape.headerSize == 40 && bitFields ? (shape.compression == 6 ? 16 : 12) : 0;
     const std::uint32_t pixelOffset =
-        14 + spec.headerSize + trailingMasks + static_cast<std::uint32_t>(spec.palette.size() * 4);
+        14 + shape.headerSize + trailingMasks + static_cast<std::uint32_t>(shape.palette.size() * 4);
     const std::uint32_t profileOffset = pixelOffset + static_cast<std::uint32_t>(pixels.size());
-    const std::uint32_t fileSize = profileOffset + static_cast<std::uint32_t>(spec.profile.size());
+    const std::uint32_t fileSize = profileOffset + static_cast<std::uint32_t>(shape.profile.size());
 
     Bytes out;
     Append(out, "BM");
@@ -97,40 +97,40 @@ Bytes BuildBmp(const BmpSpec& spec) {
     PutLe32(out, 0);
     PutLe32(out, pixelOffset);
     const std::size_t headerStart = out.size();
-    PutLe32(out, spec.headerSize);
-    PutLe32(out, static_cast<std::uint32_t>(spec.width));
-    PutLe32(out, static_cast<std::uint32_t>(spec.height));
+    PutLe32(out, shape.headerSize);
+    PutLe32(out, static_cast<std::uint32_t>(shape.width));
+    PutLe32(out, static_cast<std::uint32_t>(shape.height));
     PutLe16(out, 1);
-    PutLe16(out, spec.bitCount);
-    PutLe32(out, spec.compression);
+    PutLe16(out, shape.bitCount);
+    PutLe32(out, shape.compression);
     PutLe32(out, static_cast<std::uint32_t>(pixels.size()));
-    PutLe32(out, static_cast<std::uint32_t>(spec.xPelsPerMeter));
-    PutLe32(out, static_cast<std::uint32_t>(spec.yPelsPerMeter));
-    PutLe32(out, static_cast<std::uint32_t>(spec.palette.size()));
+    PutLe32(out, static_cast<std::uint32_t>(shape.xPelsPerMeter));
+    PutLe32(out, static_cast<std::uint32_t>(shape.yPelsPerMeter));
+    PutLe32(out, static_cast<std::uint32_t>(shape.palette.size()));
     PutLe32(out, 0);
-    if (spec.headerSize >= 52) {
-        for (int i = 0; i < (spec.headerSize >= 56 ? 4 : 3); ++i) PutLe32(out, spec.masks[i]);
+    if (shape.headerSize >= 52) {
+        for (int i = 0; i < (shape.headerSize >= 56 ? 4 : 3); ++i) PutLe32(out, shape.masks[i]);
     }
-    if (spec.headerSize >= 108) {
-        PutLe32(out, spec.profile.empty() ? 0x73524742u : 0x4D424544u);  // 'sRGB' or 'MBED'
+    if (shape.headerSize >= 108) {
+        PutLe32(out, shape.profile.empty() ? 0x73524742u : 0x4D424544u);  // 'sRGB' or 'MBED'
         for (int i = 0; i < 12; ++i) PutLe32(out, 0);                    // endpoints, gamma
     }
-    if (spec.headerSize >= 124) {
+    if (shape.headerSize >= 124) {
         PutLe32(out, 4);  // perceptual intent
-        PutLe32(out, spec.profile.empty() ? 0 : profileOffset - 14);
-        PutLe32(out, static_cast<std::uint32_t>(spec.profile.size()));
+        PutLe32(out, shape.profile.empty() ? 0 : profileOffset - 14);
+        PutLe32(out, static_cast<std::uint32_t>(shape.profile.size()));
         PutLe32(out, 0);
     }
-    out.resize(headerStart + spec.headerSize, 0);
-    for (std::uint32_t i = 0; i < trailingMasks / 4; ++i) PutLe32(out, spec.masks[i]);
-    for (const auto& entry : spec.palette) {
+    out.resize(headerStart + shape.headerSize, 0);
+    for (std::uint32_t i = 0; i < trailingMasks / 4; ++i) PutLe32(out, shape.masks[i]);
+    for (const auto& entry : shape.palette) {
         out.push_back(entry[2]);
         out.push_back(entry[1]);
         out.push_back(entry[0]);
         out.push_back(0);
     }
     Append(out, pixels);
-    Append(out, spec.profile);
+    Append(out, shape.profile);
     return out;
 }
 
@@ -162,29 +162,29 @@ struct Compressor {
 };
 }  // namespace
 
-Bytes EncodeJpeg(const JpegSpec& spec) {
+Bytes EncodeJpeg(const JpegSpec& shape) {
     Compressor c;
-    c.info.image_width = static_cast<JDIMENSION>(spec.width);
-    c.info.image_height = static_cast<JDIMENSION>(spec.height);
-    c.info.input_components = spec.components;
-    c.info.in_color_space = spec.components == 1   ? JCS_GRAYSCALE
-                            : spec.components == 3 ? JCS_RGB
+    c.info.image_width = static_cast<JDIMENSION>(shape.width);
+    c.info.image_height = static_cast<JDIMENSION>(shape.height);
+    c.info.input_components = shape.components;
+    c.info.in_color_space = shape.components == 1   ? JCS_GRAYSCALE
+                            : shape.components == 3 ? JCS_RGB
                                                    : JCS_CMYK;
     jpeg_set_defaults(&c.info);
-    jpeg_set_quality(&c.info, spec.quality, spec.baseline ? TRUE : FALSE);
-    if (spec.components == 4) {
-        jpeg_set_colorspace(&c.info, spec.ycck ? JCS_YCCK : JCS_CMYK);
-        c.info.write_Adobe_marker = spec.adobeMarker ? TRUE : FALSE;
+    jpeg_set_quality(&c.info, shape.quality, shape.baseline ? TRUE : FALSE);
+    if (shape.components == 4) {
+        jpeg_set_colorspace(&c.info, shape.ycck ? JCS_YCCK : JCS_CMYK);
+        c.info.write_Adobe_marker = shape.adobeMarker ? TRUE : FALSE;
     }
     jpeg_start_compress(&c.info, TRUE);
-    for (const auto& [code, payload] : spec.markers) {
+    for (const auto& [code, payload] : shape.markers) {
         jpeg_write_marker(&c.info, code, payload.data(), static_cast<unsigned>(payload.size()));
     }
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(spec.width) * spec.components);
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
-            for (int k = 0; k < spec.components; ++k) {
-                row[static_cast<std::size_t>(x) * spec.components + k] = spec.sample(x, y, k);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(shape.width) * shape.components);
+    for (int y = 0; y < shape.height; ++y) {
+        for (int x = 0; x < shape.width; ++x) {
+            for (int k = 0; k < shape.components; ++k) {
+                row[static_cast<std::size_t>(x) * shape.components + k] = shape.sample(x, y, k);
             }
         }
         JSAMPROW pointer = row.data();

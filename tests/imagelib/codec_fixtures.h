@@ -36,7 +36,7 @@ struct BmpSpec {
 
 /// A complete BMP file. The masks go into the header for sizes 52 and more,
 /// and after a 40-byte header when the compression is a bit-field one.
-Bytes BuildBmp(const BmpSpec& spec);
+Bytes BuildBmp(const BmpSpec& shape);
 
 // ---- JPEG (libjpeg) ------------------------------------------------------------
 
@@ -55,7 +55,7 @@ struct JpegSpec {
 
 /// A JPEG written by libjpeg with its standard quantisation tables scaled to
 /// `quality`. Throws std::runtime_error when libjpeg refuses.
-Bytes EncodeJpeg(const JpegSpec& spec);
+Bytes EncodeJpeg(const JpegSpec& shape);
 
 /// What libjpeg itself reads from a JPEG's headers.
 struct JpegFacts {

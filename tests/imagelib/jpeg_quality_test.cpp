@@ -30,12 +30,12 @@ TEST(JpegQualityTest, GreyFilesAndSixteenBitTables) {
     };
     for (const Row row : {Row{12, true}, Row{50, true}, Row{83, true}, Row{97, true}, Row{5, false},
                           Row{20, false}}) {
-        test::JpegSpec spec;
-        spec.components = 1;
-        spec.quality = row.quality;
-        spec.baseline = row.baseline;
-        spec.sample = [](int x, int y, int) { return static_cast<std::uint8_t>(x * 20 + y * 9); };
-        const Bytes jpeg = test::EncodeJpeg(spec);
+        test::JpegSpec shape;
+        shape.components = 1;
+        shape.quality = row.quality;
+        shape.baseline = row.baseline;
+        shape.sample = [](int x, int y, int) { return static_cast<std::uint8_t>(x * 20 + y * 9); };
+        const Bytes jpeg = test::EncodeJpeg(shape);
         EXPECT_NEAR(EstimateJpegQuality(jpeg), row.quality, 1)
             << row.quality << (row.baseline ? "" : " extended");
     }

@@ -43,20 +43,20 @@ struct CmykCase {
 };
 
 Bytes CmykJpeg(const CmykCase& c, std::vector<std::pair<int, Bytes>> markers = {}) {
-    JpegSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.components = 4;
-    spec.quality = 95;
-    spec.adobeMarker = c.adobeMarker;
-    spec.ycck = c.ycck;
-    spec.markers = std::move(markers);
+    JpegSpec shape;
+    shape.width = kWidth;
+    shape.height = kHeight;
+    shape.components = 4;
+    shape.quality = 95;
+    shape.adobeMarker = c.adobeMarker;
+    shape.ycck = c.ycck;
+    shape.markers = std::move(markers);
     const bool inverted = c.adobeMarker;
-    spec.sample = [inverted](int x, int y, int k) {
+    shape.sample = [inverted](int x, int y, int k) {
         const std::uint8_t ink = Ink(x, y, k);
         return static_cast<std::uint8_t>(inverted ? 255 - ink : ink);
     };
-    return test::EncodeJpeg(spec);
+    return test::EncodeJpeg(shape);
 }
 
 class CmykJpegTest : public ::testing::TestWithParam<CmykCase> {};
@@ -122,22 +122,22 @@ struct OrientationCase {
 };
 
 Bytes OrientedJpeg(const OrientationCase& c) {
-    JpegSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.components = c.components;
-    spec.quality = 95;
-    spec.markers = {{0xE1, test::BuildExifApp1(c.bigEndian, c.orientation)}};
+    JpegSpec shape;
+    shape.width = kWidth;
+    shape.height = kHeight;
+    shape.components = c.components;
+    shape.quality = 95;
+    shape.markers = {{0xE1, test::BuildExifApp1(c.bigEndian, c.orientation)}};
     if (c.components == 4) {
-        spec.sample = [](int x, int y, int k) {
+        shape.sample = [](int x, int y, int k) {
             return static_cast<std::uint8_t>(255 - Ink(x, y, k));
         };
     } else {
-        spec.sample = [](int x, int, int k) {
+        shape.sample = [](int x, int, int k) {
             return static_cast<std::uint8_t>(x < kWidth / 2 ? (k == 0 ? 255 : 0) : 127);
         };
     }
-    return test::EncodeJpeg(spec);
+    return test::EncodeJpeg(shape);
 }
 
 std::uint16_t MainOrientation(FIBITMAP* bitmap) {

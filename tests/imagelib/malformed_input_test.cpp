@@ -71,37 +71,37 @@ void ExpectTruncationsSafe(const std::string& name, int format, const Bytes& fil
 // ---- BMP ----
 
 test::BmpSpec V5Alpha() {
-    test::BmpSpec spec;
-    spec.width = 5;
-    spec.height = 3;
-    spec.bitCount = 32;
-    spec.compression = 3;
-    spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-    for (std::uint32_t i = 0; i < 15; ++i) spec.values.push_back(i * 0x11223344u);
-    spec.profile = test::MakeIccProfile("bmp");
-    return spec;
+    test::BmpSpec shape;
+    shape.width = 5;
+    shape.height = 3;
+    shape.bitCount = 32;
+    shape.compression = 3;
+    shape.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    for (std::uint32_t i = 0; i < 15; ++i) shape.values.push_back(i * 0x11223344u);
+    shape.profile = test::MakeIccProfile("bmp");
+    return shape;
 }
 
 test::BmpSpec V5Rle8(Bytes stream) {
-    test::BmpSpec spec;
-    spec.width = 5;
-    spec.height = 3;
-    spec.bitCount = 8;
-    spec.compression = 1;
-    spec.palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
-    spec.rawPixels = std::move(stream);
-    return spec;
+    test::BmpSpec shape;
+    shape.width = 5;
+    shape.height = 3;
+    shape.bitCount = 8;
+    shape.compression = 1;
+    shape.palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+    shape.rawPixels = std::move(stream);
+    return shape;
 }
 
 test::BmpSpec V4Palette4() {
-    test::BmpSpec spec;
-    spec.headerSize = 108;
-    spec.width = 7;
-    spec.height = -2;
-    spec.bitCount = 4;
-    for (int i = 0; i < 16; ++i) spec.palette.push_back({std::uint8_t(i), 0, 0});
-    for (std::uint32_t i = 0; i < 14; ++i) spec.values.push_back(i);
-    return spec;
+    test::BmpSpec shape;
+    shape.headerSize = 108;
+    shape.width = 7;
+    shape.height = -2;
+    shape.bitCount = 4;
+    for (int i = 0; i < 16; ++i) shape.palette.push_back({std::uint8_t(i), 0, 0});
+    for (std::uint32_t i = 0; i < 14; ++i) shape.values.push_back(i);
+    return shape;
 }
 
 constexpr int kBmp = kFormatPastedBitmap;
@@ -212,25 +212,25 @@ TEST(MalformedInputTest, BmpTruncatedAnywhere) {
 // ---- JPEG ----
 
 Bytes RgbJpegWithExif(bool bigEndian) {
-    test::JpegSpec spec;
-    spec.width = 24;
-    spec.height = 16;
-    spec.markers = {{0xE1, test::BuildExifApp1(bigEndian, 6)}};
-    spec.sample = [](int x, int y, int c) {
+    test::JpegSpec shape;
+    shape.width = 24;
+    shape.height = 16;
+    shape.markers = {{0xE1, test::BuildExifApp1(bigEndian, 6)}};
+    shape.sample = [](int x, int y, int c) {
         return static_cast<std::uint8_t>(x * 9 + y * 5 + c * 40);
     };
-    return test::EncodeJpeg(spec);
+    return test::EncodeJpeg(shape);
 }
 
 Bytes AdobeCmykJpeg() {
-    test::JpegSpec spec;
-    spec.width = 24;
-    spec.height = 16;
-    spec.components = 4;
-    spec.sample = [](int x, int y, int c) {
+    test::JpegSpec shape;
+    shape.width = 24;
+    shape.height = 16;
+    shape.components = 4;
+    shape.sample = [](int x, int y, int c) {
         return static_cast<std::uint8_t>(x * 7 + y * 3 + c * 50);
     };
-    return test::EncodeJpeg(spec);
+    return test::EncodeJpeg(shape);
 }
 
 // Offset of the first segment of type `marker`.
