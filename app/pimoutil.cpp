@@ -1,5 +1,6 @@
 #include "app/pimoutil.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -51,6 +52,40 @@ std::string FormatFileSize(std::int32_t bytes) {
     if (bytes >= 1048576) return FormatNumber(bytes / 1048576.0) + " MiB";
     if (bytes < 1024) return FormatNumber(bytes) + " bytes";
     return FormatNumber(bytes / 1024.0) + " KiB";
+}
+
+std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator) {
+    const auto IsDigit = [](char c) { return c >= '0' && c <= '9'; };
+    // Rebuild the number in the C form so that the conversion does not depend
+    // on the process locale and accepts no words such as "inf".
+    std::string plain;
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-') plain += '-';
+        ++i;
+    }
+    int digits = 0;
+    while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++digits;
+    if (!decimalSeparator.empty() && text.substr(i, decimalSeparator.size()) == decimalSeparator) {
+        plain += '.';
+        i += decimalSeparator.size();
+        while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        plain += 'e';
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) plain += text[i++];
+        int exponentDigits = 0;
+        while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++exponentDigits;
+        if (exponentDigits == 0) return std::nullopt;
+    }
+    if (i != text.size()) return std::nullopt;
+
+    double value = 0;
+    const auto [end, error] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (error != std::errc{} || end != plain.data() + plain.size()) return std::nullopt;
+    return value;
 }
 
 std::int32_t RoundHalfAway(double x) {

@@ -2,7 +2,9 @@
 // Size and number helpers shared by the engine, the batch runner and the windows.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace pimo::util {
 
@@ -22,6 +24,11 @@ std::string FormatNumber(double x);
 /// A byte count for people: "n bytes" below 1024 (negatives included),
 /// "x KiB" below 1048576, else "x MiB".
 std::string FormatFileSize(std::int32_t bytes);
+
+/// A decimal number written with `decimalSeparator` ("-12,5", "3.25e2"),
+/// read without regard to the process locale; nothing for any other text
+/// (words such as "inf" included). No surrounding spaces are allowed.
+std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator);
 
 /// Rounds halves away from zero, truncating to a 32-bit integer.
 std::int32_t RoundHalfAway(double x);

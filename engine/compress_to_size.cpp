@@ -18,9 +18,6 @@ constexpr const char* kNotReachedTitle = "Could not obtain the desired filesize"
 constexpr const char* kNotReachedDescription = "Try with a bigger value.";
 constexpr int kNotReachedBalloonMs = 5000;
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 bool IsSpace(char c) {
     return c == ' ' || c == '\t';
 }
@@ -106,37 +103,7 @@ std::string NormaliseDecimalSeparator(std::string text, std::string_view decimal
 std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator) {
     while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-
-    // Rebuild the number in the C form so that the conversion does not depend
-    // on the process locale and accepts no words such as "inf".
-    std::string plain;
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-') plain += '-';
-        ++i;
-    }
-    int digits = 0;
-    while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++digits;
-    if (!decimalSeparator.empty() && text.substr(i, decimalSeparator.size()) == decimalSeparator) {
-        plain += '.';
-        i += decimalSeparator.size();
-        while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++digits;
-    }
-    if (digits == 0) return std::nullopt;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        plain += 'e';
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) plain += text[i++];
-        int exponentDigits = 0;
-        while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++exponentDigits;
-        if (exponentDigits == 0) return std::nullopt;
-    }
-    if (i != text.size()) return std::nullopt;
-
-    double value = 0;
-    const auto [end, error] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-    if (error != std::errc{} || end != plain.data() + plain.size()) return std::nullopt;
-    return value;
+    return util::ParseDecimal(text, decimalSeparator);
 }
 
 std::int64_t KibibytesToBytes(double kibibytes) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/pimoutil.h"
+
 namespace pimo::settings {
 
 namespace {
@@ -109,37 +111,7 @@ std::string FormatFloat(double value, const IniLocale& locale) {
 }
 
 std::optional<double> ParseFloat(std::string_view text, const IniLocale& locale) {
-    // Rebuild the text in the C form ("-12.5e3") while checking its shape, so
-    // that the conversion neither depends on the process locale nor accepts
-    // words such as "inf".
-    std::string plain;
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-') plain += '-';
-        ++i;
-    }
-    int mantissaDigits = 0;
-    while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++mantissaDigits;
-    const std::string_view separator = locale.decimalSeparator;
-    if (!separator.empty() && text.substr(i, separator.size()) == separator) {
-        plain += '.';
-        i += separator.size();
-        while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++mantissaDigits;
-    }
-    if (mantissaDigits == 0) return std::nullopt;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        plain += 'e';
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) plain += text[i++];
-        int exponentDigits = 0;
-        while (i < text.size() && IsDigit(text[i])) plain += text[i++], ++exponentDigits;
-        if (exponentDigits == 0) return std::nullopt;
-    }
-    if (i != text.size()) return std::nullopt;
-    double value = 0;
-    const auto [end, error] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-    if (error != std::errc{} || end != plain.data() + plain.size()) return std::nullopt;
-    return value;
+    return util::ParseDecimal(text, locale.decimalSeparator);
 }
 
 std::optional<std::string> FormatDate(double value, const IniLocale& locale) {
