@@ -127,8 +127,10 @@ void ParseResize(const std::string& option, const std::string& text, batch::Batc
 
 }  // namespace
 
-CliArguments ParseArguments(const std::vector<std::string>& arguments) {
+CliArguments ParseArguments(const std::vector<std::string>& arguments,
+                            const engine::OptimizationSettings& stored) {
     CliArguments result;
+    result.settings = stored;
     engine::OptimizationSettings& settings = result.settings;
     batch::BatchOptions& batch = result.batch;
     std::optional<int> mode;
@@ -161,6 +163,12 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments) {
         {"--recursive", flag([&] { result.recursive = true; })},
         {"--info", flag([&] { result.info = true; })},
         {"--json", flag([&] { result.json = true; })},
+        {"--settings", valued([&](auto&, auto& v) { result.settingsFile = v; })},
+        {"--optimizer", valued([&](auto& o, auto& v) {
+             if (v.empty()) throw UsageError(o + " needs a preset's position or name");
+             result.optimizer = v;
+             settings.PNGApplyOptimizer = true;
+         })},
         {"--jobs", valued([&](auto& o, auto& v) { result.jobs = ParseInteger(o, v, 1, 256); })},
         {"--output", valued([&](auto& o, auto& v) {
              if (v.empty()) throw UsageError(o + " needs a folder");
@@ -312,10 +320,13 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments) {
     }
 
     // Without --mode: a format alone keeps the automatic choice of the other
-    // settings; a setting the automatic choice would replace asks for manual.
+    // settings (unless the stored mode already follows the format); a setting
+    // the automatic choice would replace asks for manual; else the stored mode.
+    const int storedMode =
+        stored.Mode >= kModeAuto && stored.Mode <= kModeManual ? stored.Mode : kModeAuto;
     settings.Mode = mode.value_or(automaticOverridden ? kModeManual
-                                  : formatGiven       ? kModeUser
-                                                      : kModeAuto);
+                                  : formatGiven       ? std::max(storedMode, kModeUser)
+                                                      : storedMode);
     if (formatGiven && (settings.Mode == kModeAuto || settings.Mode == kModeKeep))
         throw UsageError(
             "--format has no effect with --mode auto or keep; use --mode user or manual");
@@ -342,6 +353,9 @@ Output:
   -r, --recursive           scan the subfolders of input folders too
   -j, --jobs N              files processed in parallel (default: one per core)
       --json                one JSON record per file and a summary, nothing else
+      --settings FILE       start from the settings of FILE (a "Pimo.ini");
+                            without it, from the user's own Pimo.ini if any.
+                            The options given override them.
       --info                print each input's analysis report and exit
 
 Settings:
@@ -368,6 +382,11 @@ Settings:
       --threshold 0..254    alpha below which a pixel is transparent
       --brightness -100..100, --contrast -100..100, --gamma 0.01..8
       --invert, --grayscale
+      --optimizer INDEX|NAME
+                            pass PNG output through an external optimizer: the
+                            preset at INDEX of the list (0 AdvPNG, 1 OptiPNG,
+                            2 PNGout, then the custom presets) or the custom
+                            preset named NAME
 
 Tasks (before optimizing):
       --rotate 90|180|270   counter-clockwise, clockwise with --cw

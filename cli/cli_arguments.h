@@ -23,7 +23,9 @@ struct CliArguments {
     bool help = false;
     bool info = false;
     bool json = false;
-    unsigned jobs = 0;  // 0: one per core
+    unsigned jobs = 0;         // 0: one per core
+    std::string settingsFile;  // --settings; read before parsing (see cli_settings.h)
+    std::string optimizer;     // --optimizer: a preset's position or a custom preset's name
     batch::BatchOptions batch;
     engine::OptimizationSettings settings;
 };
@@ -31,8 +33,10 @@ struct CliArguments {
 /// Parses the arguments after the program name. Options take their value
 /// as the next argument or after "=" ("--quality=80"); "--" ends the
 /// options. Throws UsageError for an unknown option, a missing or invalid
-/// value, or no input.
-CliArguments ParseArguments(const std::vector<std::string>& arguments);
+/// value, or no input. The settings start from `stored` (the settings file's
+/// values); its `Mode` is the mode when none is asked for.
+CliArguments ParseArguments(const std::vector<std::string>& arguments,
+                            const engine::OptimizationSettings& stored = {});
 
 /// The text of --help.
 std::string UsageText();

@@ -10,15 +10,21 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "batch/batch_list.h"
 #include "batch/batch_runner.h"
 #include "cli/cli_arguments.h"
+#include "cli/cli_settings.h"
 #include "engine/engine.h"
 #include "engine/host.h"
 #include "engine/open_filter.h"
+#include "optimizers/optimizer_presets.h"
+#include "optimizers/optimizer_runner.h"
+#include "platform/known_folders.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -147,11 +153,22 @@ std::vector<std::vector<std::size_t>> GroupEntries(const batch::BatchItems& item
     return groups;
 }
 
-int Run(const cli::CliArguments& arguments) {
+int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     const std::string readable = engine::ReadableExtensions(arguments.settings.Mode);
     batch::BatchItems items = CollectInputs(arguments, readable);
     batch::SortAndRemoveDuplicates(items);
     if (arguments.info) return PrintInfo(items, arguments.json);
+
+    // The external optimizer: the presets of the list, the one asked for.
+    std::optional<optimizers::OptimizerPresets> presets;
+    if (arguments.settings.PNGApplyOptimizer) {
+        engine::OptimizationSettings selected = arguments.settings;
+        presets = optimizers::SetUpOptimizerPresets(stored.externalTools, stored.store, selected);
+        arguments.settings.PNGOptimizer =
+            arguments.optimizer.empty() ? selected.PNGOptimizer
+                                        : cli::FindOptimizerPreset(*presets, arguments.optimizer);
+    }
+    const platform::SystemKnownFolders folders;
 
     CliHost host;
     batch::BatchOptions options = arguments.batch;
@@ -170,12 +187,26 @@ int Run(const cli::CliArguments& arguments) {
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> nextGroup{0};
+    const std::filesystem::path temporaryRoot =
+        presets ? platform::PrivateTemporaryFolder() : std::filesystem::path();
     std::vector<std::thread> threads;
     for (unsigned worker = 0; worker < workers; ++worker) {
-        threads.emplace_back([&] {
+        threads.emplace_back([&, worker] {
             CliHost workerHost;
             engine::Engine engine(workerHost);
             engine.Interactive = false;
+            // Each worker's optimizer works in a folder of its own, as the
+            // tool's file has a fixed name.
+            std::optional<optimizers::OptimizerRunner> runner;
+            if (presets) {
+                runner.emplace(*presets, folders.executableFolder());
+                if (!temporaryRoot.empty()) {
+                    std::error_code error;
+                    runner->temporaryFolder = temporaryRoot / ("worker-" + std::to_string(worker));
+                    std::filesystem::create_directory(runner->temporaryFolder, error);
+                }
+                runner->Attach(engine);
+            }
             for (std::size_t group; (group = nextGroup++) < groups.size();) {
                 for (const std::size_t index : groups[group]) {
                     batch::BatchEntryResult result =
@@ -257,13 +288,15 @@ int Run(const cli::CliArguments& arguments) {
 
 int main(int argc, char** argv) {
     try {
-        const cli::CliArguments arguments =
-            cli::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+        const std::vector<std::string> commandLine(argv + 1, argv + argc);
+        const std::unique_ptr<cli::StoredSettings> stored =
+            cli::LoadStoredSettings(cli::SettingsFileArgument(commandLine));
+        cli::CliArguments arguments = cli::ParseArguments(commandLine, stored->settings);
         if (arguments.help) {
             std::cout << cli::UsageText();
             return kExitSuccess;
         }
-        return Run(arguments);
+        return Run(arguments, *stored);
     } catch (const cli::UsageError& error) {
         std::cerr << "pimo-cli: " << error.what() << "\n\n" << cli::UsageText();
         return kExitUsage;

@@ -1,14 +1,20 @@
 // Runs the built pimo-cli over images made in code and checks its exit
 // codes, the files it writes and what it prints.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_images.h"
@@ -37,9 +43,12 @@ std::string Quoted(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs the program inside `folder` with `arguments`.
+// Runs the program inside `folder` with `arguments`. The user's data folder
+// is "xdg" inside `folder`, so that no real settings file is read.
 CliOutput RunCli(const fs::path& folder, const std::vector<std::string>& arguments) {
-    std::string command = "cd " + Quoted(folder.string()) + " && " + Quoted(PIMO_CLI_PATH);
+    std::string command = "cd " + Quoted(folder.string()) +
+                          " && XDG_DATA_HOME=" + Quoted((folder / "xdg").string()) + " " +
+                          Quoted(PIMO_CLI_PATH);
     for (const std::string& argument : arguments) command += " " + Quoted(argument);
     command += " > cli.out 2> cli.err";
     const int status = std::system(command.c_str());
@@ -176,6 +185,28 @@ const CliCase kCases[] = {
      {},
      {"out"}},
     {"BadJobs", {"--jobs", "0", "in", "-o", "out"}, 2, "", "--jobs needs", {}, {}},
+    {"MissingSettingsFile",
+     {"--settings", "none.ini", "in", "-o", "out"},
+     2,
+     "",
+     "settings file not found: none.ini",
+     {},
+     {"out"}},
+    {"SettingsWithoutValue", {"in", "-o", "out", "--settings"}, 2, "", "--settings needs", {}, {}},
+    {"OptimizerOutOfRange",
+     {"--optimizer", "3", "in/flat.png", "-o", "out"},
+     2,
+     "",
+     "--optimizer needs a preset from 0 to 2",
+     {},
+     {"out"}},
+    {"UnknownOptimizerName",
+     {"--optimizer", "Mine", "in/flat.png", "-o", "out"},
+     2,
+     "",
+     "no optimizer preset named \"Mine\"",
+     {},
+     {"out"}},
     {"FolderDefaults",
      {"in", "-o", "out"},
      1,  // broken.jpg fails
@@ -360,6 +391,176 @@ TEST_F(CliTest, ParallelRunWritesTheSameBytesAsOneWorker) {
     EXPECT_EQ(compared,
               static_cast<std::size_t>(std::distance(fs::directory_iterator(at("two")), {})));
     EXPECT_GE(compared, 8u);
+}
+
+TEST_F(CliTest, SettingsFileGivesTheDefaultsAndOptionsOverrideThem) {
+    std::ofstream(at("low.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=20\n";
+    std::ofstream(at("high.ini")) << "[pimo]\nmode=3\nFormat=0\nJPEGQuality=90\n";
+    std::ofstream(at("png.ini")) << "[PIMO]\nMode=2\nFormat=1\n";
+    ASSERT_EQ(RunCli(dir.path(), {"--settings", "low.ini", "in/photo.jpg", "-o", "low"}).exitCode,
+              0);
+    ASSERT_EQ(RunCli(dir.path(), {"--settings=high.ini", "in/photo.jpg", "-o", "high"}).exitCode,
+              0);
+    ASSERT_EQ(
+        RunCli(dir.path(), {"--settings", "low.ini", "-q", "90", "in/photo.jpg", "-o", "over"})
+            .exitCode,
+        0);
+    ASSERT_EQ(RunCli(dir.path(), {"--settings", "png.ini", "in/photo.jpg", "-o", "png"}).exitCode,
+              0);
+    ASSERT_EQ(RunCli(dir.path(), {"in/photo.jpg", "-o", "plain"}).exitCode, 0);
+
+    const Bytes low = ReadFileBytes(at("low/photo.jpg"));
+    const Bytes high = ReadFileBytes(at("high/photo.jpg"));
+    EXPECT_LT(low.size(), high.size());
+    EXPECT_NE(low, ReadFileBytes(at("plain/photo.jpg")));
+    // The command line's quality wins over the stored one.
+    EXPECT_EQ(ReadFileBytes(at("over/photo.jpg")), high);
+    // The stored mode (user's format) and format apply without --mode.
+    EXPECT_TRUE(fs::is_regular_file(at("png/photo.png")));
+    EXPECT_FALSE(fs::exists(at("png/photo.jpg")));
+}
+
+TEST_F(CliTest, UserSettingsFileIsReadWithoutTheOption) {
+    fs::create_directories(at("xdg/Pimo"));
+    std::ofstream(at("xdg/Pimo/Pimo.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=20\n";
+    std::ofstream(at("low.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=20\n";
+    std::ofstream(at("plain.ini")) << "[PIMO]\n";
+    ASSERT_EQ(RunCli(dir.path(), {"in/photo.jpg", "-o", "user"}).exitCode, 0);
+    ASSERT_EQ(RunCli(dir.path(), {"--settings", "low.ini", "in/photo.jpg", "-o", "low"}).exitCode,
+              0);
+    // A file given replaces the user's own.
+    ASSERT_EQ(
+        RunCli(dir.path(), {"--settings", "plain.ini", "in/photo.jpg", "-o", "plain"}).exitCode, 0);
+    EXPECT_EQ(ReadFileBytes(at("user/photo.jpg")), ReadFileBytes(at("low/photo.jpg")));
+    EXPECT_GT(fs::file_size(at("plain/photo.jpg")), fs::file_size(at("user/photo.jpg")));
+}
+
+TEST_F(CliTest, ExternalOptimizerMakesThePngSmaller) {
+    fs::create_directories(at("png"));
+    for (int i = 0; i < 3; ++i) {
+        Bitmap photo = MakePhotoLike(120, 90, 40 + i);
+        WriteFileBytes(at("png/p" + std::to_string(i) + ".png"),
+                       EncodeWithLibrary(FIF_PNG, photo.get(), PNG_Z_NO_COMPRESSION));
+    }
+    // The weakest built-in effort, so that the optimizer has work to do.
+    const std::vector<std::string> manualPng{"--mode", "manual", "-f", "png", "--png-level", "0"};
+    const auto run = [&](std::vector<std::string> arguments, const std::string& out) {
+        arguments.insert(arguments.begin(), manualPng.begin(), manualPng.end());
+        arguments.insert(arguments.end(), {"png", "-o", out});
+        const CliOutput output = RunCli(dir.path(), arguments);
+        EXPECT_EQ(output.exitCode, 0) << output.out << output.err;
+    };
+    run({"--jobs", "1"}, "plain");
+    run({"--jobs", "1", "--optimizer", "1"}, "one");
+    run({"--jobs", "2", "--optimizer", "1"}, "two");
+    // A custom preset from the external-tools file beside the settings file.
+    std::ofstream(at("Pimo.ini")) << "[PIMO]\n";
+    std::ofstream(at("Pimo-external-tools.ini"))
+        << "[Mine]\nFileName=/usr/bin/optipng\nParams=-o2 {IMAGE_FILE}\n";
+    run({"--settings", "Pimo.ini", "--optimizer", "Mine"}, "custom");
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".png";
+        const Bytes one = ReadFileBytes(at("one/" + name));
+        EXPECT_LT(one.size(), fs::file_size(at("plain/" + name))) << name;
+        EXPECT_LT(fs::file_size(at("custom/" + name)), fs::file_size(at("plain/" + name))) << name;
+        // Each worker optimizes in its own folder: the same bytes as one worker.
+        EXPECT_EQ(ReadFileBytes(at("two/" + name)), one) << name;
+        Bitmap decoded = DecodeWithLibrary(FIF_PNG, one);
+        ASSERT_TRUE(decoded) << name;
+        EXPECT_EQ(FreeImage_GetWidth(decoded.get()), 120u);
+    }
+}
+
+// Starts the program inside `folder` with its output thrown away; returns
+// its process id.
+pid_t StartCli(const fs::path& folder, const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{PIMO_CLI_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    const std::string dataHome = (folder / "xdg").string();
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || chdir(folder.c_str()) != 0 ||
+            setenv("XDG_DATA_HOME", dataHome.c_str(), 1) != 0)
+            _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+// Killing an in-place run at any moment leaves every source either as it
+// was or replaced by its complete result.
+TEST(CliFaultTest, KilledInPlaceRunLeavesEverySourceWhole) {
+    TempDir dir;
+    const fs::path originals = dir.path() / "originals";
+    fs::create_directories(originals);
+    for (int i = 0; i < 8; ++i) {
+        Bitmap photo = MakePhotoLike(360 + 16 * i, 260 + 8 * i, 100 + i);
+        const std::string stem = "img" + std::to_string(i);
+        if (i % 2 == 0) {
+            WriteFileBytes(originals / (stem + ".jpg"),
+                           EncodeWithLibrary(FIF_JPEG, photo.get(), 98));
+        } else {
+            WriteFileBytes(originals / (stem + ".png"),
+                           EncodeWithLibrary(FIF_PNG, photo.get(), PNG_Z_NO_COMPRESSION));
+        }
+    }
+    std::map<std::string, Bytes> before;
+    for (const auto& entry : fs::directory_iterator(originals))
+        before[entry.path().filename().string()] = ReadFileBytes(entry.path());
+
+    // In place: results beside their sources, replacing them.
+    const std::vector<std::string> inPlace{
+        "--original-folder", "--overwrite", "--no-backup", "--mode", "keep", "--jobs", "2", "work"};
+    const auto restore = [&] {
+        fs::remove_all(dir.path() / "work");
+        fs::copy(originals, dir.path() / "work");
+    };
+
+    // The complete results, from a run nobody stops.
+    restore();
+    const CliOutput whole = RunCli(dir.path(), inPlace);
+    ASSERT_EQ(whole.exitCode, 0) << whole.out << whole.err;
+    std::map<std::string, Bytes> after;
+    std::size_t replaced = 0;
+    for (const auto& [name, bytes] : before) {
+        after[name] = ReadFileBytes(dir.path() / "work" / name);
+        if (after[name] != bytes) ++replaced;
+    }
+    ASSERT_GE(replaced, 4u) << "too few files were optimized to show anything";
+
+    std::mt19937 random(20261210);
+    std::uniform_int_distribution<int> delay(5, 400);
+    std::size_t interruptedMidway = 0;
+    for (int run = 0; run < 15; ++run) {
+        restore();
+        const pid_t child = StartCli(dir.path(), inPlace);
+        ASSERT_GT(child, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+
+        std::size_t changed = 0;
+        for (const auto& [name, original] : before) {
+            const fs::path path = dir.path() / "work" / name;
+            ASSERT_TRUE(fs::is_regular_file(path)) << "run " << run << ": " << name << " is gone";
+            const Bytes bytes = ReadFileBytes(path);
+            EXPECT_TRUE(bytes == original || bytes == after.at(name))
+                << "run " << run << ": " << name << " is neither the original nor the result";
+            const FREE_IMAGE_FORMAT format =
+                fs::path(name).extension() == ".jpg" ? FIF_JPEG : FIF_PNG;
+            EXPECT_TRUE(DecodeWithLibrary(format, bytes)) << "run " << run << ": " << name;
+            if (bytes != original) ++changed;
+        }
+        if (changed > 0 && changed < replaced) ++interruptedMidway;
+    }
+    // The delays must have caught runs in the middle, or nothing was shown.
+    EXPECT_GE(interruptedMidway, 3u);
 }
 
 }  // namespace
