@@ -14,11 +14,16 @@ NumberSeparators& Separators() {
     static NumberSeparators separators;
     return separators;
 }
+}  // namespace
 
-std::filesystem::path PathFromUtf8(const std::string& utf8) {
+std::filesystem::path PathFromUtf8(std::string_view utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
-}  // namespace
+
+std::string PathToUtf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
 
 void SetNumberSeparators(NumberSeparators separators) { Separators() = std::move(separators); }
 const NumberSeparators& CurrentNumberSeparators() { return Separators(); }

@@ -2,6 +2,7 @@
 // Size and number helpers shared by the engine, the batch runner and the windows.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,11 @@ std::optional<double> ParseDecimal(std::string_view text, std::string_view decim
 
 /// Rounds halves away from zero, truncating to a 32-bit integer.
 std::int32_t RoundHalfAway(double x);
+
+/// A path from UTF-8 text and back, on every platform; the program keeps
+/// paths as UTF-8 strings.
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+std::string PathToUtf8(const std::filesystem::path& path);
 
 /// Size of the file at `path` (UTF-8), -1 when there is no such file.
 std::int64_t GetFileSizeOrMinusOne(const std::string& path);

@@ -32,8 +32,7 @@ int LoadFlags(int format, bool autoRotateExif) {
 }
 
 std::string FileNameOf(const std::string& path) {
-    const std::u8string name = fi::PathFromUtf8(path).filename().u8string();
-    return std::string(name.begin(), name.end());
+    return util::PathToUtf8(util::PathFromUtf8(path).filename());
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/pimoutil.h"
+
 namespace pimo::platform {
 
 class KnownFolders {
@@ -48,13 +50,7 @@ class FixedKnownFolders final : public KnownFolders {
     std::optional<std::filesystem::path> picturesFolder() const override { return pictures; }
 };
 
-/// A path as UTF-8 text, and back; the program keeps paths as UTF-8 strings.
-inline std::string PathToUtf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-inline std::filesystem::path PathFromUtf8(std::string_view text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
+using util::PathFromUtf8;
+using util::PathToUtf8;
 
 }  // namespace pimo::platform

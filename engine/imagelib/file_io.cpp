@@ -8,10 +8,6 @@
 
 namespace pimo::imagelib {
 
-std::filesystem::path PathFromUtf8(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
     std::error_code error;
     const std::filesystem::path file = PathFromUtf8(path);

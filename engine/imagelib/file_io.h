@@ -5,6 +5,8 @@
 
 #include <FreeImage.h>
 
+#include "app/pimoutil.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -16,8 +18,7 @@
 
 namespace pimo::imagelib {
 
-/// A path from UTF-8 text, on every platform.
-std::filesystem::path PathFromUtf8(const std::string& utf8);
+using util::PathFromUtf8;
 
 /// The whole content of a file, or nothing when it cannot be read.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
