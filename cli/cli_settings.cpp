@@ -6,7 +6,7 @@
 #include <iostream>
 
 #include "cli/cli_arguments.h"
-#include "engine/host.h"
+#include "cli/console_host.h"
 #include "engine/program_options.h"
 #include "platform/known_folders.h"
 #include "settings/settings_files.h"
@@ -20,22 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kSettingsOption = "--settings";
-
-// Passes the loader's warnings on to standard error.
-class WarningHost : public engine::Host {
-  public:
-    void setStatusText(const std::string&, int) override {}
-    void setBusyCursor(bool) override {}
-    engine::MessageAnswer showMessage(engine::MessageKind, const std::string& text,
-                                      engine::MessageButtons) override {
-        std::cerr << "pimo-cli: " << text << '\n';
-        return engine::MessageAnswer::Ok;
-    }
-    void showBalloon(const std::string&, const std::string&, int) override {}
-    void hideBalloon() override {}
-    void processPendingEvents() override {}
-    void setMainWindowEnabled(bool) override {}
-};
 
 }  // namespace
 
@@ -96,7 +80,7 @@ std::unique_ptr<StoredSettings> LoadStoredSettings(const std::optional<std::stri
 
     engine::ProgramOptions options;
     settings::WindowSettings window;
-    WarningHost host;
+    cli::ConsoleHost host;
     const platform::SystemKnownFolders folders;
     settings::LoadSettings(stored->store, {stored->settings, options, window}, folders, host);
     return stored;

@@ -18,8 +18,8 @@
 #include "batch/batch_runner.h"
 #include "cli/cli_arguments.h"
 #include "cli/cli_settings.h"
+#include "cli/console_host.h"
 #include "engine/engine.h"
-#include "engine/host.h"
 #include "engine/open_filter.h"
 #include "optimizers/optimizer_presets.h"
 #include "optimizers/optimizer_runner.h"
@@ -33,24 +33,6 @@ using namespace pimo;
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-// Says nothing; the runner's checks print their message and are confirmed
-// by the options given on the command line.
-class CliHost : public engine::Host {
-  public:
-    void setStatusText(const std::string&, int) override {}
-    void setBusyCursor(bool) override {}
-    engine::MessageAnswer showMessage(engine::MessageKind kind, const std::string& text,
-                                      engine::MessageButtons) override {
-        if (kind == engine::MessageKind::Confirmation) return engine::MessageAnswer::Yes;
-        std::cerr << "pimo-cli: " << text << '\n';
-        return engine::MessageAnswer::Ok;
-    }
-    void showBalloon(const std::string&, const std::string&, int) override {}
-    void hideBalloon() override {}
-    void processPendingEvents() override {}
-    void setMainWindowEnabled(bool) override {}
-};
 
 std::string JsonText(const std::string& text) {
     std::string out = "\"";
@@ -107,7 +89,7 @@ batch::BatchItems CollectInputs(const cli::CliArguments& arguments,
 }
 
 int PrintInfo(const batch::BatchItems& items, bool json) {
-    CliHost host;
+    cli::ConsoleHost host;
     engine::Engine engine(host);
     engine.Interactive = false;
     int exitCode = kExitSuccess;
@@ -170,7 +152,7 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     }
     const platform::SystemKnownFolders folders;
 
-    CliHost host;
+    cli::ConsoleHost host;
     batch::BatchOptions options = arguments.batch;
     const std::optional<batch::BatchJob> job =
         batch::PrepareBatchRun(options, arguments.settings, readable, host, ".");
@@ -192,7 +174,7 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     std::vector<std::thread> threads;
     for (unsigned worker = 0; worker < workers; ++worker) {
         threads.emplace_back([&, worker] {
-            CliHost workerHost;
+            cli::ConsoleHost workerHost;
             engine::Engine engine(workerHost);
             engine.Interactive = false;
             // Each worker's optimizer works in a folder of its own, as the
