@@ -8,17 +8,11 @@ namespace pimo::engine {
 namespace fi = imagelib;
 
 namespace {
+// The library's GIF writer reads this tag and writes interlaced rows when
+// its value is not zero.
 void RequestInterlacing(FIBITMAP* bitmap) {
-    FITAG* tag = ::FreeImage_CreateTag();
-    if (!tag) return;
     const BYTE value = 0x31;
-    ::FreeImage_SetTagKey(tag, "Interlaced");
-    ::FreeImage_SetTagType(tag, FIDT_BYTE);
-    ::FreeImage_SetTagCount(tag, 1);
-    ::FreeImage_SetTagLength(tag, 1);
-    ::FreeImage_SetTagValue(tag, &value);
-    ::FreeImage_SetMetadata(FIMD_ANIMATION, bitmap, "Interlaced", tag);
-    ::FreeImage_DeleteTag(tag);
+    fi::SetMetadataTag(bitmap, FIMD_ANIMATION, "Interlaced", FIDT_BYTE, 1, 1, &value);
 }
 }  // namespace
 

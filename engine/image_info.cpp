@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/imagelib/freeimage_ext.h"
+
 namespace pimo::engine {
 
 namespace {
@@ -222,16 +224,8 @@ bool AnalyseImage(FIBITMAP* bitmap) {
     if (!bitmap) return false;
     const ImageInfoBytes record = ToBytes(Analyse(bitmap));
 
-    FITAG* tag = ::FreeImage_CreateTag();
-    if (!tag) return false;
-    ::FreeImage_SetTagKey(tag, kTagKey);
-    ::FreeImage_SetTagLength(tag, kImageInfoSize);
-    ::FreeImage_SetTagCount(tag, kImageInfoSize);
-    ::FreeImage_SetTagType(tag, FIDT_BYTE);
-    ::FreeImage_SetTagValue(tag, record.data());
-    const bool attached = ::FreeImage_SetMetadata(FIMD_CUSTOM, bitmap, kTagKey, tag);
-    ::FreeImage_DeleteTag(tag);
-    return attached;
+    return imagelib::SetMetadataTag(bitmap, FIMD_CUSTOM, kTagKey, FIDT_BYTE, kImageInfoSize, kImageInfoSize,
+                                    record.data());
 }
 
 ImageInfo ReadImageInfo(FIBITMAP* bitmap) {

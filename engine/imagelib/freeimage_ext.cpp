@@ -25,15 +25,7 @@ constexpr const char* kKeyJpegQuality = "PimoJPEGQuality";
 constexpr const char* kVersionTag = "PIMO-0.5.0-FI-3.15.3";
 
 void SetCustomLong(FIBITMAP* bitmap, const char* key, std::uint32_t value) {
-    FITAG* tag = ::FreeImage_CreateTag();
-    if (!tag) return;
-    ::FreeImage_SetTagKey(tag, key);
-    ::FreeImage_SetTagType(tag, FIDT_LONG);
-    ::FreeImage_SetTagCount(tag, 1);
-    ::FreeImage_SetTagLength(tag, sizeof value);
-    ::FreeImage_SetTagValue(tag, &value);
-    ::FreeImage_SetMetadata(FIMD_CUSTOM, bitmap, key, tag);
-    ::FreeImage_DeleteTag(tag);
+    SetMetadataTag(bitmap, FIMD_CUSTOM, key, FIDT_LONG, 1, sizeof value, &value);
 }
 
 std::uint32_t GetCustomLong(FIBITMAP* bitmap, const char* key) {
@@ -305,6 +297,20 @@ unsigned FreeImage_GetOriginalBPP(FIBITMAP* bitmap) { return GetCustomLong(bitma
 
 bool FreeImage_OriginalHasAlpha(FIBITMAP* bitmap) {
     return GetCustomLong(bitmap, kKeyOriginalHasAlpha) != 0;
+}
+
+bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,
+                    DWORD count, DWORD length, const void* value) {
+    FITAG* tag = ::FreeImage_CreateTag();
+    if (!tag) return false;
+    ::FreeImage_SetTagKey(tag, key);
+    ::FreeImage_SetTagType(tag, type);
+    ::FreeImage_SetTagCount(tag, count);
+    ::FreeImage_SetTagLength(tag, length);
+    ::FreeImage_SetTagValue(tag, value);
+    const bool attached = ::FreeImage_SetMetadata(model, bitmap, key, tag);
+    ::FreeImage_DeleteTag(tag);
+    return attached;
 }
 
 void RecordOriginalFacts(FIBITMAP* bitmap, int jpegQuality) {

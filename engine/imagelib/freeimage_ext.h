@@ -105,6 +105,11 @@ bool FreeImage_OriginalHasAlpha(FIBITMAP* bitmap);
 /// Copies the carried data, the metadata and the ICC profile from one bitmap
 /// to another made from it. Every conversion of this layer does it.
 void CarryBitmapData(FIBITMAP* from, FIBITMAP* to);
+/// Attaches a tag of `type` holding `count` values (`length` bytes in all)
+/// under `key` in metadata `model`. Returns whether the library took it.
+bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,
+                    DWORD count, DWORD length, const void* value);
+
 /// Records the file facts on a freshly decoded bitmap.
 void RecordOriginalFacts(FIBITMAP* bitmap, int jpegQuality);
 
