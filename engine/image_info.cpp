@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/imagelib/freeimage_ext.h"
@@ -15,44 +16,56 @@ namespace {
 
 constexpr const char* kTagKey = "ImageInfo";
 
-/// One bit per 24-bit colour: 2 MiB, whatever the image.
+/// One bit per 24-bit colour: 2 MiB, whatever the image. The bits live in a
+/// buffer that every analysis on the thread reuses (`storage`): allocating and
+/// faulting in 2 MiB afresh cost more than scanning a small picture. Members
+/// are counted as they arrive, so counting needs no pass over the bits.
 class ColorSet {
-public:
-    ColorSet() : m_words(std::make_unique<std::uint64_t[]>(kWords)) {}
-    void insert(std::uint32_t rgb) { m_words[rgb >> 6] |= std::uint64_t{1} << (rgb & 63); }
-    std::uint32_t count() const {
-        std::uint32_t total = 0;
-        for (std::size_t i = 0; i < kWords; ++i) total += static_cast<std::uint32_t>(std::popcount(m_words[i]));
-        return total;
+  public:
+    explicit ColorSet(std::unique_ptr<std::uint64_t[]>& storage) {
+        if (!storage) storage = std::make_unique_for_overwrite<std::uint64_t[]>(kWords);
+        m_words = storage.get();
+        std::memset(m_words, 0, kWords * sizeof(std::uint64_t));
     }
+    void insert(std::uint32_t rgb) {
+        std::uint64_t& word = m_words[rgb >> 6];
+        const std::uint64_t bit = std::uint64_t{1} << (rgb & 63);
+        m_count += (word & bit) == 0;
+        word |= bit;
+    }
+    std::uint32_t count() const { return m_count; }
     /// Calls `visit(rgb)` for every member in ascending order.
     template <typename Visit>
     void forEach(Visit visit) const {
         for (std::size_t i = 0; i < kWords; ++i) {
             for (std::uint64_t word = m_words[i]; word != 0; word &= word - 1) {
-                visit(static_cast<std::uint32_t>(i * 64 + static_cast<std::size_t>(std::countr_zero(word))));
+                visit(static_cast<std::uint32_t>(i * 64 +
+                                                 static_cast<std::size_t>(std::countr_zero(word))));
             }
         }
     }
 
-private:
+  private:
     static constexpr std::size_t kWords = (1u << 24) / 64;
-    std::unique_ptr<std::uint64_t[]> m_words;
+    std::uint64_t* m_words;
+    std::uint32_t m_count = 0;
 };
 
 std::uint32_t Rgb(const BYTE* pixel) {
-    return std::uint32_t(pixel[FI_RGBA_RED]) << 16 | std::uint32_t(pixel[FI_RGBA_GREEN]) << 8 | pixel[FI_RGBA_BLUE];
+    return std::uint32_t(pixel[FI_RGBA_RED]) << 16 | std::uint32_t(pixel[FI_RGBA_GREEN]) << 8 |
+           pixel[FI_RGBA_BLUE];
 }
 
 PaletteColor ToPaletteColor(std::uint32_t argb) {
     return PaletteColor{static_cast<std::uint8_t>(argb), static_cast<std::uint8_t>(argb >> 8),
-                        static_cast<std::uint8_t>(argb >> 16), static_cast<std::uint8_t>(argb >> 24)};
+                        static_cast<std::uint8_t>(argb >> 16),
+                        static_cast<std::uint8_t>(argb >> 24)};
 }
 
 /// At most 257 distinct 32-bit values in a fixed open-addressing table:
 /// no allocation per value, and a run of equal pixels costs one comparison.
 class SmallValueSet {
-public:
+  public:
     static constexpr std::size_t kLimit = 257;
     bool full() const { return m_size >= kLimit; }
     std::size_t size() const { return m_size; }
@@ -78,7 +91,7 @@ public:
         return values;
     }
 
-private:
+  private:
     static constexpr unsigned kBits = 10;
     static constexpr std::size_t kSlots = std::size_t{1} << kBits;  // load stays under 26%
     std::array<std::uint32_t, kSlots> m_values{};
@@ -90,9 +103,10 @@ private:
 
 /// What one scan over the pixels collects.
 struct Scan {
-    ColorSet colors;                   // every 24-bit colour
-    std::unique_ptr<ColorSet> hidden;  // colours of fully transparent pixels (transparent images only)
-    SmallValueSet withAlpha;           // distinct colour-and-alpha values, up to 257
+    ColorSet colors;  // every 24-bit colour
+    std::optional<ColorSet>
+        hidden;               // colours of fully transparent pixels (transparent images only)
+    SmallValueSet withAlpha;  // distinct colour-and-alpha values, up to 257
 };
 
 // One pass over every pixel, rows as the library stores them. The colour set,
@@ -107,8 +121,8 @@ void ScanPixels(FIBITMAP* bitmap, unsigned bytesPerPixel, Scan& scan, ImageInfo&
         for (unsigned x = 0; x < width; ++x, pixel += bytesPerPixel) {
             const std::uint32_t rgb = Rgb(pixel);
             scan.colors.insert(rgb);
-            if (info.Greyscale &&
-                (pixel[FI_RGBA_RED] != pixel[FI_RGBA_GREEN] || pixel[FI_RGBA_RED] != pixel[FI_RGBA_BLUE])) {
+            if (info.Greyscale && (pixel[FI_RGBA_RED] != pixel[FI_RGBA_GREEN] ||
+                                   pixel[FI_RGBA_RED] != pixel[FI_RGBA_BLUE])) {
                 info.Greyscale = false;
             }
             if (!transparent) continue;
@@ -130,15 +144,17 @@ ImageInfo Analyse(FIBITMAP* bitmap) {
     if (::FreeImage_GetImageType(bitmap) != FIT_BITMAP || (bpp != 24 && bpp != 32)) return info;
     const unsigned bytesPerPixel = bpp / 8;
 
-    Scan scan;
-    if (info.HasTransparency) scan.hidden = std::make_unique<ColorSet>();
+    thread_local std::unique_ptr<std::uint64_t[]> colorBits, hiddenBits;
+    Scan scan{ColorSet(colorBits), std::nullopt, {}};
+    if (info.HasTransparency) scan.hidden.emplace(hiddenBits);
     ScanPixels(bitmap, bytesPerPixel, scan, info);
 
     info.UniqueColors = scan.colors.count();
     info.OnlyFullTransparency = info.OnlyFullTransparency && info.HasTransparency;
     if (info.UniqueColors <= 256) {
         int entry = 0;
-        scan.colors.forEach([&](std::uint32_t rgb) { info.Palette[entry++] = ToPaletteColor(0xFF000000u | rgb); });
+        scan.colors.forEach(
+            [&](std::uint32_t rgb) { info.Palette[entry++] = ToPaletteColor(0xFF000000u | rgb); });
         info.PaletteEntries = static_cast<std::int16_t>(entry);
     }
     if (!info.HasTransparency) return info;
@@ -153,7 +169,8 @@ ImageInfo Analyse(FIBITMAP* bitmap) {
     } else if (!scan.withAlpha.full()) {
         // At most 256 colour-and-alpha values replace the opaque list.
         int entry = 0;
-        for (std::uint32_t argb : scan.withAlpha.sorted()) info.Palette[entry++] = ToPaletteColor(argb);
+        for (std::uint32_t argb : scan.withAlpha.sorted())
+            info.Palette[entry++] = ToPaletteColor(argb);
         for (int i = entry; i < 256; ++i) info.Palette[i] = PaletteColor{};
         info.PaletteEntries = static_cast<std::int16_t>(entry);
     }
@@ -162,10 +179,11 @@ ImageInfo Analyse(FIBITMAP* bitmap) {
 
 /// Writes and reads the record's fields in their stored order.
 class FieldCursor {
-public:
+  public:
     explicit FieldCursor(std::uint8_t* bytes) : m_bytes(bytes) {}
     void put(std::uint32_t value, int width) {
-        for (int i = 0; i < width; ++i) m_bytes[m_at++] = static_cast<std::uint8_t>(value >> (8 * i));
+        for (int i = 0; i < width; ++i)
+            m_bytes[m_at++] = static_cast<std::uint8_t>(value >> (8 * i));
     }
     std::uint32_t take(int width) {
         std::uint32_t value = 0;
@@ -173,7 +191,7 @@ public:
         return value;
     }
 
-private:
+  private:
     std::uint8_t* m_bytes;
     std::size_t m_at = 0;
 };
@@ -209,7 +227,8 @@ ImageInfo FromBytes(const ImageInfoBytes& bytes) {
     info.HasTransparency = in.take(1) != 0;
     info.OnlyFullTransparency = in.take(1) != 0;
     info.FullyTransparentColors = in.take(4);
-    for (std::uint8_t& channel : info.SingleTransparentColor) channel = static_cast<std::uint8_t>(in.take(1));
+    for (std::uint8_t& channel : info.SingleTransparentColor)
+        channel = static_cast<std::uint8_t>(in.take(1));
     info.PaletteEntries = static_cast<std::int16_t>(in.take(2));
     for (PaletteColor& c : info.Palette) {
         c.blue = static_cast<std::uint8_t>(in.take(1));
@@ -224,13 +243,14 @@ bool AnalyseImage(FIBITMAP* bitmap) {
     if (!bitmap) return false;
     const ImageInfoBytes record = ToBytes(Analyse(bitmap));
 
-    return imagelib::SetMetadataTag(bitmap, FIMD_CUSTOM, kTagKey, FIDT_BYTE, kImageInfoSize, kImageInfoSize,
-                                    record.data());
+    return imagelib::SetMetadataTag(bitmap, FIMD_CUSTOM, kTagKey, FIDT_BYTE, kImageInfoSize,
+                                    kImageInfoSize, record.data());
 }
 
 ImageInfo ReadImageInfo(FIBITMAP* bitmap) {
     FITAG* tag = nullptr;
-    if (!bitmap || !::FreeImage_GetMetadata(FIMD_CUSTOM, bitmap, kTagKey, &tag) || !tag) return ImageInfo{};
+    if (!bitmap || !::FreeImage_GetMetadata(FIMD_CUSTOM, bitmap, kTagKey, &tag) || !tag)
+        return ImageInfo{};
     if (::FreeImage_GetTagLength(tag) != kImageInfoSize) return ImageInfo{};
     ImageInfoBytes record;
     std::memcpy(record.data(), ::FreeImage_GetTagValue(tag), kImageInfoSize);
@@ -248,7 +268,8 @@ std::vector<std::string> ImageInfoReport(const ImageInfo& info) {
     };
     if (info.FullyTransparentColors == 1) {
         lines.push_back("Single transparent color: RGB(" + n(info.SingleTransparentColor[2]) + "," +
-                        n(info.SingleTransparentColor[1]) + "," + n(info.SingleTransparentColor[0]) + ")");
+                        n(info.SingleTransparentColor[1]) + "," +
+                        n(info.SingleTransparentColor[0]) + ")");
     }
     lines.push_back("Palette size: " + n(info.PaletteEntries));
     if (info.PaletteEntries > 0) {
@@ -256,8 +277,8 @@ std::vector<std::string> ImageInfoReport(const ImageInfo& info) {
         const int count = std::min<int>(info.PaletteEntries, 256);
         for (int i = 0; i < count; ++i) {
             const PaletteColor& c = info.Palette[i];
-            lines.push_back("pal[" + n(i) + "] = RGBA(" + n(c.red) + "," + n(c.green) + "," + n(c.blue) + "," +
-                            n(c.alpha) + ")");
+            lines.push_back("pal[" + n(i) + "] = RGBA(" + n(c.red) + "," + n(c.green) + "," +
+                            n(c.blue) + "," + n(c.alpha) + ")");
         }
     }
     return lines;
