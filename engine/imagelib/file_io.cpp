@@ -14,8 +14,20 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) 
     if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
-    std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+    // Read in blocks sized from the file, not byte by byte; the loop still
+    // takes whatever the file holds if it grew or shrank meanwhile.
+    const auto expected = std::filesystem::file_size(file, error);
+    std::vector<std::uint8_t> bytes(error ? 0 : static_cast<std::size_t>(expected) + 1);
+    std::size_t filled = 0;
+    while (true) {
+        if (filled == bytes.size()) bytes.resize(std::max<std::size_t>(bytes.size() * 2, 65536));
+        in.read(reinterpret_cast<char*>(bytes.data() + filled),
+                static_cast<std::streamsize>(bytes.size() - filled));
+        filled += static_cast<std::size_t>(in.gcount());
+        if (!in) break;
+    }
     if (in.bad()) return std::nullopt;
+    bytes.resize(filled);
     return bytes;
 }
 
@@ -26,7 +38,8 @@ std::string WriteFileReplacing(const std::string& path, std::span<const std::uin
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return std::string("Cannot create ") + path + ": " + std::strerror(errno);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         out.flush();
         if (!out) {
             out.close();
@@ -71,7 +84,9 @@ std::size_t PngLengthInBuffer(const std::uint8_t* data, std::size_t limit) {
 ByteReader::ByteReader(std::span<const std::uint8_t> bytes, std::function<void(int)> progress)
     : m_bytes(bytes), m_progress(std::move(progress)) {}
 
-FreeImageIO ByteReader::Io() { return FreeImageIO{&Read, nullptr, &Seek, &Tell}; }
+FreeImageIO ByteReader::Io() {
+    return FreeImageIO{&Read, nullptr, &Seek, &Tell};
+}
 
 unsigned ByteReader::Read(void* buffer, unsigned size, unsigned count, fi_handle handle) {
     auto* self = static_cast<ByteReader*>(handle);
@@ -120,16 +135,21 @@ FileReader::~FileReader() {
     if (m_file) std::fclose(m_file);
 }
 
-FreeImageIO FileReader::Io() { return FreeImageIO{&Read, nullptr, &Seek, &Tell}; }
+FreeImageIO FileReader::Io() {
+    return FreeImageIO{&Read, nullptr, &Seek, &Tell};
+}
 
 unsigned FileReader::Read(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-    return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FileReader*>(handle)->m_file));
+    return static_cast<unsigned>(
+        std::fread(buffer, size, count, static_cast<FileReader*>(handle)->m_file));
 }
 
 int FileReader::Seek(fi_handle handle, long offset, int origin) {
     return std::fseek(static_cast<FileReader*>(handle)->m_file, offset, origin);
 }
 
-long FileReader::Tell(fi_handle handle) { return std::ftell(static_cast<FileReader*>(handle)->m_file); }
+long FileReader::Tell(fi_handle handle) {
+    return std::ftell(static_cast<FileReader*>(handle)->m_file);
+}
 
 }  // namespace pimo::imagelib
