@@ -8,6 +8,7 @@ set_target_properties(FreeImage::FreeImage PROPERTIES
     IMPORTED_LOCATION "${FREEIMAGE_LIBRARY}"
     INTERFACE_INCLUDE_DIRECTORIES "${FREEIMAGE_INCLUDE_DIR}")
 
+find_package(JPEG REQUIRED)
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(TIFF REQUIRED)
