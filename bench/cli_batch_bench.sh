@@ -31,30 +31,43 @@ jpegs=$(find "$in" -type f -name '*.jpg' | wc -l)
 mkdir -p "$work/jpeg"
 cp "$in"/*.jpg "$work/jpeg/"
 
-now() { date +%s.%N; }
-rate() { awk -v n="$1" -v s="$2" -v e="$3" 'BEGIN { printf "%.1f", n / (e - s) }'; }
-seconds() { awk -v s="$1" -v e="$2" 'BEGIN { printf "%.2f", e - s }'; }
-
-run_cli() {  # jobs input-folder output-folder
-    rm -rf "$3"
-    XDG_DATA_HOME=$work/xdg "$cli" --jobs "$1" "$2" -o "$3" > /dev/null
+# Each figure is the median of several runs, the runs of the different
+# commands interleaved, so that a busy moment of the machine does not decide.
+repeats=${PIMO_BENCH_REPEATS:-5}
+millis() {  # command...: its wall time in milliseconds
+    local start end
+    start=$(date +%s%N)
+    "$@" > /dev/null
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000000))
 }
+run_cli() {  # jobs input-folder
+    rm -rf "$work/out"
+    XDG_DATA_HOME=$work/xdg "$cli" --jobs "$1" "$2" -o "$work/out"
+}
+run_mogrify() {
+    rm -rf "$work/mout" && mkdir -p "$work/mout"
+    mogrify -path "$work/mout" -quality 75 "$work/jpeg"/*.jpg
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+rate() { awk -v n="$1" -v ms="$2" 'BEGIN { printf "%.1f", n * 1000 / ms }'; }
 
-run_cli 1 "$in" "$work/warm"  # warm the caches
-start=$(now); run_cli 1 "$in" "$work/out1"; end=$(now)
-all1=$(rate "$count" "$start" "$end"); t1=$(seconds "$start" "$end")
-start=$(now); run_cli 2 "$in" "$work/out2"; end=$(now)
-all2=$(rate "$count" "$start" "$end"); t2=$(seconds "$start" "$end")
+run_cli 1 "$in" > /dev/null  # warm the caches
+: > "$work/all1"; : > "$work/all2"; : > "$work/jpeg1"; : > "$work/jpeg2"; : > "$work/mog"
+for _ in $(seq "$repeats"); do
+    millis run_cli 1 "$in" >> "$work/all1"
+    millis run_cli 2 "$in" >> "$work/all2"
+    millis run_cli 1 "$work/jpeg" >> "$work/jpeg1"
+    millis run_cli 2 "$work/jpeg" >> "$work/jpeg2"
+    millis run_mogrify >> "$work/mog"
+done
+all1=$(median < "$work/all1"); all2=$(median < "$work/all2")
+jpeg1=$(median < "$work/jpeg1"); jpeg2=$(median < "$work/jpeg2"); mog=$(median < "$work/mog")
 
-start=$(now); run_cli 1 "$work/jpeg" "$work/jout1"; end=$(now)
-jpeg1=$(rate "$jpegs" "$start" "$end")
-start=$(now); run_cli 2 "$work/jpeg" "$work/jout2"; end=$(now)
-jpeg2=$(rate "$jpegs" "$start" "$end")
-mkdir -p "$work/mout"
-start=$(now); mogrify -path "$work/mout" -quality 75 "$work/jpeg"/*.jpg; end=$(now)
-mog=$(rate "$jpegs" "$start" "$end")
-
-echo "images: $count ($jpegs JPEG)"
-echo "pimo-cli --jobs 1: $all1 files/s ($t1 s)"
-echo "pimo-cli --jobs 2: $all2 files/s ($t2 s), speed-up $(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.2f", a / b }')x"
-echo "JPEG part: pimo-cli --jobs 1 $jpeg1 files/s, --jobs 2 $jpeg2 files/s; mogrify -quality 75 $mog files/s"
+echo "images: $count ($jpegs JPEG), medians of $repeats runs"
+echo "pimo-cli --jobs 1: $(rate "$count" "$all1") files/s ($all1 ms)"
+echo "pimo-cli --jobs 2: $(rate "$count" "$all2") files/s ($all2 ms)," \
+    "speed-up $(awk -v a="$all1" -v b="$all2" 'BEGIN { printf "%.2f", a / b }')x"
+echo "JPEG part: pimo-cli --jobs 1 $(rate "$jpegs" "$jpeg1") files/s," \
+    "--jobs 2 $(rate "$jpegs" "$jpeg2") files/s;" \
+    "mogrify -quality 75 $(rate "$jpegs" "$mog") files/s"
