@@ -7,6 +7,7 @@
 #include "engine/imagelib/jpeg_markers.h"
 #include "engine/imagelib/jpeg_quality.h"
 #include "engine/imagelib/png_chunks.h"
+#include "engine/imagelib/pnm_decoder.h"
 
 namespace pimo::imagelib {
 
@@ -23,6 +24,16 @@ FIBITMAP* DecodeWhereLibraryFails(FREE_IMAGE_FORMAT libraryFormat,
             const JpegHeader header = ReadJpegHeader(bytes);
             return header.components == 4 ? DecodeCmykJpeg(bytes, header, libraryFlags) : nullptr;
         }
+        case FIF_PBM:
+        case FIF_PBMRAW:
+        case FIF_PGM:
+        case FIF_PGMRAW:
+        case FIF_PPM:
+        case FIF_PPMRAW:
+            // The library reads binary PNM a byte at a time; ours reads whole
+            // rows. It names every PNM file by the first of these, so the
+            // decoder goes by the file's own magic number.
+            return (libraryFlags & FIF_LOAD_NOPIXELS) ? nullptr : DecodeBinaryPnm(bytes);
         default:
             return nullptr;
     }

@@ -11,8 +11,8 @@
 namespace pimo::imagelib {
 
 /// Decodes files the library refuses or gets wrong (BMP with V4/V5 headers,
-/// Adobe CMYK JPEG). Returns nullptr when the library's own decoder is right
-/// for these bytes (or when they are not such a file). `libraryFormat` and
+/// Adobe CMYK JPEG) or reads far too slowly (binary PNM). Returns nullptr when the library's own
+/// decoder is right for these bytes (or when they are not such a file). `libraryFormat` and
 /// `libraryFlags` are the library's own values.
 FIBITMAP* DecodeWhereLibraryFails(FREE_IMAGE_FORMAT libraryFormat,
                                   std::span<const std::uint8_t> bytes, int libraryFlags);
