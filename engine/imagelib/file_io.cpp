@@ -93,10 +93,15 @@ unsigned ByteReader::Read(void* buffer, unsigned size, unsigned count, fi_handle
     if (size == 0) return 0;
     const std::size_t available = self->m_bytes.size() - self->m_position;
     const std::size_t items = std::min<std::size_t>(count, available / size);
-    std::memcpy(buffer, self->m_bytes.data() + self->m_position, items * size);
+    // Some decoders read byte by byte, millions of times: a single byte is
+    // copied without the call to memcpy.
+    if (items * size == 1) {
+        *static_cast<std::uint8_t*>(buffer) = self->m_bytes[self->m_position];
+    } else {
+        std::memcpy(buffer, self->m_bytes.data() + self->m_position, items * size);
+    }
     self->m_position += items * size;
-    // Decoders may read byte by byte: report only when the next whole
-    // percent is reached.
+    // Report only when the next whole percent is reached.
     if (self->m_progress && self->m_position >= self->m_nextReport) {
         const std::size_t total = self->m_bytes.size();
         const int value = static_cast<int>(self->m_position * 10000 / total);
