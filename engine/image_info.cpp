@@ -116,22 +116,29 @@ void ScanPixels(FIBITMAP* bitmap, unsigned bytesPerPixel, Scan& scan, ImageInfo&
     const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
     const bool alphaChannel = bytesPerPixel == 4;
     const bool transparent = info.HasTransparency;
+    bool greyscale = info.Greyscale, onlyFullTransparency = info.OnlyFullTransparency;
+    // A pixel equal to the one before it adds nothing: graphics are mostly runs.
+    std::uint64_t previous = ~std::uint64_t{0};  // no pixel value
     for (unsigned y = 0; y < height; ++y) {
         const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, y);
         for (unsigned x = 0; x < width; ++x, pixel += bytesPerPixel) {
             const std::uint32_t rgb = Rgb(pixel);
-            scan.colors.insert(rgb);
-            if (info.Greyscale && (pixel[FI_RGBA_RED] != pixel[FI_RGBA_GREEN] ||
-                                   pixel[FI_RGBA_RED] != pixel[FI_RGBA_BLUE])) {
-                info.Greyscale = false;
-            }
-            if (!transparent) continue;
             const std::uint32_t alpha = alphaChannel ? pixel[FI_RGBA_ALPHA] : 255;
-            if (alpha != 0 && alpha != 255) info.OnlyFullTransparency = false;
+            const std::uint32_t value = alpha << 24 | rgb;
+            if (value == previous) continue;
+            previous = value;
+
+            scan.colors.insert(rgb);
+            greyscale = greyscale && pixel[FI_RGBA_RED] == pixel[FI_RGBA_GREEN] &&
+                        pixel[FI_RGBA_RED] == pixel[FI_RGBA_BLUE];
+            if (!transparent) continue;
+            if (alpha != 0 && alpha != 255) onlyFullTransparency = false;
             if (alpha == 0) scan.hidden->insert(rgb);
-            if (!scan.withAlpha.full()) scan.withAlpha.insert(alpha << 24 | rgb);
+            if (!scan.withAlpha.full()) scan.withAlpha.insert(value);
         }
     }
+    info.Greyscale = greyscale;
+    info.OnlyFullTransparency = onlyFullTransparency;
 }
 
 ImageInfo Analyse(FIBITMAP* bitmap) {
