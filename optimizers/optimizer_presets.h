@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/product.h"
 #include "engine/optimization_settings.h"
 #include "optimizers/optimization_tools.h"
 
@@ -18,9 +19,7 @@ class IniStore;
 
 namespace pimo::optimizers {
 
-/// The product's own site, which hosts a copy of the optipng plugin. The
-/// address is a reserved example domain until the product's site is settled.
-inline constexpr std::string_view kProductWebSite = "https://pimo.example.org";
+/// Where on the product's site (kProductWebSite) the copy of the optipng plugin is.
 inline constexpr std::string_view kOptiPngDownloadPath = "/_download/plugins/optipng.exe";
 /// The pngout maker's site.
 inline constexpr std::string_view kPngOutDownloadURL = "http://advsys.net/ken/util/pngout.exe";
