@@ -1,7 +1,8 @@
 #pragma once
-// Downloading one web address into a file.
+// Downloading one web address into a file, or a short answer as text.
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -18,5 +19,16 @@ inline constexpr std::chrono::seconds kDownloadTimeout{600};
 /// Returns an empty text on success, else the reason.
 std::string DownloadToFile(const std::string& url, const std::filesystem::path& path,
                            std::chrono::seconds timeout = kDownloadTimeout);
+
+/// A short text answer, or why there is none.
+struct FetchedText {
+    std::string body;
+    std::string error;  // empty on success
+};
+
+/// Fetches `url` (http or https, redirects followed) as text, blocking until
+/// the transfer has ended. An answer with a failure status (400 or more), one
+/// longer than `maxBytes`, or one that takes longer than `timeout` is an error.
+FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds timeout);
 
 }  // namespace pimo::platform

@@ -1,4 +1,4 @@
-// Downloads through libcurl.
+// Downloads and short text answers through libcurl.
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -25,9 +25,11 @@ struct CurlDeleter {
     void operator()(CURL* handle) const { ::curl_easy_cleanup(handle); }
 };
 
-/// Where the body goes while it arrives.
+/// Where the body goes while it arrives: a file, or a text in memory.
 struct Sink {
     std::FILE* file = nullptr;
+    std::string* text = nullptr;
+    curl_off_t limit = kMaxDownloadBytes;
     curl_off_t written = 0;
     bool tooLarge = false;
 };
@@ -35,11 +37,16 @@ struct Sink {
 std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& sink = *static_cast<Sink*>(user);
     const std::size_t bytes = size * count;
-    if (sink.written + static_cast<curl_off_t>(bytes) > kMaxDownloadBytes) {
+    if (sink.written + static_cast<curl_off_t>(bytes) > sink.limit) {
         sink.tooLarge = true;
         return 0;  // ends the transfer with a write error
     }
-    const std::size_t stored = std::fwrite(data, 1, bytes, sink.file);
+    std::size_t stored = bytes;
+    if (sink.text) {
+        sink.text->append(data, bytes);
+    } else {
+        stored = std::fwrite(data, 1, bytes, sink.file);
+    }
     sink.written += static_cast<curl_off_t>(stored);
     return stored;
 }
@@ -71,7 +78,7 @@ std::string Transfer(const std::string& url, Sink& sink, std::chrono::seconds ti
     // A connection that stalls for a minute is given up.
     ::curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     ::curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-    ::curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, kMaxDownloadBytes);
+    ::curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, sink.limit);
     ::curl_easy_setopt(curl, CURLOPT_USERAGENT, "Pimo");
     ::curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
     ::curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
@@ -105,6 +112,17 @@ std::string DownloadToFile(const std::string& url, const fs::path& path,
         error = std::strerror(errno);
     if (!error.empty()) ::unlink(partName.c_str());
     return error;
+}
+
+FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds timeout) {
+    FetchedText fetched;
+    Sink sink;
+    sink.text = &fetched.body;
+    sink.limit = static_cast<curl_off_t>(maxBytes);
+    fetched.error = Transfer(url, sink, timeout);
+    if (sink.tooLarge) fetched.error = "The answer is too large.";
+    if (!fetched.error.empty()) fetched.body.clear();
+    return fetched;
 }
 
 }  // namespace pimo::platform

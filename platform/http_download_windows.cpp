@@ -1,4 +1,4 @@
-// Downloads through the system's URL moniker service.
+// Downloads and short text answers through the system's URL moniker service.
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -53,6 +53,42 @@ std::string DownloadToFile(const std::string& url, const fs::path& path, std::ch
         return reason;
     }
     return {};
+}
+
+// The moniker service has no time-out of its own; it gives up on stalled
+// connections by itself.
+FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds) {
+    FetchedText fetched;
+    const std::u8string utf8(url.begin(), url.end());
+    const std::wstring address = fs::path(utf8).wstring();
+    if (address.rfind(L"http://", 0) != 0 && address.rfind(L"https://", 0) != 0) {
+        fetched.error = "Only web addresses can be fetched.";
+        return fetched;
+    }
+    IStream* stream = nullptr;
+    const HRESULT result = ::URLOpenBlockingStreamW(nullptr, address.c_str(), &stream, 0, nullptr);
+    if (FAILED(result) || stream == nullptr) {
+        fetched.error = SystemMessage(static_cast<DWORD>(result));
+        return fetched;
+    }
+    char buffer[4096];
+    for (;;) {
+        ULONG read = 0;
+        const HRESULT status = stream->Read(buffer, sizeof buffer, &read);
+        fetched.body.append(buffer, read);
+        if (fetched.body.size() > maxBytes) {
+            fetched.error = "The answer is too large.";
+            break;
+        }
+        if (FAILED(status)) {
+            fetched.error = SystemMessage(static_cast<DWORD>(status));
+            break;
+        }
+        if (status == S_FALSE || read == 0) break;
+    }
+    stream->Release();
+    if (!fetched.error.empty()) fetched.body.clear();
+    return fetched;
 }
 
 }  // namespace pimo::platform

@@ -88,5 +88,27 @@ TEST_F(HttpDownloadTest, MissingFolderIsNotCreated) {
     EXPECT_FALSE(fs::exists(folder));
 }
 
+TEST_F(HttpDownloadTest, FetchTextGivesTheBodyOrTheReason) {
+    server.serve("/version", {200, "0.7.1.0\r\n", ""});
+    server.serve("/moved", {302, "", server.url("/version")});
+    server.serve("/long", {200, std::string(2000, '9'), ""});
+    server.serve("/broken", {500, "0.9.0.0", ""});
+
+    EXPECT_EQ(FetchText(server.url("/version"), 100, std::chrono::seconds(10)).body, "0.7.1.0\r\n");
+    const FetchedText moved = FetchText(server.url("/moved"), 100, std::chrono::seconds(10));
+    EXPECT_EQ(moved.error, "");
+    EXPECT_EQ(moved.body, "0.7.1.0\r\n");
+
+    for (const std::string& url :
+         {server.url("/long"), server.url("/broken"), server.url("/missing"),
+          "http://127.0.0.1:" + std::to_string(test::ClosedLocalPort()) + "/version",
+          std::string("file:///etc/hostname")}) {
+        SCOPED_TRACE(url);
+        const FetchedText fetched = FetchText(url, 100, std::chrono::seconds(10));
+        EXPECT_NE(fetched.error, "");
+        EXPECT_EQ(fetched.body, "");  // never a part of an answer
+    }
+}
+
 }  // namespace
 }  // namespace pimo::platform
