@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <stop_token>
 #include <string>
 
 namespace pimo::platform {
@@ -28,7 +29,9 @@ struct FetchedText {
 
 /// Fetches `url` (http or https, redirects followed) as text, blocking until
 /// the transfer has ended. An answer with a failure status (400 or more), one
-/// longer than `maxBytes`, or one that takes longer than `timeout` is an error.
-FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds timeout);
+/// longer than `maxBytes`, or one that takes longer than `timeout` is an error;
+/// so is a transfer given up early because `stop` was requested.
+FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds timeout,
+                      std::stop_token stop = {});
 
 }  // namespace pimo::platform

@@ -32,7 +32,13 @@ struct Sink {
     curl_off_t limit = kMaxDownloadBytes;
     curl_off_t written = 0;
     bool tooLarge = false;
+    std::stop_token stop;  // a requested stop ends the transfer
 };
+
+// Called by libcurl about once a second and whenever data moves.
+int CheckStop(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<Sink*>(user)->stop.stop_requested() ? 1 : 0;
+}
 
 std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& sink = *static_cast<Sink*>(user);
@@ -82,6 +88,11 @@ std::string Transfer(const std::string& url, Sink& sink, std::chrono::seconds ti
     ::curl_easy_setopt(curl, CURLOPT_USERAGENT, "Pimo");
     ::curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
     ::curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    if (sink.stop.stop_possible()) {
+        ::curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        ::curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckStop);
+        ::curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &sink);
+    }
 
     const CURLcode code = ::curl_easy_perform(curl);
     if (sink.tooLarge) return "The download is too large.";
@@ -114,9 +125,11 @@ std::string DownloadToFile(const std::string& url, const fs::path& path,
     return error;
 }
 
-FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds timeout) {
+FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds timeout,
+                      std::stop_token stop) {
     FetchedText fetched;
     Sink sink;
+    sink.stop = std::move(stop);
     sink.text = &fetched.body;
     sink.limit = static_cast<curl_off_t>(maxBytes);
     fetched.error = Transfer(url, sink, timeout);

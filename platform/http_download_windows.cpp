@@ -56,8 +56,9 @@ std::string DownloadToFile(const std::string& url, const fs::path& path, std::ch
 }
 
 // The moniker service has no time-out of its own; it gives up on stalled
-// connections by itself.
-FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds) {
+// connections by itself. A stop is honoured between reads.
+FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono::seconds,
+                      std::stop_token stop) {
     FetchedText fetched;
     const std::u8string utf8(url.begin(), url.end());
     const std::wstring address = fs::path(utf8).wstring();
@@ -82,6 +83,10 @@ FetchedText FetchText(const std::string& url, std::size_t maxBytes, std::chrono:
         }
         if (FAILED(status)) {
             fetched.error = SystemMessage(static_cast<DWORD>(status));
+            break;
+        }
+        if (stop.stop_requested()) {
+            fetched.error = "The request was stopped.";
             break;
         }
         if (status == S_FALSE || read == 0) break;

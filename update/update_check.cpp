@@ -25,9 +25,9 @@ UpdateCheckOutcome CompareWithLatestVersion(const platform::FetchedText& answer,
                                              : UpdateCheckOutcome::LatestVersion;
 }
 
-TextFetcher PlatformTextFetcher() {
-    return [](const std::string& url) {
-        return platform::FetchText(url, kLatestVersionAnswerLimit, kUpdateCheckTimeout);
+TextFetcher PlatformTextFetcher(std::stop_token stop) {
+    return [stop](const std::string& url) {
+        return platform::FetchText(url, kLatestVersionAnswerLimit, kUpdateCheckTimeout, stop);
     };
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -52,8 +53,9 @@ std::string DownloadPageUrl();
 UpdateCheckOutcome CompareWithLatestVersion(const platform::FetchedText& answer,
                                             std::string_view currentVersion = CurrentVersion);
 
-/// The platform's client, with the time-out and size limit above.
-TextFetcher PlatformTextFetcher();
+/// The platform's client, with the time-out and size limit above; a stop
+/// requested through `stop` ends a request early (as a failure).
+TextFetcher PlatformTextFetcher(std::stop_token stop = {});
 
 /// One check, started by the menu command (`ManualCheck`) or at start-up.
 class Check4Updates {

@@ -2,7 +2,15 @@
 
 #include "platform/http_download.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stop_token>
+#include <thread>
 
 #include "tests/platform/local_http_server.h"
 #include "tests/support/test_images.h"
@@ -108,6 +116,35 @@ TEST_F(HttpDownloadTest, FetchTextGivesTheBodyOrTheReason) {
         EXPECT_NE(fetched.error, "");
         EXPECT_EQ(fetched.body, "");  // never a part of an answer
     }
+}
+
+// A server that takes the connection and never answers: only the stop ends
+// the request before its time-out.
+TEST(FetchTextStopTest, AStopEndsAWaitingRequest) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/v";
+
+    std::stop_source stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop.request_stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const FetchedText fetched = FetchText(url, 100, std::chrono::seconds(60), stop.get_token());
+    const auto waited = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    ::close(listener);
+
+    EXPECT_NE(fetched.error, "");
+    EXPECT_LT(waited, std::chrono::seconds(10));
 }
 
 }  // namespace
