@@ -2,17 +2,25 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolTip>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/product.h"
+#include "platform/local_time.h"
+#include "settings/settings_keys.h"
+#include "settings/settings_store.h"
 #include "ui/bitmap_image.h"
 
 namespace pimo::ui {
@@ -21,22 +29,100 @@ namespace {
 constexpr const char* kNoImageTitle = "PIMO - No image loaded";
 constexpr const char* kVersionTag = "PIMO-0.5.0-FI-3.15.3";
 
-QString Qs(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString Qs(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The system's own services for what the caller left empty.
+WindowEnvironment Completed(WindowEnvironment environment) {
+    if (!environment.folders)
+        environment.folders = std::make_shared<platform::SystemKnownFolders>();
+    if (!environment.fetchText) {
+        environment.fetchText = [](const std::string& url, std::stop_token stop) {
+            return update::PlatformTextFetcher(std::move(stop))(url);
+        };
+    }
+    if (!environment.openUrl) {
+        environment.openUrl = [](const std::string& url) {
+            QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+        };
+    }
+    if (!environment.now) environment.now = [] { return platform::LocalDateTimeNow(); };
+    return environment;
+}
+
 }  // namespace
 
-TForm1::TForm1(QStringList arguments, QWidget* parent)
-    : QMainWindow(parent), m_engine(*this), m_arguments(std::move(arguments)) {
+TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* parent)
+    : QMainWindow(parent),
+      m_environment(Completed(std::move(environment))),
+      m_engine(*this),
+      m_arguments(std::move(arguments)) {
     buildWidgets();
     buildActions();
+    buildHelpMenu();
     setWindowTitle(kNoImageTitle);
-    resize(792, 580);
+    m_settingsFiles = settings::OpenSettingsFiles(*m_environment.folders, *this);
+    applyWindowPlacement();
     Timer1.setSingleShot(true);
     Timer1.setInterval(200);
     connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     Timer1.start();
 }
 
-TForm1::~TForm1() { imagelib::FreeImage_SetOutputMessage(nullptr); }
+TForm1::~TForm1() {
+    m_updateChecks.clear();  // stops and joins the checks still running
+    imagelib::FreeImage_SetOutputMessage(nullptr);
+    settings::FlushSettingsFiles(m_settingsFiles);
+}
+
+settings::SettingsFields TForm1::settingsFields() {
+    return {m_engine.settings, m_engine.options, m_window};
+}
+
+// The stored size, state and position; a position the platform chose stays
+// when the file has none or one beyond the desktop.
+void TForm1::applyWindowPlacement() {
+    m_window.Width = width();
+    m_window.Height = height();
+    m_window.Left = x();
+    m_window.Top = y();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->virtualGeometry();
+        m_window.DesktopWidth = desktop.width();
+        m_window.DesktopHeight = desktop.height();
+    }
+    if (!m_settingsFiles.settings.isOpen()) return;
+    settings::LoadWindowPlacement(m_settingsFiles.settings, settingsFields());
+    resize(m_window.Width, m_window.Height);
+    move(m_window.Left, m_window.Top);
+    if (m_window.WindowState == settings::kWindowMaximized) setWindowState(Qt::WindowMaximized);
+    if (m_window.WindowState == settings::kWindowMinimized) setWindowState(Qt::WindowMinimized);
+}
+
+// The controls show what the settings hold, without starting a preview.
+void TForm1::showSettings() {
+    const QSignalBlocker blockSlider(jpeg_qscroll);
+    const QSignalBlocker blockEdit(jpeg_calitate);
+    jpeg_qscroll->setValue(m_engine.settings.JPEGQuality);
+    jpeg_calitate->setValue(m_engine.settings.JPEGQuality);
+    m_engine.AutomaticPreview = m_window.AutomaticPreview;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    const QRect placement = normalGeometry();
+    m_window.Width = placement.width();
+    m_window.Height = placement.height();
+    m_window.Left = placement.x();
+    m_window.Top = placement.y();
+    m_window.WindowState = isMaximized()   ? settings::kWindowMaximized
+                           : isMinimized() ? settings::kWindowMinimized
+                                           : settings::kWindowNormal;
+    m_window.AutomaticPreview = m_engine.AutomaticPreview;
+    if (m_settingsFiles.settings.isOpen())
+        settings::SaveSettings(m_settingsFiles.settings, settingsFields(), *this);
+    event->accept();
+}
 
 void TForm1::buildWidgets() {
     auto* central = new QWidget(this);
@@ -78,7 +164,8 @@ void TForm1::buildWidgets() {
 
     // The slider and the edit mirror each other; both end in one settings change.
     connect(jpeg_qscroll, &QSlider::valueChanged, this, &TForm1::jpeg_qscrollChange);
-    connect(jpeg_calitate, qOverload<int>(&QSpinBox::valueChanged), jpeg_qscroll, &QSlider::setValue);
+    connect(jpeg_calitate, qOverload<int>(&QSpinBox::valueChanged), jpeg_qscroll,
+            &QSlider::setValue);
 
     for (int i = 0; i < 4; ++i) {
         m_statusPanels[i] = new QLabel;
@@ -107,19 +194,75 @@ void TForm1::buildActions() {
     updateSaveActions();
 }
 
+void TForm1::buildHelpMenu() {
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    QAction* documentation =
+        help->addAction(tr("Online &documentation"), this, [this] { openWebPage("/docs"); });
+    documentation->setObjectName("Help2");
+    QAction* site =
+        help->addAction(tr("Visit official &website"), this, [this] { openWebPage(""); });
+    site->setObjectName("Visitofficialwebsite1");
+    QAction* news = help->addAction(tr("&News"), this, [this] { openWebPage("/feed/"); });
+    news->setObjectName("News1");
+    help->addSeparator();
+    QAction* check =
+        help->addAction(tr("Check for &updates"), this, [this] { Checkforupdates1Click(true); });
+    check->setObjectName("Checkforupdates1");
+}
+
+void TForm1::openWebPage(std::string_view path) {
+    m_environment.openUrl(std::string(kProductWebSite) + std::string(path));
+}
+
+// The request runs on a thread of its own, so the window stays responsive;
+// the outcome is told on the window's thread. The check counts as done when
+// it starts, whatever comes of it.
+void TForm1::Checkforupdates1Click(bool manual) {
+    const update::Check4Updates check{manual};
+    m_updateChecks.emplace_back(
+        [this, check, fetchText = m_environment.fetchText](std::stop_token stop) {
+            const update::UpdateCheckOutcome outcome =
+                check.fetchAndCompare([&](const std::string& url) { return fetchText(url, stop); });
+            if (stop.stop_requested()) return;
+            QMetaObject::invokeMethod(
+                this,
+                [this, check, outcome] {
+                    check.report(*this, outcome, m_environment.openUrl);
+                    emit updateCheckReported();
+                },
+                Qt::QueuedConnection);
+        });
+    m_engine.options.LastUpdateCheck = m_environment.now();
+    if (const settings::SettingsKey* key = settings::FindSettingsKey("LastUpdateCheck");
+        key && m_settingsFiles.settings.isOpen()) {
+        settings::StoreKey(m_settingsFiles.settings, *key, settingsFields());
+    }
+}
+
 void TForm1::Timer1Timer() {
     const std::string version = imagelib::FreeImage_GetVersion();
     if (version.find(kVersionTag) == std::string::npos) {
-        showMessage(engine::MessageKind::Warning,
-                    "The current version of the FreeImage library used (" + version +
-                        ") is not fully compatible with this version of PIMO.\nSome features may not work "
-                        "properly.\n\nPlease use the FreeImage.dll that came with this version of PIMO.",
-                    engine::MessageButtons::Ok);
+        showMessage(
+            engine::MessageKind::Warning,
+            "The current version of the FreeImage library used (" + version +
+                ") is not fully compatible with this version of PIMO.\nSome features may not work "
+                "properly.\n\nPlease use the FreeImage.dll that came with this version of PIMO.",
+            engine::MessageButtons::Ok);
     }
     m_engine.RegisterOutputMessageHandler();
     imagelib::FreeImage_SetProgress([this](int) { processPendingEvents(); });
     m_engine.ResultStale = false;
-    if (m_arguments.size() == 1 && QFileInfo(m_arguments.front()).isFile()) openFile(m_arguments.front());
+    if (m_settingsFiles.settings.isOpen()) {
+        settings::LoadSettings(m_settingsFiles.settings, settingsFields(), *m_environment.folders,
+                               *this);
+    }
+    showSettings();
+    if (m_arguments.size() == 1 && QFileInfo(m_arguments.front()).isFile())
+        openFile(m_arguments.front());
+    if (update::AutomaticUpdateCheckDue(m_engine.options.Check4Updates,
+                                        m_engine.options.LastUpdateCheck, m_environment.now())) {
+        Checkforupdates1Click(false);
+    }
     emit startedUp();
 }
 
@@ -141,7 +284,8 @@ void TForm1::save_asExecute() {
     QString target = path;
     if (QFileInfo(target).suffix().isEmpty()) target += ".jpg";
     if (!m_engine.WriteResultToFile(target.toStdString(), true)) {
-        showMessage(engine::MessageKind::Error, "Failed to write " + target.toStdString(), engine::MessageButtons::Ok);
+        showMessage(engine::MessageKind::Error, "Failed to write " + target.toStdString(),
+                    engine::MessageButtons::Ok);
     } else {
         m_engine.ResultUnsaved = false;
     }
@@ -154,7 +298,7 @@ void TForm1::jpeg_qscrollChange(int value) {
         jpeg_calitate->setValue(value);
     }
     m_engine.settings.JPEGQuality = value;
-    if (m_suppressSettingsEvents) return;
+    if (m_window.SuppressSettingsEvents) return;
     m_engine.ResultStale = true;
     if (m_engine.AutomaticPreview) m_engine.PreviewImage();
     updateSaveActions();
@@ -191,24 +335,36 @@ engine::MessageAnswer TForm1::showMessage(engine::MessageKind kind, const std::s
     if (kind == engine::MessageKind::Confirmation) icon = QMessageBox::Question;
     QMessageBox box(icon, QApplication::applicationName(), Qs(text), choices, this);
     switch (box.exec()) {
-        case QMessageBox::Yes: return MessageAnswer::Yes;
-        case QMessageBox::No: return MessageAnswer::No;
-        case QMessageBox::Abort: return MessageAnswer::Abort;
-        default: return MessageAnswer::Ok;
+        case QMessageBox::Yes:
+            return MessageAnswer::Yes;
+        case QMessageBox::No:
+            return MessageAnswer::No;
+        case QMessageBox::Abort:
+            return MessageAnswer::Abort;
+        default:
+            return MessageAnswer::Ok;
     }
 }
 
 void TForm1::showBalloon(const std::string& title, const std::string& description, int timeoutMs) {
-    const QString text = "<b>" + Qs(title).toHtmlEscaped() + "</b>" +
-                         (description.empty() ? QString() : "<br>" + Qs(description).toHtmlEscaped().replace("\n", "<br>"));
+    const QString text =
+        "<b>" + Qs(title).toHtmlEscaped() + "</b>" +
+        (description.empty() ? QString()
+                             : "<br>" + Qs(description).toHtmlEscaped().replace("\n", "<br>"));
     QToolTip::showText(Image2->mapToGlobal(Image2->rect().center()), text, Image2, {}, timeoutMs);
 }
 
-void TForm1::hideBalloon() { QToolTip::hideText(); }
+void TForm1::hideBalloon() {
+    QToolTip::hideText();
+}
 
-void TForm1::processPendingEvents() { QApplication::processEvents(); }
+void TForm1::processPendingEvents() {
+    QApplication::processEvents();
+}
 
-void TForm1::setMainWindowEnabled(bool enabled) { centralWidget()->setEnabled(enabled); }
+void TForm1::setMainWindowEnabled(bool enabled) {
+    centralWidget()->setEnabled(enabled);
+}
 
 void TForm1::showNoImage() {
     Image1->clear();
@@ -241,7 +397,8 @@ bool TForm1::showResultImage() {
     return Image2->hasPicture();
 }
 
-void TForm1::showResultSize(const std::string& sizeText, const std::string& sizeHint, bool smaller) {
+void TForm1::showResultSize(const std::string& sizeText, const std::string& sizeHint,
+                            bool smaller) {
     dim_img_optimizata->setText(Qs(sizeText));
     dim_img_optimizata->setToolTip(Qs(sizeHint));
     // Green when the result is smaller than the source, maroon otherwise.

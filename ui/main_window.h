@@ -9,17 +9,40 @@
 #include <QSpinBox>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
+#include <memory>
+#include <stop_token>
+#include <thread>
+#include <vector>
 
 #include "engine/engine.h"
+#include "platform/http_download.h"
+#include "platform/known_folders.h"
+#include "settings/settings_files.h"
+#include "settings/window_settings.h"
 #include "ui/image_pane.h"
+#include "update/update_check.h"
 
 namespace pimo::ui {
 
+/// What the main window takes from its surroundings: where its settings
+/// files are, how it reaches the web and opens addresses, and the clock. The
+/// program leaves every member empty (the system's own); tests fill them in.
+struct WindowEnvironment {
+    std::shared_ptr<const platform::KnownFolders> folders;
+    /// Fetches the latest-version answer; the token ends it when the window goes.
+    std::function<platform::FetchedText(const std::string& url, std::stop_token stop)> fetchText;
+    std::function<void(const std::string& url)> openUrl;
+    /// Now, as days since 30 December 1899 in local time.
+    std::function<double()> now;
+};
+
 class TForm1 : public QMainWindow, public engine::Host {
     Q_OBJECT
-public:
+  public:
     /// `arguments`: the command line without the program name.
-    explicit TForm1(QStringList arguments, QWidget* parent = nullptr);
+    explicit TForm1(QStringList arguments, WindowEnvironment environment = {},
+                    QWidget* parent = nullptr);
     ~TForm1() override;
 
     engine::Engine& engine() { return m_engine; }
@@ -29,7 +52,8 @@ public:
     void setBusyCursor(bool busy) override;
     engine::MessageAnswer showMessage(engine::MessageKind kind, const std::string& text,
                                       engine::MessageButtons buttons) override;
-    void showBalloon(const std::string& title, const std::string& description, int timeoutMs) override;
+    void showBalloon(const std::string& title, const std::string& description,
+                     int timeoutMs) override;
     void hideBalloon() override;
     void processPendingEvents() override;
     void setMainWindowEnabled(bool enabled) override;
@@ -38,26 +62,44 @@ public:
                              const std::string& sizeHint) override;
     void showSourceImage(bool actualSize) override;
     bool showResultImage() override;
-    void showResultSize(const std::string& sizeText, const std::string& sizeHint, bool smaller) override;
+    void showResultSize(const std::string& sizeText, const std::string& sizeHint,
+                        bool smaller) override;
 
     /// Loads an image file (UTF-8 path) as the open command does.
     bool openFile(const QString& path);
 
-signals:
+    /// Starts a check for a newer version: `manual` when the user asked for
+    /// it, which also reports the latest version and failures.
+    void Checkforupdates1Click(bool manual);
+
+  signals:
     /// The start-up tasks have run.
     void startedUp();
+    /// An update check has told the user its outcome (or had nothing to tell).
+    void updateCheckReported();
 
-private slots:
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private slots:
     void Timer1Timer();
     void open_btnClick();
     void save_asExecute();
     void jpeg_qscrollChange(int value);
 
-private:
+  private:
     void buildWidgets();
     void buildActions();
+    void buildHelpMenu();
     void updateSaveActions();
+    settings::SettingsFields settingsFields();
+    void applyWindowPlacement();
+    void showSettings();
+    void openWebPage(std::string_view path);
 
+    WindowEnvironment m_environment;
+    settings::SettingsFiles m_settingsFiles;
+    settings::WindowSettings m_window;
     engine::Engine m_engine;
     QStringList m_arguments;
     QTimer Timer1;
@@ -69,7 +111,9 @@ private:
     QSpinBox* jpeg_calitate = nullptr;
     QLabel* m_statusPanels[4] = {};
     QAction* m_saveAs = nullptr;
-    bool m_suppressSettingsEvents = false;
+    // Last, so that the checks still running are stopped and joined before
+    // anything they report to goes.
+    std::vector<std::jthread> m_updateChecks;
 };
 
 }  // namespace pimo::ui

@@ -1,30 +1,98 @@
-// The main window, offscreen: a control changes the settings and the result follows.
+// The main window, offscreen: a control changes the settings and the result
+// follows; settings survive a restart; the update check at start-up and on
+// demand, against canned answers.
 
-#include <QApplication>
-#include <QLabel>
-#include <QSignalSpy>
-#include <QSlider>
-#include <QSpinBox>
+#include "ui/main_window.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <atomic>
+#include <mutex>
+
+#include "settings/ini_store.h"
 #include "tests/support/test_images.h"
-#include "ui/main_window.h"
 
 namespace pimo::ui {
 namespace {
 
+// What the window did with the world around it.
+struct Surroundings {
+    std::mutex mutex;
+    std::vector<std::string> fetched;  // addresses asked for, from the check's thread
+    std::vector<std::string> opened;   // addresses opened in the browser
+    std::string answer = "0.6.2.0";    // the latest-version endpoint's answer
+    double now = 46000.5;              // the clock, in days since 30 December 1899
+};
+
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto bitmap = test::MakePhotoLike(320, 240);
-        test::WriteFileBytes(m_dir.path() / "photo.png", test::EncodeWithLibrary(FIF_PNG, bitmap.get(), 0));
+        test::WriteFileBytes(m_dir.path() / "photo.png",
+                             test::EncodeWithLibrary(FIF_PNG, bitmap.get(), 0));
+        auto folders = std::make_shared<platform::FixedKnownFolders>();
+        folders->executable = m_dir.path() / "program";
+        folders->localAppData = m_dir.path() / "appdata";
+        m_folders = folders;
     }
+
+    // The settings files in the test's folder, the web and the clock faked.
+    WindowEnvironment environment() {
+        WindowEnvironment environment;
+        environment.folders = m_folders;
+        environment.fetchText = [this](const std::string& url, std::stop_token) {
+            const std::lock_guard lock(m_world.mutex);
+            m_world.fetched.push_back(url);
+            return platform::FetchedText{m_world.answer, ""};
+        };
+        environment.openUrl = [this](const std::string& url) { m_world.opened.push_back(url); };
+        environment.now = [this] { return m_world.now; };
+        return environment;
+    }
+
+    std::size_t fetchCount() {
+        const std::lock_guard lock(m_world.mutex);
+        return m_world.fetched.size();
+    }
+
+    // Answers the next message box with `button` and keeps its text.
+    void answerNextMessage(QMessageBox::StandardButton button) {
+        auto* timer = new QTimer(qApp);
+        QObject::connect(timer, &QTimer::timeout, [this, timer, button] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (!box || !box->isVisible()) continue;
+                m_messages.push_back(box->text().toStdString());
+                timer->stop();
+                timer->deleteLater();
+                box->button(button)->click();
+                return;
+            }
+        });
+        timer->start(10);
+    }
+
+    std::filesystem::path settingsFile() const {
+        return m_dir.path() / "appdata" / "Pimo" / "Pimo.ini";
+    }
+
     test::TempDir m_dir;
+    std::shared_ptr<const platform::KnownFolders> m_folders;
+    Surroundings m_world;
+    std::vector<std::string> m_messages;
 };
 
 TEST_F(MainWindowTest, OpensCommandLineFileAndQualityDrivesTheResult) {
-    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))});
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
 
@@ -33,7 +101,9 @@ TEST_F(MainWindowTest, OpensCommandLineFileAndQualityDrivesTheResult) {
     ASSERT_NE(sizeLabel, nullptr);
     const QString sizeAt75 = sizeLabel->toolTip();
     EXPECT_TRUE(sizeAt75.endsWith(" bytes"));
-    const auto bytesAt75 = window.engine().ResultStream ? imagelib::StreamBytes(window.engine().ResultStream.get()).size() : 0;
+    const auto bytesAt75 = window.engine().ResultStream
+                               ? imagelib::StreamBytes(window.engine().ResultStream.get()).size()
+                               : 0;
     EXPECT_GT(bytesAt75, 0u);
 
     auto* quality = window.findChild<QSpinBox*>("jpeg_calitate");
@@ -47,11 +117,105 @@ TEST_F(MainWindowTest, OpensCommandLineFileAndQualityDrivesTheResult) {
 }
 
 TEST_F(MainWindowTest, StartsWithoutImageWhenArgumentIsMissing) {
-    TForm1 window({QString::fromStdString(m_dir.file("missing.png"))});
+    TForm1 window({QString::fromStdString(m_dir.file("missing.png"))}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
     EXPECT_EQ(window.windowTitle(), "PIMO - No image loaded");
     EXPECT_FALSE(window.engine().SourceBitmap);
+}
+
+TEST_F(MainWindowTest, SettingsSurviveARestart) {
+    {
+        TForm1 window({}, environment());
+        QSignalSpy started(&window, &TForm1::startedUp);
+        ASSERT_TRUE(started.wait(5000));
+        window.findChild<QSpinBox*>("jpeg_calitate")->setValue(33);
+        window.close();
+    }
+    ASSERT_TRUE(std::filesystem::exists(settingsFile()));
+    settings::IniStore stored;
+    stored.Open(settingsFile());
+    EXPECT_EQ(stored.ReadInteger("PIMO", "JPEGQuality", 0), 33);
+
+    TForm1 again({}, environment());
+    QSignalSpy started(&again, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    EXPECT_EQ(again.engine().settings.JPEGQuality, 33);
+    EXPECT_EQ(again.findChild<QSlider*>("jpeg_qscroll")->value(), 33);
+    EXPECT_EQ(again.findChild<QSpinBox*>("jpeg_calitate")->value(), 33);
+}
+
+// A first start checks at once; the next start within 14 days does not; one
+// 14 whole days later does. A newer version is offered and Yes opens the
+// download page.
+TEST_F(MainWindowTest, AutomaticUpdateCheckEveryFourteenDays) {
+    m_world.answer = "0.6.10.0";
+    {
+        answerNextMessage(QMessageBox::Yes);
+        TForm1 window({}, environment());
+        QSignalSpy reported(&window, &TForm1::updateCheckReported);
+        ASSERT_TRUE(reported.wait(5000));
+        EXPECT_EQ(m_world.fetched, std::vector<std::string>{update::LatestVersionUrl()});
+        EXPECT_EQ(m_messages, std::vector<std::string>{std::string(update::kNewerVersionQuestion)});
+        EXPECT_EQ(m_world.opened, std::vector<std::string>{update::DownloadPageUrl()});
+        EXPECT_DOUBLE_EQ(window.engine().options.LastUpdateCheck, m_world.now);
+        window.close();
+    }
+    // The settings keep the day of the last check, without its time.
+    const double firstCheckDay = 46000.0;
+    for (const auto& [daysLater, checks] :
+         {std::pair{13.0 + 23.0 / 24, false}, std::pair{14.0, true}}) {
+        SCOPED_TRACE(daysLater);
+        m_world.now = firstCheckDay + daysLater;
+        m_world.answer = "0.6.2.0";  // nothing new: an automatic check says nothing
+        const std::size_t before = fetchCount();
+        TForm1 window({}, environment());
+        QSignalSpy started(&window, &TForm1::startedUp);
+        QSignalSpy reported(&window, &TForm1::updateCheckReported);
+        ASSERT_TRUE(started.wait(5000));
+        if (checks) {
+            if (reported.isEmpty()) {
+                ASSERT_TRUE(reported.wait(5000));
+            }
+            EXPECT_EQ(fetchCount(), before + 1);
+            EXPECT_DOUBLE_EQ(window.engine().options.LastUpdateCheck, m_world.now);
+        } else {
+            EXPECT_DOUBLE_EQ(window.engine().options.LastUpdateCheck, firstCheckDay);
+            EXPECT_FALSE(reported.wait(300));
+            EXPECT_EQ(fetchCount(), before);
+        }
+        window.close();
+    }
+    EXPECT_EQ(m_messages.size(), 1u);
+}
+
+TEST_F(MainWindowTest, ManualUpdateCheckTellsTheLatestVersion) {
+    m_world.now = 46000.0;
+    {
+        // The automatic check of the first start, with nothing to tell.
+        TForm1 window({}, environment());
+        QSignalSpy reported(&window, &TForm1::updateCheckReported);
+        ASSERT_TRUE(reported.wait(5000));
+        window.close();
+    }
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    answerNextMessage(QMessageBox::Ok);
+    QSignalSpy reported(&window, &TForm1::updateCheckReported);
+    window.findChild<QAction*>("Checkforupdates1")->trigger();
+    ASSERT_TRUE(reported.wait(5000));
+    EXPECT_EQ(m_messages, std::vector<std::string>{std::string(update::kLatestVersionInUse)});
+    EXPECT_EQ(fetchCount(), 2u);
+    EXPECT_TRUE(m_world.opened.empty());
+}
+
+TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
+    TForm1 window({}, environment());
+    for (const char* name : {"Help2", "Visitofficialwebsite1", "News1"})
+        window.findChild<QAction*>(name)->trigger();
+    const std::string site(kProductWebSite);
+    EXPECT_EQ(m_world.opened, (std::vector<std::string>{site + "/docs", site, site + "/feed/"}));
 }
 
 }  // namespace
