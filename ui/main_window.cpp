@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -48,6 +49,13 @@ WindowEnvironment Completed(WindowEnvironment environment) {
         };
     }
     if (!environment.now) environment.now = [] { return platform::LocalDateTimeNow(); };
+    if (!environment.askSaveFileName) {
+        environment.askSaveFileName = [](const QString& caption, const QString& path,
+                                         const QString& filter) {
+            return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, path,
+                                                filter);
+        };
+    }
     return environment;
 }
 
@@ -277,17 +285,46 @@ void TForm1::open_btnClick() {
     if (!path.isEmpty()) openFile(path);
 }
 
+SaveFormat SaveFormatFor(int format) {
+    switch (format) {
+        case engine::kFormatPNG:
+            return {"Portable Network Graphic (*.png)", ".png"};
+        case engine::kFormatGIF:
+            return {"Graphics Interchange Format (*.gif)", ".gif"};
+        default:
+            return {"JPEG Image (*.jpg *.jif *.jpeg *.jpe)", ".jpg"};
+    }
+}
+
 void TForm1::save_asExecute() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save as"), QString(),
-                                                      "JPEG Image (*.jpg *.jif *.jpeg *.jpe)");
-    if (path.isEmpty()) return;
-    QString target = path;
-    if (QFileInfo(target).suffix().isEmpty()) target += ".jpg";
+    const int format = m_engine.settings.Format;
+    // The source's own path when the format stays, else its name alone in
+    // the folder of the last Save As.
+    const QString source = Qs(m_engine.SourcePath);
+    QString path = m_engine.SourceFormat == format
+                       ? source
+                       : QDir(Qs(m_engine.options.SaveAsFolder))
+                             .filePath(QFileInfo(source).completeBaseName());
+    if (format == engine::kFormatPNG && m_engine.settings.PNGCompressionType < 2 &&
+        showMessage(
+            engine::MessageKind::Confirmation,
+            "It seems you have chosen a low compression setting\nIf you choose a higher level "
+            "the program will compress the image more efficiently.\n\nDo you want to switch "
+            "to a higher compression level right now ? (Recommended) ?",
+            engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
+        m_engine.settings.PNGCompressionType = 2;
+        m_engine.ResultStale = true;
+    }
+    const SaveFormat save = SaveFormatFor(format);
+    QString target = m_environment.askSaveFileName(tr("Save as"), path, save.filter);
+    if (target.isEmpty()) return;
+    if (QFileInfo(target).suffix().isEmpty()) target += save.defaultExtension;
     if (!m_engine.WriteResultToFile(target.toStdString(), true)) {
         showMessage(engine::MessageKind::Error, "Failed to write " + target.toStdString(),
                     engine::MessageButtons::Ok);
     } else {
-        m_engine.ResultUnsaved = false;
+        m_engine.options.SaveAsFolder =
+            QDir::toNativeSeparators(QFileInfo(target).absolutePath() + '/').toStdString();
     }
     updateSaveActions();
 }

@@ -35,7 +35,18 @@ struct WindowEnvironment {
     std::function<void(const std::string& url)> openUrl;
     /// Now, as days since 30 December 1899 in local time.
     std::function<double()> now;
+    /// The save dialog: a caption, the path it starts from and the filter;
+    /// the chosen path, empty when cancelled.
+    std::function<QString(const QString& caption, const QString& path, const QString& filter)>
+        askSaveFileName;
 };
+
+/// The save dialog's filter and default extension for an output format.
+struct SaveFormat {
+    QString filter;
+    QString defaultExtension;
+};
+SaveFormat SaveFormatFor(int format);
 
 class TForm1 : public QMainWindow, public engine::Host {
     Q_OBJECT

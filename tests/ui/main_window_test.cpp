@@ -56,6 +56,11 @@ class MainWindowTest : public ::testing::Test {
         };
         environment.openUrl = [this](const std::string& url) { m_world.opened.push_back(url); };
         environment.now = [this] { return m_world.now; };
+        environment.askSaveFileName = [this](const QString&, const QString& path,
+                                             const QString& filter) {
+            m_saveDialogs.push_back({path.toStdString(), filter.toStdString()});
+            return m_saveChoice;
+        };
         return environment;
     }
 
@@ -89,7 +94,18 @@ class MainWindowTest : public ::testing::Test {
     std::shared_ptr<const platform::KnownFolders> m_folders;
     Surroundings m_world;
     std::vector<std::string> m_messages;
+    struct SaveDialog {
+        std::string path, filter;
+    };
+    std::vector<SaveDialog> m_saveDialogs;
+    QString m_saveChoice;  // what the save dialog answers
 };
+
+test::Bytes FileStart(const std::filesystem::path& path, std::size_t count) {
+    test::Bytes bytes = test::ReadFileBytes(path);
+    bytes.resize(std::min(bytes.size(), count));
+    return bytes;
+}
 
 TEST_F(MainWindowTest, OpensCommandLineFileAndQualityDrivesTheResult) {
     TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
@@ -208,6 +224,52 @@ TEST_F(MainWindowTest, ManualUpdateCheckTellsTheLatestVersion) {
     EXPECT_EQ(m_messages, std::vector<std::string>{std::string(update::kLatestVersionInUse)});
     EXPECT_EQ(fetchCount(), 2u);
     EXPECT_TRUE(m_world.opened.empty());
+}
+
+// The save dialog offers the output format's filter; a name without an
+// extension gets the format's; the folder is remembered for the next time.
+TEST_F(MainWindowTest, SaveAsWritesTheOutputFormatUnderItsExtension) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);  // a photograph
+
+    std::filesystem::create_directory(m_dir.path() / "saved");
+    m_saveChoice = QString::fromStdString(m_dir.file("saved/holiday"));
+    window.findChild<QAction*>("save_as")->trigger();
+
+    ASSERT_EQ(m_saveDialogs.size(), 1u);
+    EXPECT_EQ(m_saveDialogs[0].filter, "JPEG Image (*.jpg *.jif *.jpeg *.jpe)");
+    EXPECT_TRUE(m_saveDialogs[0].path.ends_with("/photo")) << m_saveDialogs[0].path;
+    EXPECT_EQ(FileStart(m_dir.path() / "saved" / "holiday.jpg", 3),
+              (test::Bytes{0xFF, 0xD8, 0xFF}));
+    EXPECT_EQ(window.engine().options.SaveAsFolder, (m_dir.path() / "saved").string() + "/");
+}
+
+TEST_F(MainWindowTest, SaveAsOfAPngOffersAHigherCompressionFirst) {
+    const auto graphic = test::MakeRgb(64, 48, [](unsigned x, unsigned y) {
+        return RGBQUAD{static_cast<BYTE>(x < 32 ? 200 : 20), 90,
+                       static_cast<BYTE>(y < 24 ? 10 : 240), 0};
+    });
+    const std::filesystem::path source = m_dir.path() / "graphic.png";
+    test::WriteFileBytes(source, test::EncodeWithLibrary(FIF_PNG, graphic.get(), 0));
+    TForm1 window({QString::fromStdString(source.string())}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatPNG);  // four colours
+    window.engine().settings.PNGCompressionType = 1;                 // the user chose a low setting
+
+    answerNextMessage(QMessageBox::Yes);
+    m_saveChoice = QString::fromStdString(m_dir.file("smaller.png"));
+    window.findChild<QAction*>("save_as")->trigger();
+
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_TRUE(m_messages[0].starts_with("It seems you have chosen a low compression setting"));
+    EXPECT_EQ(window.engine().settings.PNGCompressionType, 2);
+    ASSERT_EQ(m_saveDialogs.size(), 1u);
+    EXPECT_EQ(m_saveDialogs[0].path, source.string());  // the format stays: the source's own path
+    EXPECT_EQ(m_saveDialogs[0].filter, "Portable Network Graphic (*.png)");
+    EXPECT_EQ(FileStart(m_dir.path() / "smaller.png", 4), (test::Bytes{0x89, 'P', 'N', 'G'}));
 }
 
 TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
