@@ -33,8 +33,8 @@ std::string SystemError(const std::string& what, const std::string& path) {
 
 // Creates the file (never through an existing one), writes every byte and
 // flushes it to the disk before closing when asked to.
-std::string WriteFile(const std::string& path, std::span<const std::uint8_t> bytes, const fs::path&,
-                      Durability durability) {
+std::string WriteSibling(const std::string& path, std::span<const std::uint8_t> bytes,
+                         const fs::path&, Durability durability) {
     const std::wstring wide = platform::PathFromUtf8(path).wstring();
     const int fd =
         _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -64,8 +64,8 @@ void FlushFolder(const fs::path&) {}  // a rename is recorded by the file system
 
 #else
 
-std::string WriteFile(const std::string& path, std::span<const std::uint8_t> bytes,
-                      const fs::path& replaced, Durability durability) {
+std::string WriteSibling(const std::string& path, std::span<const std::uint8_t> bytes,
+                         const fs::path& replaced, Durability durability) {
     // O_EXCL never follows a link left where the sibling goes.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return SystemError("Cannot create", path);
@@ -126,7 +126,8 @@ std::string ReplaceFileVerified(const std::string& path, std::span<const std::ui
         fs::remove(sibling, ignored);
         return reason;
     };
-    if (std::string failure = WriteFile(siblingText, bytes, target, durability); !failure.empty())
+    if (std::string failure = WriteSibling(siblingText, bytes, target, durability);
+        !failure.empty())
         return discard(failure);
 
     const std::optional<std::vector<std::uint8_t>> written = imagelib::ReadWholeFile(siblingText);
