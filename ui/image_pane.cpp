@@ -37,7 +37,8 @@ void ImagePane::refresh() {
     if (m_image.isNull()) return;
     const QSize available = viewport()->size();
     // Fit only images larger than the view; small ones stay at actual size.
-    const bool shrink = m_fit && (m_image.width() > available.width() || m_image.height() > available.height());
+    const bool shrink =
+        m_fit && (m_image.width() > available.width() || m_image.height() > available.height());
     const QImage shown =
         shrink ? m_image.scaled(available, Qt::KeepAspectRatio, Qt::SmoothTransformation) : m_image;
     m_label->setPixmap(QPixmap::fromImage(shown));

@@ -10,7 +10,7 @@ namespace pimo::ui {
 
 class ImagePane : public QScrollArea {
     Q_OBJECT
-public:
+  public:
     explicit ImagePane(QWidget* parent = nullptr);
 
     void setImage(const QImage& image);
@@ -18,10 +18,10 @@ public:
     bool hasPicture() const { return !m_image.isNull(); }
     void setFitToWindow(bool fit);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void refresh();
 
     QLabel* m_label;

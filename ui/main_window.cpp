@@ -23,6 +23,7 @@
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
 #include "ui/bitmap_image.h"
+#include "ui/options_dialog.h"
 
 namespace pimo::ui {
 
@@ -69,7 +70,9 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
     buildWidgets();
     buildActions();
     buildHelpMenu();
+    applyToolbarCaptions();
     setWindowTitle(kNoImageTitle);
+    m_window.CaptionsOffReaction = [this] { applyToolbarCaptions(); };
     m_settingsFiles = settings::OpenSettingsFiles(*m_environment.folders, *this);
     applyWindowPlacement();
     Timer1.setSingleShot(true);
@@ -184,8 +187,9 @@ void TForm1::buildWidgets() {
 
 void TForm1::buildActions() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    QToolBar* tools = addToolBar(tr("Main"));
-    tools->setObjectName("ToolBar1");
+    ToolBar1 = addToolBar(tr("Main"));
+    ToolBar1->setObjectName("ToolBar1");
+    QToolBar* tools = ToolBar1;
 
     QAction* open = file->addAction(tr("&Open..."), this, &TForm1::open_btnClick);
     open->setObjectName("Open1");
@@ -193,6 +197,9 @@ void TForm1::buildActions() {
     m_saveAs = file->addAction(tr("Save &as..."), this, &TForm1::save_asExecute);
     m_saveAs->setObjectName("save_as");
     m_saveAs->setShortcut(QKeySequence(Qt::Key_S));
+    file->addSeparator();
+    QAction* options = file->addAction(tr("&Options..."), this, &TForm1::Options1Click);
+    options->setObjectName("Options1");
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setObjectName("Quit1");
@@ -216,6 +223,31 @@ void TForm1::buildHelpMenu() {
     QAction* check =
         help->addAction(tr("Check for &updates"), this, [this] { Checkforupdates1Click(true); });
     check->setObjectName("Checkforupdates1");
+}
+
+void TForm1::Options1Click() {
+    Toptions dialog(m_engine.options, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    m_engine.options = dialog.applied(m_engine.options);
+    applyToolbarCaptions();
+    if (!m_settingsFiles.settings.isOpen()) return;
+    if (const auto failure =
+            settings::SaveProgramOptions(m_settingsFiles.settings, settingsFields())) {
+        showMessage(engine::MessageKind::Error,
+                    "An error occured while updating configuration data:\n" + *failure,
+                    engine::MessageButtons::Ok);
+    }
+}
+
+// With captions the toolbar's buttons show their text under the picture and
+// are 59 pixels square; without, only the picture, 32 pixels square.
+void TForm1::applyToolbarCaptions() {
+    const bool captions = m_engine.options.ShowCaptions;
+    ToolBar1->setToolButtonStyle(captions ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    const int side = captions ? 59 : 32;
+    for (QAction* action : ToolBar1->actions()) {
+        if (QWidget* button = ToolBar1->widgetForAction(action)) button->setFixedSize(side, side);
+    }
 }
 
 void TForm1::openWebPage(std::string_view path) {

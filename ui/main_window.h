@@ -9,6 +9,7 @@
 #include <QSpinBox>
 #include <QStringList>
 #include <QTimer>
+#include <QToolBar>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -83,6 +84,9 @@ class TForm1 : public QMainWindow, public engine::Host {
     /// it, which also reports the latest version and failures.
     void Checkforupdates1Click(bool manual);
 
+    /// Shows the options dialog; confirmed options take effect and are stored at once.
+    void Options1Click();
+
   signals:
     /// The start-up tasks have run.
     void startedUp();
@@ -107,6 +111,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void applyWindowPlacement();
     void showSettings();
     void openWebPage(std::string_view path);
+    void applyToolbarCaptions();
 
     WindowEnvironment m_environment;
     settings::SettingsFiles m_settingsFiles;
@@ -122,6 +127,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     QSpinBox* jpeg_calitate = nullptr;
     QLabel* m_statusPanels[4] = {};
     QAction* m_saveAs = nullptr;
+    QToolBar* ToolBar1 = nullptr;
     // Last, so that the checks still running are stopped and joined before
     // anything they report to goes.
     std::vector<std::jthread> m_updateChecks;

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,11 +16,14 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolBar>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "settings/ini_store.h"
 #include "tests/support/test_images.h"
+#include "ui/options_dialog.h"
 
 namespace pimo::ui {
 namespace {
@@ -80,6 +84,24 @@ class MainWindowTest : public ::testing::Test {
                 timer->stop();
                 timer->deleteLater();
                 box->button(button)->click();
+                return;
+            }
+        });
+        timer->start(10);
+    }
+
+    // Runs `act` on the next dialog of type Dialog that shows, from inside its
+    // modal loop.
+    template <typename Dialog>
+    void whenShown(std::function<void(Dialog*)> act) {
+        auto* timer = new QTimer(qApp);
+        QObject::connect(timer, &QTimer::timeout, [timer, act] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<Dialog*>(widget);
+                if (!dialog || !dialog->isVisible()) continue;
+                timer->stop();
+                timer->deleteLater();
+                act(dialog);
                 return;
             }
         });
@@ -270,6 +292,44 @@ TEST_F(MainWindowTest, SaveAsOfAPngOffersAHigherCompressionFirst) {
     EXPECT_EQ(m_saveDialogs[0].path, source.string());  // the format stays: the source's own path
     EXPECT_EQ(m_saveDialogs[0].filter, "Portable Network Graphic (*.png)");
     EXPECT_EQ(FileStart(m_dir.path() / "smaller.png", 4), (test::Bytes{0x89, 'P', 'N', 'G'}));
+}
+
+// Confirmed options are stored at once: with saving on exit turned off they
+// are still on disk afterwards, while the format settings are not. Captions
+// off take effect at once.
+TEST_F(MainWindowTest, OptionsAreStoredAtOnce) {
+    {
+        TForm1 window({}, environment());
+        QSignalSpy started(&window, &TForm1::startedUp);
+        ASSERT_TRUE(started.wait(5000));
+        whenShown<Toptions>([](Toptions* dialog) {
+            dialog->findChild<QCheckBox*>("save_settings_exit")->setChecked(false);
+            dialog->findChild<QCheckBox*>("show_captions")->setChecked(false);
+            dialog->findChild<QCheckBox*>("auto_rotate_EXIF")->setChecked(true);
+            dialog->findChild<QPushButton*>("Button1")->click();
+        });
+        window.findChild<QAction*>("Options1")->trigger();
+        EXPECT_FALSE(window.engine().options.SaveSettingsOnExit);
+        EXPECT_TRUE(window.engine().options.AutoRotateEXIF);
+        auto* toolbar = window.findChild<QToolBar*>("ToolBar1");
+        const QWidget* button = toolbar->widgetForAction(toolbar->actions().front());
+        EXPECT_EQ(button->size(), QSize(32, 32));
+
+        window.findChild<QSpinBox*>("jpeg_calitate")->setValue(44);
+        window.close();
+    }
+    settings::IniStore stored;
+    stored.Open(settingsFile());
+    EXPECT_FALSE(stored.ReadBool("PIMO", "SaveSettingsOnExit", true));
+    EXPECT_FALSE(stored.ReadBool("PIMO", "ShowCaptions", true));
+    EXPECT_TRUE(stored.ReadBool("PIMO", "AutoRotateEXIF", false));
+    EXPECT_FALSE(stored.ValueExists("PIMO", "JPEGQuality"));
+
+    TForm1 again({}, environment());  // captions stay off after a restart
+    QSignalSpy started(&again, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    auto* toolbar = again.findChild<QToolBar*>("ToolBar1");
+    EXPECT_EQ(toolbar->toolButtonStyle(), Qt::ToolButtonIconOnly);
 }
 
 TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
