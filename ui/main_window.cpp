@@ -23,6 +23,7 @@
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
 #include "ui/bitmap_image.h"
+#include "ui/message_box.h"
 #include "ui/options_dialog.h"
 
 namespace pimo::ui {
@@ -30,10 +31,6 @@ namespace pimo::ui {
 namespace {
 constexpr const char* kNoImageTitle = "PIMO - No image loaded";
 constexpr const char* kVersionTag = "PIMO-0.5.0-FI-3.15.3";
-
-QString Qs(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The system's own services for what the caller left empty.
 WindowEnvironment Completed(WindowEnvironment environment) {
@@ -393,26 +390,7 @@ void TForm1::setBusyCursor(bool busy) {
 
 engine::MessageAnswer TForm1::showMessage(engine::MessageKind kind, const std::string& text,
                                           engine::MessageButtons buttons) {
-    using engine::MessageAnswer;
-    const QMessageBox::StandardButtons choices =
-        buttons == engine::MessageButtons::Ok      ? QMessageBox::Ok
-        : buttons == engine::MessageButtons::YesNo ? QMessageBox::Yes | QMessageBox::No
-                                                   : QMessageBox::Yes | QMessageBox::Abort;
-    QMessageBox::Icon icon = QMessageBox::Information;
-    if (kind == engine::MessageKind::Warning) icon = QMessageBox::Warning;
-    if (kind == engine::MessageKind::Error) icon = QMessageBox::Critical;
-    if (kind == engine::MessageKind::Confirmation) icon = QMessageBox::Question;
-    QMessageBox box(icon, QApplication::applicationName(), Qs(text), choices, this);
-    switch (box.exec()) {
-        case QMessageBox::Yes:
-            return MessageAnswer::Yes;
-        case QMessageBox::No:
-            return MessageAnswer::No;
-        case QMessageBox::Abort:
-            return MessageAnswer::Abort;
-        default:
-            return MessageAnswer::Ok;
-    }
+    return ShowMessageBox(this, kind, text, buttons);
 }
 
 void TForm1::showBalloon(const std::string& title, const std::string& description, int timeoutMs) {
