@@ -23,6 +23,7 @@
 
 #include "settings/ini_store.h"
 #include "tests/support/test_images.h"
+#include "tests/ui/ui_helpers.h"
 #include "ui/options_dialog.h"
 
 namespace pimo::ui {
@@ -73,39 +74,13 @@ class MainWindowTest : public ::testing::Test {
         return m_world.fetched.size();
     }
 
-    // Answers the next message box with `button` and keeps its text.
     void answerNextMessage(QMessageBox::StandardButton button) {
-        auto* timer = new QTimer(qApp);
-        QObject::connect(timer, &QTimer::timeout, [this, timer, button] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(widget);
-                if (!box || !box->isVisible()) continue;
-                m_messages.push_back(box->text().toStdString());
-                timer->stop();
-                timer->deleteLater();
-                box->button(button)->click();
-                return;
-            }
-        });
-        timer->start(10);
+        test::AnswerNextMessage(button, m_messages);
     }
 
-    // Runs `act` on the next dialog of type Dialog that shows, from inside its
-    // modal loop.
     template <typename Dialog>
     void whenShown(std::function<void(Dialog*)> act) {
-        auto* timer = new QTimer(qApp);
-        QObject::connect(timer, &QTimer::timeout, [timer, act] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* dialog = qobject_cast<Dialog*>(widget);
-                if (!dialog || !dialog->isVisible()) continue;
-                timer->stop();
-                timer->deleteLater();
-                act(dialog);
-                return;
-            }
-        });
-        timer->start(10);
+        test::WhenShown<Dialog>(std::move(act));
     }
 
     std::filesystem::path settingsFile() const {
