@@ -19,10 +19,12 @@
 #include <QVBoxLayout>
 
 #include "app/product.h"
+#include "engine/open_filter.h"
 #include "platform/local_time.h"
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
 #include "ui/bitmap_image.h"
+#include "ui/dialog_filter.h"
 #include "ui/message_box.h"
 #include "ui/options_dialog.h"
 
@@ -47,6 +49,18 @@ WindowEnvironment Completed(WindowEnvironment environment) {
         };
     }
     if (!environment.now) environment.now = [] { return platform::LocalDateTimeNow(); };
+    if (!environment.batchDialogs.askFolder) {
+        environment.batchDialogs.askFolder = [](const QString& caption, const QString& start) {
+            return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, start);
+        };
+    }
+    if (!environment.batchDialogs.askImageFiles) {
+        environment.batchDialogs.askImageFiles = [] {
+            return QFileDialog::getOpenFileNames(QApplication::activeWindow(),
+                                                 QObject::tr("Add images"), QString(),
+                                                 DialogFilter(engine::BuildOpenFilter().filter));
+        };
+    }
     if (!environment.askSaveFileName) {
         environment.askSaveFileName = [](const QString& caption, const QString& path,
                                          const QString& filter) {
@@ -79,8 +93,11 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
 }
 
 TForm1::~TForm1() {
+    delete m_batch;          // before the engine and the settings it refers to
     m_updateChecks.clear();  // stops and joins the checks still running
+    // The library's callbacks must not outlive the window they call.
     imagelib::FreeImage_SetOutputMessage(nullptr);
+    imagelib::FreeImage_SetProgress(nullptr);
     settings::FlushSettingsFiles(m_settingsFiles);
 }
 
@@ -195,6 +212,10 @@ void TForm1::buildActions() {
     m_saveAs->setObjectName("save_as");
     m_saveAs->setShortcut(QKeySequence(Qt::Key_S));
     file->addSeparator();
+    QAction* batchCommand =
+        file->addAction(tr("&Batch optimization..."), this, &TForm1::btn_batchClick);
+    batchCommand->setObjectName("Batchoptimization1");
+    file->addSeparator();
     QAction* options = file->addAction(tr("&Options..."), this, &TForm1::Options1Click);
     options->setObjectName("Options1");
     file->addSeparator();
@@ -220,6 +241,36 @@ void TForm1::buildHelpMenu() {
     QAction* check =
         help->addAction(tr("Check for &updates"), this, [this] { Checkforupdates1Click(true); });
     check->setObjectName("Checkforupdates1");
+}
+
+bool TForm1::EnterBatchMode() {
+    if (m_engine.SourceBitmap) {
+        if (showMessage(engine::MessageKind::Confirmation,
+                        "To use the Batch Optimizer I need to unload the current image\nProceed ?",
+                        engine::MessageButtons::YesNo) != engine::MessageAnswer::Yes) {
+            return false;
+        }
+        m_engine.UnloadImage();
+        showNoImage();
+    }
+    if (!m_batch) {
+        m_batch = new Tbatch(m_engine, m_settingsFiles.settings, m_environment.batchDialogs, this);
+        connect(m_batch, &Tbatch::batchClosed, this, &TForm1::leaveBatchMode);
+    }
+    hide();
+    m_engine.Interactive = false;
+    m_window.SuppressSettingsEvents = true;
+    return true;
+}
+
+void TForm1::leaveBatchMode() {
+    show();
+    m_window.SuppressSettingsEvents = false;
+    m_engine.Interactive = true;
+}
+
+void TForm1::btn_batchClick() {
+    if (EnterBatchMode()) m_batch->exec();
 }
 
 void TForm1::Options1Click() {
@@ -294,8 +345,20 @@ void TForm1::Timer1Timer() {
                                *this);
     }
     showSettings();
-    if (m_arguments.size() == 1 && QFileInfo(m_arguments.front()).isFile())
+    if (m_arguments.size() == 1 && QFileInfo(m_arguments.front()).isFile()) {
         openFile(m_arguments.front());
+    } else if (m_arguments.size() >= 2 && EnterBatchMode()) {
+        // Several files: the batch window takes them; this window stays hidden.
+        for (const QString& argument : m_arguments) {
+            if (QFileInfo(argument).isFile()) m_batch->AddFile(argument.toStdString());
+        }
+        m_batch->UpdateFileCount();
+        if (m_batch->items().empty()) {
+            leaveBatchMode();  // nothing to optimize: rather than no window at all
+        } else {
+            m_batch->show();
+        }
+    }
     if (update::AutomaticUpdateCheckDue(m_engine.options.Check4Updates,
                                         m_engine.options.LastUpdateCheck, m_environment.now())) {
         Checkforupdates1Click(false);

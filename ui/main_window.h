@@ -21,6 +21,7 @@
 #include "platform/known_folders.h"
 #include "settings/settings_files.h"
 #include "settings/window_settings.h"
+#include "ui/batch_window.h"
 #include "ui/image_pane.h"
 #include "update/update_check.h"
 
@@ -40,6 +41,7 @@ struct WindowEnvironment {
     /// the chosen path, empty when cancelled.
     std::function<QString(const QString& caption, const QString& path, const QString& filter)>
         askSaveFileName;
+    BatchDialogs batchDialogs;
 };
 
 /// The save dialog's filter and default extension for an output format.
@@ -87,6 +89,14 @@ class TForm1 : public QMainWindow, public engine::Host {
     /// Shows the options dialog; confirmed options take effect and are stored at once.
     void Options1Click();
 
+    /// Hands the engine to the batch window (made on first use): unloads the
+    /// image after asking, hides this window. False when the user declines.
+    bool EnterBatchMode();
+    /// The batch command: the batch window, modally.
+    void btn_batchClick();
+    /// The batch window, once made.
+    Tbatch* batchWindow() { return m_batch; }
+
   signals:
     /// The start-up tasks have run.
     void startedUp();
@@ -112,6 +122,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void showSettings();
     void openWebPage(std::string_view path);
     void applyToolbarCaptions();
+    void leaveBatchMode();
 
     WindowEnvironment m_environment;
     settings::SettingsFiles m_settingsFiles;
@@ -128,6 +139,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     QLabel* m_statusPanels[4] = {};
     QAction* m_saveAs = nullptr;
     QToolBar* ToolBar1 = nullptr;
+    Tbatch* m_batch = nullptr;
     // Last, so that the checks still running are stopped and joined before
     // anything they report to goes.
     std::vector<std::jthread> m_updateChecks;

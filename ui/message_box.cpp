@@ -33,4 +33,8 @@ engine::MessageAnswer ShowMessageBox(QWidget* parent, engine::MessageKind kind,
     }
 }
 
+void DialogHost::processPendingEvents() {
+    QApplication::processEvents();
+}
+
 }  // namespace pimo::ui

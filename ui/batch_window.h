@@ -1,0 +1,123 @@
+#pragma once
+// The batch window: a list of files, optional tasks (rotate, flip, resize,
+// compress to size) and output options, run through the main window's
+// engine with its current settings. The list, the tasks' record and the run
+// are the batch library's; this window binds them to controls.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QToolBar>
+#include <functional>
+
+#include "batch/batch_list.h"
+#include "batch/batch_settings.h"
+#include "engine/engine.h"
+#include "settings/ini_store.h"
+#include "ui/batch_list_model.h"
+
+namespace pimo::ui {
+
+/// The dialogs the batch window asks through; tests answer them.
+struct BatchDialogs {
+    /// A folder browser with a caption, starting at a folder; empty when cancelled.
+    std::function<QString(const QString& caption, const QString& start)> askFolder;
+    /// The open-picture dialog with multiple selection; empty when cancelled.
+    std::function<QStringList()> askImageFiles;
+};
+
+class Tbatch : public QDialog {
+    Q_OBJECT
+  public:
+    /// Reads the "Batch" keys of `store`; `engine` is the main window's.
+    Tbatch(engine::Engine& engine, settings::IniStore& store, BatchDialogs dialogs,
+           QWidget* parent = nullptr);
+
+    batch::BatchItems& items() { return BatchItems; }
+
+    /// Appends `path` when the program reads its extension; the caller
+    /// refreshes the list.
+    bool AddFile(const std::string& path);
+    /// Adds a folder's files (asking for the folder when `folder` is empty).
+    void AddFolder(bool recursive, const QString& folder = {});
+    /// The list's count and caption and the buttons that need entries.
+    void UpdateFileCount();
+    void SetBatchControlsEnabled(bool enabled);
+    /// Shows or hides task panel `index` (rotate, flip, resize, compress to size).
+    void ShowTask(int index, bool visible);
+
+    /// The tasks and output options as the controls show them.
+    batch::BatchOptions options() const;
+
+  signals:
+    /// The window has closed and written its keys; the main window takes over again.
+    void batchClosed();
+
+  public slots:
+    void btn_startClick();
+    /// Closing writes the "Batch" keys and gives the main window back; while
+    /// a run is in progress it only asks the run to stop.
+    void done(int result) override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    void buildToolBar();
+    void buildTaskPanels();
+    void buildOutputOptions();
+    void showOptions(const batch::BatchOptions& options);
+    void addImages();
+    void removeSelected();
+    void removeAll();
+    void selectPathFromEntry();
+    void mirrorResizeText(QLineEdit* edited, const QString& text);
+    void setResizeToHalf();
+    std::string readableExtensions() const;
+    void showErrorLog(const std::vector<std::string>& lines);
+
+    engine::Engine& m_engine;
+    settings::IniStore& m_store;
+    BatchDialogs m_dialogs;
+    batch::BatchItems BatchItems;
+    BatchListModel* m_model = nullptr;
+    bool m_running = false;
+    bool m_stopRequested = false;
+
+    QToolBar* m_toolBar = nullptr;
+    QMenu* m_taskMenu = nullptr;
+    QList<QAction*> m_taskActions;
+    QAction* btn_remove_all = nullptr;
+    QAction* ActionSelectPath = nullptr;
+    QWidget* CategoryPanelGroup1 = nullptr;
+    QGroupBox* m_taskPanels[4] = {};
+    QComboBox* rotate_angle = nullptr;
+    QComboBox* rotate_direction = nullptr;
+    QComboBox* flip_type = nullptr;
+    QLineEdit* resize_w = nullptr;
+    QLineEdit* resize_h = nullptr;
+    QRadioButton* resize_opt_pixels = nullptr;
+    QRadioButton* resize_opt_percent = nullptr;
+    QCheckBox* keep_aspect = nullptr;
+    QComboBox* filter = nullptr;
+    QLineEdit* compress2size_value = nullptr;
+    QWidget* Panel2 = nullptr;
+    QListWidget* CheckListBox1 = nullptr;
+    QTableView* ListView1 = nullptr;
+    QLineEdit* output_path = nullptr;
+    QPushButton* m_browse = nullptr;
+    QPushButton* btn_start = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+};
+
+}  // namespace pimo::ui
