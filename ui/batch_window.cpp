@@ -72,6 +72,7 @@ Tbatch::Tbatch(engine::Engine& engine, settings::IniStore& store, BatchDialogs d
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->verticalHeader()->hide();
+    ListView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     ListView1->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     layout->addWidget(ListView1, 1);
     auto* remove = new QShortcut(QKeySequence::Delete, ListView1, [this] { removeSelected(); });
@@ -85,6 +86,7 @@ Tbatch::Tbatch(engine::Engine& engine, settings::IniStore& store, BatchDialogs d
     output_path->setObjectName("output_path");
     m_browse = new QPushButton("...");
     m_browse->setObjectName("browse_output_path");
+    m_browse->setFixedWidth(m_browse->fontMetrics().horizontalAdvance("...") + 24);
     auto* selectPath = new QToolButton;
     selectPath->setDefaultAction(ActionSelectPath);
     btn_start = new QPushButton(tr("Start"));
