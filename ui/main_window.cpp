@@ -5,11 +5,14 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -82,6 +85,7 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
     buildActions();
     buildHelpMenu();
     applyToolbarCaptions();
+    setAcceptDrops(true);
     setWindowTitle(kNoImageTitle);
     m_window.CaptionsOffReaction = [this] { applyToolbarCaptions(); };
     m_settingsFiles = settings::OpenSettingsFiles(*m_environment.folders, *this);
@@ -208,6 +212,9 @@ void TForm1::buildActions() {
     QAction* open = file->addAction(tr("&Open..."), this, &TForm1::open_btnClick);
     open->setObjectName("Open1");
     open->setShortcut(QKeySequence::Open);
+    m_save = file->addAction(tr("&Save"), this, &TForm1::save_btnClick);
+    m_save->setObjectName("Save");
+    m_save->setShortcut(QKeySequence::Save);
     m_saveAs = file->addAction(tr("Save &as..."), this, &TForm1::save_asExecute);
     m_saveAs->setObjectName("save_as");
     m_saveAs->setShortcut(QKeySequence(Qt::Key_S));
@@ -223,6 +230,7 @@ void TForm1::buildActions() {
     quit->setObjectName("Quit1");
     quit->setShortcut(QKeySequence(Qt::Key_Escape));
     tools->addAction(open);
+    tools->addAction(m_save);
     tools->addAction(m_saveAs);
     updateSaveActions();
 }
@@ -373,8 +381,34 @@ bool TForm1::openFile(const QString& path) {
 }
 
 void TForm1::open_btnClick() {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open image"));
+    const engine::OpenFilter types = engine::OpenFilterForMode(m_engine.settings.Mode);
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Open image"), QString(), DialogFilter(types.filter));
     if (!path.isEmpty()) openFile(path);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    filesDropped(paths);
+}
+
+void TForm1::filesDropped(const QStringList& paths) {
+    if (paths.size() == 1) {
+        openFile(paths.front());
+        return;
+    }
+    if (paths.size() < 2 || !EnterBatchMode()) return;
+    for (const QString& path : paths) m_batch->AddFile(path.toStdString());
+    m_batch->UpdateFileCount();
+    m_batch->show();
 }
 
 SaveFormat SaveFormatFor(int format) {
@@ -388,15 +422,11 @@ SaveFormat SaveFormatFor(int format) {
     }
 }
 
-void TForm1::save_asExecute() {
+void TForm1::SaveResult(bool saveAs) {
     const int format = m_engine.settings.Format;
-    // The source's own path when the format stays, else its name alone in
-    // the folder of the last Save As.
+    // The source's own path when the format stays, else its name alone.
     const QString source = Qs(m_engine.SourcePath);
-    QString path = m_engine.SourceFormat == format
-                       ? source
-                       : QDir(Qs(m_engine.options.SaveAsFolder))
-                             .filePath(QFileInfo(source).completeBaseName());
+    QString name = m_engine.SourceFormat == format ? source : QFileInfo(source).completeBaseName();
     if (format == engine::kFormatPNG && m_engine.settings.PNGCompressionType < 2 &&
         showMessage(
             engine::MessageKind::Confirmation,
@@ -404,19 +434,41 @@ void TForm1::save_asExecute() {
             "the program will compress the image more efficiently.\n\nDo you want to switch "
             "to a higher compression level right now ? (Recommended) ?",
             engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
+        // Written at the new level: the result is made again before it is saved.
         m_engine.settings.PNGCompressionType = 2;
         m_engine.ResultStale = true;
     }
     const SaveFormat save = SaveFormatFor(format);
-    QString target = m_environment.askSaveFileName(tr("Save as"), path, save.filter);
-    if (target.isEmpty()) return;
+    if (QFileInfo(name).suffix().isEmpty()) name += save.defaultExtension;
+    const auto inFolder = [](const QString& folder, const QString& file) {
+        return QFileInfo(file).isAbsolute() ? file : QDir(folder).filePath(file);
+    };
+
+    QString target;
+    if (saveAs) {
+        target = m_environment.askSaveFileName(
+            tr("Save as"), inFolder(Qs(m_engine.options.SaveAsFolder), name), save.filter);
+    } else {
+        const QString candidate = inFolder(QFileInfo(source).absolutePath(), name);
+        if (QFileInfo::exists(candidate) && !m_engine.options.ShowDialogOnSave &&
+            showMessage(engine::MessageKind::Confirmation, "Replace " + name.toStdString() + " ?",
+                        engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
+            target = candidate;
+        } else {
+            target = m_environment.askSaveFileName(tr("Save"), candidate, save.filter);
+        }
+    }
+    if (target.isEmpty()) return;  // cancelled
     if (QFileInfo(target).suffix().isEmpty()) target += save.defaultExtension;
+
     if (!m_engine.WriteResultToFile(target.toStdString(), true)) {
         showMessage(engine::MessageKind::Error, "Failed to write " + target.toStdString(),
                     engine::MessageButtons::Ok);
-    } else {
+    } else if (saveAs) {
         m_engine.options.SaveAsFolder =
             QDir::toNativeSeparators(QFileInfo(target).absolutePath() + '/').toStdString();
+    } else {
+        m_engine.ResultUnsaved = false;
     }
     updateSaveActions();
 }
@@ -434,7 +486,9 @@ void TForm1::jpeg_qscrollChange(int value) {
 }
 
 void TForm1::updateSaveActions() {
-    m_saveAs->setEnabled(m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale);
+    const bool result = m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale;
+    m_saveAs->setEnabled(result);
+    m_save->setEnabled(result && m_engine.ResultUnsaved);
 }
 
 // ---- engine::Host ----

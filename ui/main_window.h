@@ -86,6 +86,9 @@ class TForm1 : public QMainWindow, public engine::Host {
     /// it, which also reports the latest version and failures.
     void Checkforupdates1Click(bool manual);
 
+    /// Files dropped on the window: one is opened, several go to the batch window.
+    void filesDropped(const QStringList& paths);
+
     /// Shows the options dialog; confirmed options take effect and are stored at once.
     void Options1Click();
 
@@ -105,11 +108,14 @@ class TForm1 : public QMainWindow, public engine::Host {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private slots:
     void Timer1Timer();
     void open_btnClick();
-    void save_asExecute();
+    void save_btnClick() { SaveResult(false); }
+    void save_asExecute() { SaveResult(true); }
     void jpeg_qscrollChange(int value);
 
   private:
@@ -117,6 +123,9 @@ class TForm1 : public QMainWindow, public engine::Host {
     void buildActions();
     void buildHelpMenu();
     void updateSaveActions();
+    /// Save (false) or Save As (true): the naming, format and overwrite rules.
+    void SaveResult(bool saveAs);
+
     settings::SettingsFields settingsFields();
     void applyWindowPlacement();
     void showSettings();
@@ -137,6 +146,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     QSlider* jpeg_qscroll = nullptr;
     QSpinBox* jpeg_calitate = nullptr;
     QLabel* m_statusPanels[4] = {};
+    QAction* m_save = nullptr;
     QAction* m_saveAs = nullptr;
     QToolBar* ToolBar1 = nullptr;
     Tbatch* m_batch = nullptr;

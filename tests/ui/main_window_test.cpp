@@ -237,7 +237,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheOutputFormatUnderItsExtension) {
 
     ASSERT_EQ(m_saveDialogs.size(), 1u);
     EXPECT_EQ(m_saveDialogs[0].filter, "JPEG Image (*.jpg *.jif *.jpeg *.jpe)");
-    EXPECT_TRUE(m_saveDialogs[0].path.ends_with("/photo")) << m_saveDialogs[0].path;
+    EXPECT_TRUE(m_saveDialogs[0].path.ends_with("/photo.jpg")) << m_saveDialogs[0].path;
     EXPECT_EQ(FileStart(m_dir.path() / "saved" / "holiday.jpg", 3),
               (test::Bytes{0xFF, 0xD8, 0xFF}));
     EXPECT_EQ(window.engine().options.SaveAsFolder, (m_dir.path() / "saved").string() + "/");
@@ -305,6 +305,87 @@ TEST_F(MainWindowTest, OptionsAreStoredAtOnce) {
     ASSERT_TRUE(started.wait(5000));
     auto* toolbar = again.findChild<QToolBar*>("ToolBar1");
     EXPECT_EQ(toolbar->toolButtonStyle(), Qt::ToolButtonIconOnly);
+}
+
+// photo.png saved as JPEG with Save: beside the source as photo.jpg; an
+// existing photo.jpg is replaced after a question, without a dialog; then
+// Save waits for a new result while Save As stays.
+TEST_F(MainWindowTest, SaveWritesBesideTheSourceAndAsksBeforeReplacing) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);
+    auto* save = window.findChild<QAction*>("Save");
+    auto* saveAs = window.findChild<QAction*>("save_as");
+    ASSERT_TRUE(save->isEnabled());
+
+    // No photo.jpg yet: the dialog opens in the source's folder with that name.
+    m_saveChoice.clear();  // cancelled
+    save->trigger();
+    ASSERT_EQ(m_saveDialogs.size(), 1u);
+    EXPECT_EQ(m_saveDialogs[0].path, m_dir.file("photo.jpg"));
+    EXPECT_TRUE(m_messages.empty());
+    EXPECT_TRUE(save->isEnabled());  // a cancelled dialog changes nothing
+
+    test::WriteFileBytes(m_dir.path() / "photo.jpg", {'o', 'l', 'd'});
+    answerNextMessage(QMessageBox::Yes);
+    save->trigger();
+    EXPECT_EQ(m_messages, std::vector<std::string>{"Replace photo.jpg ?"});
+    EXPECT_EQ(m_saveDialogs.size(), 1u);  // no dialog this time
+    EXPECT_EQ(FileStart(m_dir.path() / "photo.jpg", 3), (test::Bytes{0xFF, 0xD8, 0xFF}));
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_TRUE(saveAs->isEnabled());
+}
+
+// A JPEG saved as JPEG with Save: the question names the source itself.
+TEST_F(MainWindowTest, SaveOfTheSameFormatOffersTheSourceItself) {
+    const auto photo = test::MakePhotoLike(160, 120);
+    const std::string source = m_dir.file("holiday.jpg");
+    test::WriteFileBytes(source, test::EncodeWithLibrary(FIF_JPEG, photo.get(), 98));
+    TForm1 window({QString::fromStdString(source)}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);
+
+    answerNextMessage(QMessageBox::No);
+    m_saveChoice.clear();
+    window.findChild<QAction*>("Save")->trigger();
+    EXPECT_EQ(m_messages, std::vector<std::string>{"Replace " + source + " ?"});
+    ASSERT_EQ(m_saveDialogs.size(), 1u);  // No: the dialog instead
+    EXPECT_EQ(m_saveDialogs[0].path, source);
+}
+
+// One dropped file is opened; several go to the batch window, after asking
+// to unload the image that is open.
+TEST_F(MainWindowTest, DroppedFilesOpenOrGoToTheBatchWindow) {
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    window.show();
+    ASSERT_TRUE(started.wait(5000));
+    const auto drop = [&window](const std::vector<std::string>& paths) {
+        QStringList dropped;
+        for (const std::string& path : paths) dropped << QString::fromStdString(path);
+        window.filesDropped(dropped);
+    };
+
+    drop({m_dir.file("photo.png")});
+    EXPECT_EQ(window.windowTitle(), "photo.png - 320x240 px @ 24bit PNG");
+
+    const auto second = test::MakePhotoLike(40, 30);
+    test::WriteFileBytes(m_dir.path() / "second.jpg",
+                         test::EncodeWithLibrary(FIF_JPEG, second.get(), 90));
+    answerNextMessage(QMessageBox::No);
+    drop({m_dir.file("photo.png"), m_dir.file("second.jpg"), m_dir.file("notes.txt")});
+    EXPECT_EQ(m_messages.size(), 1u);
+    EXPECT_TRUE(window.engine().SourceBitmap);
+    EXPECT_EQ(window.batchWindow(), nullptr);
+
+    answerNextMessage(QMessageBox::Yes);
+    drop({m_dir.file("photo.png"), m_dir.file("second.jpg"), m_dir.file("notes.txt")});
+    ASSERT_NE(window.batchWindow(), nullptr);
+    EXPECT_EQ(window.batchWindow()->items().size(), 2u);  // not the text file
+    EXPECT_TRUE(window.batchWindow()->isVisible());
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
