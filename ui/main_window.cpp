@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "app/product.h"
+#include "engine/automatic_settings.h"
 #include "engine/open_filter.h"
 #include "platform/local_time.h"
 #include "settings/settings_keys.h"
@@ -88,6 +89,7 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
     setAcceptDrops(true);
     setWindowTitle(kNoImageTitle);
     m_window.CaptionsOffReaction = [this] { applyToolbarCaptions(); };
+    m_window.ModeSelection = [this](int entry) { ModePupupClick(entry); };
     m_settingsFiles = settings::OpenSettingsFiles(*m_environment.folders, *this);
     applyWindowPlacement();
     Timer1.setSingleShot(true);
@@ -135,7 +137,6 @@ void TForm1::showSettings() {
     const QSignalBlocker blockEdit(jpeg_calitate);
     jpeg_qscroll->setValue(m_engine.settings.JPEGQuality);
     jpeg_calitate->setValue(m_engine.settings.JPEGQuality);
-    m_engine.AutomaticPreview = m_window.AutomaticPreview;
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -192,7 +193,10 @@ void TForm1::buildWidgets() {
     setCentralWidget(central);
 
     // The slider and the edit mirror each other; both end in one settings change.
+    // The edit follows every position; the settings change counts once, when
+    // the user lets go of the slider (or moves it without dragging).
     connect(jpeg_qscroll, &QSlider::valueChanged, this, &TForm1::jpeg_qscrollChange);
+    connect(jpeg_qscroll, &QSlider::sliderReleased, this, &TForm1::f_SettingsChanged);
     connect(jpeg_calitate, qOverload<int>(&QSpinBox::valueChanged), jpeg_qscroll,
             &QSlider::setValue);
 
@@ -232,6 +236,45 @@ void TForm1::buildActions() {
     tools->addAction(open);
     tools->addAction(m_save);
     tools->addAction(m_saveAs);
+
+    // The optimization modes, in menu order; the button shows the current one.
+    QMenu* modes = new QMenu(this);
+    const char* const modeNames[4] = {"FullAuto1", "Autokeepformat1", "AutoUserFormat1", "Manual1"};
+    const QString modeCaptions[4] = {tr("Automatic"), tr("Automatic, keep format"),
+                                     tr("Automatic, my format"), tr("Manual")};
+    for (int entry = 0; entry < 4; ++entry) {
+        m_modeEntries[entry] =
+            modes->addAction(modeCaptions[entry], this, [this, entry] { ModePupupClick(entry); });
+        m_modeEntries[entry]->setObjectName(modeNames[entry]);
+        m_modeEntries[entry]->setCheckable(true);
+    }
+    ModeButton = new QToolButton;
+    ModeButton->setObjectName("ModeButton");
+    ModeButton->setMenu(modes);
+    ModeButton->setPopupMode(QToolButton::InstantPopup);
+    ModeButton->setText(modeCaptions[0]);
+    tools->addSeparator();
+    tools->addWidget(ModeButton);
+
+    QMenu* view = menuBar()->addMenu(tr("&Preview"));
+    automat = view->addAction(tr("&Automatic preview"), this, &TForm1::automatClick);
+    automat->setObjectName("automat");
+    automat->setCheckable(true);
+    automat->setChecked(true);
+    automat->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    const auto preview = [this] {
+        m_engine.PreviewImage();
+        updateSaveActions();
+    };
+    // F5 previews whatever automatic preview says; the toolbar button only
+    // while automatic preview is off.
+    QAction* actionPreview = view->addAction(tr("&Preview"), this, preview);
+    actionPreview->setObjectName("action_preview");
+    actionPreview->setShortcut(QKeySequence(Qt::Key_F5));
+    preview_btn = new QAction(tr("Preview"), this);
+    preview_btn->setObjectName("preview_btn");
+    connect(preview_btn, &QAction::triggered, this, preview);
+    tools->addAction(preview_btn);
     updateSaveActions();
 }
 
@@ -353,6 +396,8 @@ void TForm1::Timer1Timer() {
                                *this);
     }
     showSettings();
+    automat->setChecked(m_window.AutomaticPreview);
+    automatClick(m_window.AutomaticPreview);
     if (m_arguments.size() == 1 && QFileInfo(m_arguments.front()).isFile()) {
         openFile(m_arguments.front());
     } else if (m_arguments.size() >= 2 && EnterBatchMode()) {
@@ -376,6 +421,7 @@ void TForm1::Timer1Timer() {
 
 bool TForm1::openFile(const QString& path) {
     const bool loaded = m_engine.LoadImageFile(path.toStdString());
+    showSettings();  // the automatic modes chose settings for this image
     updateSaveActions();
     return loaded;
 }
@@ -479,10 +525,35 @@ void TForm1::jpeg_qscrollChange(int value) {
         jpeg_calitate->setValue(value);
     }
     m_engine.settings.JPEGQuality = value;
-    if (m_window.SuppressSettingsEvents) return;
+    if (!jpeg_qscroll->isSliderDown()) f_SettingsChanged();
+}
+
+void TForm1::f_SettingsChanged() {
+    if (m_window.SuppressSettingsEvents || !m_engine.Interactive) return;
     m_engine.ResultStale = true;
     if (m_engine.AutomaticPreview) m_engine.PreviewImage();
+    if (m_engine.settings.Mode != 3) ModePupupClick(settings::kModeEntryManual);
     updateSaveActions();
+}
+
+void TForm1::ModePupupClick(int entry) {
+    const int old = m_engine.settings.Mode;
+    const int mode = entry >= 0 && entry <= 2 ? entry : 3;
+    m_engine.settings.Mode = mode;
+    for (int i = 0; i < 4; ++i) m_modeEntries[i]->setChecked(i == mode);
+    ModeButton->setText(m_modeEntries[mode]->text());
+    if (!m_engine.SourceBitmap || mode == old || mode == 3) return;
+    engine::ChooseAutomaticSettings(m_engine, mode);
+    showSettings();
+    if (m_engine.AutomaticPreview) m_engine.PreviewImage();
+    updateSaveActions();
+}
+
+// Without automatic preview a change only marks the result stale; the
+// preview command brings it up to date.
+void TForm1::automatClick(bool on) {
+    m_engine.AutomaticPreview = on;
+    preview_btn->setEnabled(!on);
 }
 
 void TForm1::updateSaveActions() {

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -86,6 +87,14 @@ class TForm1 : public QMainWindow, public engine::Host {
     /// it, which also reports the latest version and failures.
     void Checkforupdates1Click(bool manual);
 
+    /// The reaction to a setting the user changed: marks the result stale,
+    /// previews it when automatic preview is on, and turns an automatic mode
+    /// into manual mode.
+    void f_SettingsChanged();
+    /// Selects the mode of a mode-menu entry (`settings::kModeEntry...`); an
+    /// automatic mode chosen with an image loaded chooses its settings again.
+    void ModePupupClick(int entry);
+
     /// Files dropped on the window: one is opened, several go to the batch window.
     void filesDropped(const QStringList& paths);
 
@@ -117,6 +126,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void save_btnClick() { SaveResult(false); }
     void save_asExecute() { SaveResult(true); }
     void jpeg_qscrollChange(int value);
+    void automatClick(bool on);
 
   private:
     void buildWidgets();
@@ -147,6 +157,10 @@ class TForm1 : public QMainWindow, public engine::Host {
     QSpinBox* jpeg_calitate = nullptr;
     QLabel* m_statusPanels[4] = {};
     QAction* m_save = nullptr;
+    QToolButton* ModeButton = nullptr;
+    QAction* m_modeEntries[4] = {};
+    QAction* automat = nullptr;
+    QAction* preview_btn = nullptr;
     QAction* m_saveAs = nullptr;
     QToolBar* ToolBar1 = nullptr;
     Tbatch* m_batch = nullptr;

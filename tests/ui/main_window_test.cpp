@@ -17,6 +17,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -386,6 +387,77 @@ TEST_F(MainWindowTest, DroppedFilesOpenOrGoToTheBatchWindow) {
     EXPECT_EQ(window.batchWindow()->items().size(), 2u);  // not the text file
     EXPECT_TRUE(window.batchWindow()->isVisible());
     EXPECT_FALSE(window.isVisible());
+}
+
+std::size_t ResultBytes(TForm1& window) {
+    return window.engine().ResultStream
+               ? imagelib::StreamBytes(window.engine().ResultStream.get()).size()
+               : 0;
+}
+
+// In an automatic mode a change by hand previews with the new value and then
+// turns the mode to manual; choosing the automatic mode again chooses the
+// settings again.
+TEST_F(MainWindowTest, AHandMadeChangeTurnsTheModeToManual) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_EQ(window.engine().settings.Mode, 0);
+    const int automatic = window.engine().settings.JPEGQuality;
+    auto* quality = window.findChild<QSpinBox*>("jpeg_calitate");
+    auto* mode = window.findChild<QToolButton*>("ModeButton");
+    EXPECT_EQ(quality->value(), automatic);  // the controls show what was chosen
+    const std::size_t before = ResultBytes(window);
+
+    quality->setValue(automatic - 40);
+    EXPECT_EQ(window.engine().settings.Mode, 3);
+    EXPECT_EQ(mode->text(), "Manual");
+    EXPECT_TRUE(window.findChild<QAction*>("Manual1")->isChecked());
+    EXPECT_EQ(window.engine().settings.JPEGQuality, automatic - 40);
+    EXPECT_LT(ResultBytes(window), before);
+
+    window.findChild<QAction*>("FullAuto1")->trigger();
+    EXPECT_EQ(window.engine().settings.Mode, 0);
+    EXPECT_EQ(window.engine().settings.JPEGQuality, automatic);
+    EXPECT_EQ(quality->value(), automatic);
+    EXPECT_EQ(ResultBytes(window), before);
+}
+
+TEST_F(MainWindowTest, ChoosingAModeWithoutAnImageChangesOnlyTheMode) {
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    const engine::OptimizationSettings before = window.engine().settings;
+    window.findChild<QAction*>("Autokeepformat1")->trigger();
+    EXPECT_EQ(window.engine().settings.Mode, 1);
+    EXPECT_EQ(window.engine().settings.JPEGQuality, before.JPEGQuality);
+    EXPECT_EQ(window.engine().settings.Format, before.Format);
+    EXPECT_EQ(window.findChild<QToolButton*>("ModeButton")->text(), "Automatic, keep format");
+}
+
+// Without automatic preview a change leaves the old result, marks it stale
+// and disables saving until the preview command runs.
+TEST_F(MainWindowTest, WithoutAutomaticPreviewTheResultWaitsForThePreviewCommand) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    auto* previewButton = window.findChild<QAction*>("preview_btn");
+    EXPECT_FALSE(previewButton->isEnabled());
+    window.findChild<QAction*>("automat")->trigger();
+    EXPECT_FALSE(window.engine().AutomaticPreview);
+    EXPECT_TRUE(previewButton->isEnabled());
+
+    const std::size_t before = ResultBytes(window);
+    window.findChild<QSpinBox*>("jpeg_calitate")->setValue(15);
+    EXPECT_TRUE(window.engine().ResultStale);
+    EXPECT_EQ(ResultBytes(window), before);
+    EXPECT_FALSE(window.findChild<QAction*>("save_as")->isEnabled());
+    EXPECT_FALSE(window.findChild<QAction*>("Save")->isEnabled());
+
+    window.findChild<QAction*>("action_preview")->trigger();
+    EXPECT_FALSE(window.engine().ResultStale);
+    EXPECT_LT(ResultBytes(window), before);
+    EXPECT_TRUE(window.findChild<QAction*>("save_as")->isEnabled());
 }
 
 TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
