@@ -133,10 +133,7 @@ void TForm1::applyWindowPlacement() {
 
 // The controls show what the settings hold, without starting a preview.
 void TForm1::showSettings() {
-    const QSignalBlocker blockSlider(jpeg_qscroll);
-    const QSignalBlocker blockEdit(jpeg_calitate);
-    jpeg_qscroll->setValue(m_engine.settings.JPEGQuality);
-    jpeg_calitate->setValue(m_engine.settings.JPEGQuality);
+    m_formatPanel->showSettings();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -177,28 +174,12 @@ void TForm1::buildWidgets() {
     panes->addLayout(resultColumn, 1);
     layout->addLayout(panes, 1);
 
-    auto* quality = new QHBoxLayout;
-    jpeg_qscroll = new QSlider(Qt::Horizontal);
-    jpeg_qscroll->setObjectName("jpeg_qscroll");
-    jpeg_qscroll->setRange(1, 100);
-    jpeg_qscroll->setValue(m_engine.settings.JPEGQuality);
-    jpeg_calitate = new QSpinBox;
-    jpeg_calitate->setObjectName("jpeg_calitate");
-    jpeg_calitate->setRange(1, 100);
-    jpeg_calitate->setValue(m_engine.settings.JPEGQuality);
-    quality->addWidget(new QLabel(tr("JPEG quality:")));
-    quality->addWidget(jpeg_qscroll, 1);
-    quality->addWidget(jpeg_calitate);
-    layout->addLayout(quality);
+    m_formatPanel = new FormatPanel(m_engine);
+    layout->addWidget(m_formatPanel);
+    connect(m_formatPanel, &FormatPanel::settingsChanged, this, &TForm1::f_SettingsChanged);
     setCentralWidget(central);
 
     // The slider and the edit mirror each other; both end in one settings change.
-    // The edit follows every position; the settings change counts once, when
-    // the user lets go of the slider (or moves it without dragging).
-    connect(jpeg_qscroll, &QSlider::valueChanged, this, &TForm1::jpeg_qscrollChange);
-    connect(jpeg_qscroll, &QSlider::sliderReleased, this, &TForm1::f_SettingsChanged);
-    connect(jpeg_calitate, qOverload<int>(&QSpinBox::valueChanged), jpeg_qscroll,
-            &QSlider::setValue);
 
     for (int i = 0; i < 4; ++i) {
         m_statusPanels[i] = new QLabel;
@@ -421,6 +402,7 @@ void TForm1::Timer1Timer() {
 
 bool TForm1::openFile(const QString& path) {
     const bool loaded = m_engine.LoadImageFile(path.toStdString());
+    m_formatPanel->sourceChanged();
     showSettings();  // the automatic modes chose settings for this image
     updateSaveActions();
     return loaded;
@@ -519,15 +501,6 @@ void TForm1::SaveResult(bool saveAs) {
     updateSaveActions();
 }
 
-void TForm1::jpeg_qscrollChange(int value) {
-    {
-        const QSignalBlocker block(jpeg_calitate);
-        jpeg_calitate->setValue(value);
-    }
-    m_engine.settings.JPEGQuality = value;
-    if (!jpeg_qscroll->isSliderDown()) f_SettingsChanged();
-}
-
 void TForm1::f_SettingsChanged() {
     if (m_window.SuppressSettingsEvents || !m_engine.Interactive) return;
     m_engine.ResultStale = true;
@@ -602,6 +575,7 @@ void TForm1::setMainWindowEnabled(bool enabled) {
 }
 
 void TForm1::showNoImage() {
+    m_formatPanel->sourceChanged();
     Image1->clear();
     Image2->clear();
     dim_img_initiala->clear();

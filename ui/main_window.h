@@ -23,6 +23,7 @@
 #include "settings/settings_files.h"
 #include "settings/window_settings.h"
 #include "ui/batch_window.h"
+#include "ui/format_panel.h"
 #include "ui/image_pane.h"
 #include "update/update_check.h"
 
@@ -125,7 +126,6 @@ class TForm1 : public QMainWindow, public engine::Host {
     void open_btnClick();
     void save_btnClick() { SaveResult(false); }
     void save_asExecute() { SaveResult(true); }
-    void jpeg_qscrollChange(int value);
     void automatClick(bool on);
 
   private:
@@ -153,8 +153,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     ImagePane* Image2 = nullptr;
     QLabel* dim_img_initiala = nullptr;
     QLabel* dim_img_optimizata = nullptr;
-    QSlider* jpeg_qscroll = nullptr;
-    QSpinBox* jpeg_calitate = nullptr;
+    FormatPanel* m_formatPanel = nullptr;
     QLabel* m_statusPanels[4] = {};
     QAction* m_save = nullptr;
     QToolButton* ModeButton = nullptr;

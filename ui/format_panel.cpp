@@ -1,0 +1,467 @@
+#include "ui/format_panel.h"
+
+#include <QColorDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRegularExpressionValidator>
+#include <QSignalBlocker>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "ui/message_box.h"
+
+namespace pimo::ui {
+
+namespace {
+
+using Settings = engine::OptimizationSettings;
+
+// Metadata kinds, in the order of the panel's check boxes.
+enum MetadataKind { kComments, kIptc, kXmp, kExif, kIcc };
+
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+QSlider* ScrollBar(const char* name, int minimum, int maximum) {
+    auto* bar = Named(new QSlider(Qt::Horizontal), name);
+    bar->setRange(minimum, maximum);
+    bar->setPageStep(5);
+    return bar;
+}
+
+QLineEdit* NumberEdit(const char* name) {
+    auto* edit = Named(new QLineEdit, name);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(" *-?[0-9]* *"), edit));
+    edit->setMaximumWidth(60);
+    return edit;
+}
+
+QHBoxLayout* Row(std::initializer_list<QWidget*> widgets) {
+    auto* row = new QHBoxLayout;
+    for (QWidget* widget : widgets) row->addWidget(widget, qobject_cast<QSlider*>(widget) ? 1 : 0);
+    return row;
+}
+
+QButtonGroup* Choices(QWidget* parent, QLayout* layout, const char* name,
+                      std::initializer_list<QString> texts) {
+    auto* group = new QButtonGroup(parent);
+    group->setObjectName(name);
+    int id = 0;
+    for (const QString& text : texts) {
+        auto* button = new QRadioButton(text);
+        button->setObjectName(QString("%1_%2").arg(name).arg(id));
+        group->addButton(button, id++);
+        layout->addWidget(button);
+    }
+    return group;
+}
+
+bool Carries(FIBITMAP* bitmap, MetadataKind kind) {
+    switch (kind) {
+        case kComments:
+            return ::FreeImage_GetMetadataCount(FIMD_COMMENTS, bitmap) > 0;
+        case kIptc:
+            return ::FreeImage_GetMetadataCount(FIMD_IPTC, bitmap) > 0;
+        case kXmp:
+            return ::FreeImage_GetMetadataCount(FIMD_XMP, bitmap) > 0;
+        case kExif:
+            return ::FreeImage_GetMetadataCount(FIMD_EXIF_RAW, bitmap) > 0;
+        case kIcc: {
+            const FIICCPROFILE* profile = ::FreeImage_GetICCProfile(bitmap);
+            return profile && profile->size > 0 && profile->data;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+FormatPanel::FormatPanel(engine::Engine& engine, QWidget* parent)
+    : QWidget(parent), m_engine(engine), m_settings(engine.settings) {
+    setObjectName("panel_optimizare");
+    FileTypeTabs = Named(new QTabBar, "FileTypeTabs");
+    for (const char* name : {"JPEG", "PNG", "GIF"}) FileTypeTabs->addTab(name);
+    FileTypeTabs->setDrawBase(false);
+
+    PageControl1 = Named(new QTabWidget, "PageControl1");
+    PageControl1->setTabPosition(QTabWidget::South);
+    PageControl1->addTab(JpegOptionsTab = buildJpegPage(), tr("JPEG options"));
+    PageControl1->addTab(GifOptionsTab = buildGifPage(), tr("GIF options"));
+    PageControl1->addTab(PngOptionsTab = buildPngPage(), tr("PNG options"));
+    PageControl1->addTab(MetadataTab = buildMetadataPage(), tr("Metadata"));
+    PageControl1->addTab(MaskTab = buildTransparencyPage(), tr("Transparency"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(FileTypeTabs);
+    layout->addWidget(PageControl1);
+
+    connect(FileTypeTabs, &QTabBar::currentChanged, this, [this](int format) {
+        m_settings.Format = format;
+        if (format == engine::kFormatJPEG)
+            m_settings.TransparencyMode = engine::TransparencyMode::SolidColor;
+        tabchange(true);
+    });
+    showSettings();
+}
+
+// ---- pages ----
+
+QWidget* FormatPanel::buildJpegPage() {
+    auto* page = Named(new QWidget, "JpegOptionsTab");
+    auto* layout = new QVBoxLayout(page);
+    jpeg_qscroll = ScrollBar("jpeg_qscroll", 1, 100);
+    jpeg_calitate = NumberEdit("jpeg_calitate");
+    layout->addLayout(Row({new QLabel(tr("Quality:")), jpeg_qscroll, jpeg_calitate}));
+    jpeg_subsampling = Named(new QComboBox, "jpeg_subsampling");
+    jpeg_subsampling->addItems(
+        {tr("none (4:4:4)"), tr("low (4:2:2)"), tr("medium (4:2:0)"), tr("high (4:1:1)")});
+    auto* encoding = new QHBoxLayout;
+    encoding->addWidget(new QLabel(tr("Chroma subsampling:")));
+    encoding->addWidget(jpeg_subsampling);
+    jpeg_encoding = Choices(page, encoding, "jpeg_encoding",
+                            {tr("Standard (optimised coding)"), tr("Progressive")});
+    encoding->addStretch();
+    layout->addLayout(encoding);
+
+    bindScrollBar(jpeg_qscroll, jpeg_calitate, &Settings::JPEGQuality);
+    bindNumberEdit(jpeg_calitate, jpeg_qscroll, 1, 100, &Settings::JPEGQuality, jpeg_calitate);
+    connect(jpeg_subsampling, &QComboBox::activated, this, [this](int index) {
+        m_settings.JPEGChromaSubsampling = index;
+        changed();
+    });
+    connect(jpeg_encoding, &QButtonGroup::idClicked, this, [this](int id) {
+        m_settings.JPEGProgressive = id == 1;
+        changed();
+    });
+    return page;
+}
+
+QWidget* FormatPanel::buildGifPage() {
+    auto* page = Named(new QWidget, "GifOptionsTab");
+    auto* layout = new QVBoxLayout(page);
+    gif_palette_preset = Named(new QComboBox, "gif_palette_preset");
+    for (std::size_t i = 1; i < engine::kPngPalettePresets.size(); ++i)
+        gif_palette_preset->addItem(Qs(std::string(engine::kPngPalettePresets[i].name)));
+    gif_maxcolors = ScrollBar("gif_maxcolors", 2, 256);
+    gif_colorcount = NumberEdit("gif_colorcount");
+    gif_interlaced = Named(new QCheckBox(tr("Interlaced")), "gif_interlaced");
+    layout->addLayout(Row({gif_palette_preset, gif_interlaced}));
+    layout->addLayout(Row({new QLabel(tr("Colours:")), gif_maxcolors, gif_colorcount}));
+    auto* quantizers = new QHBoxLayout;
+    gif_quant_group = Choices(
+        page, quantizers, "gif_quant_group",
+        {tr("Xiaolin Wu's quantizer (fast)"), tr("NeuQuant neural-network quantizer (slow)")});
+    layout->addLayout(quantizers);
+
+    bindScrollBar(gif_maxcolors, gif_colorcount, &Settings::GIFMaxColors);
+    bindNumberEdit(gif_colorcount, gif_maxcolors, 2, 256, &Settings::GIFMaxColors, gif_maxcolors);
+    bindCheckBox(gif_interlaced, &Settings::GIFInterlaced);
+    connect(gif_palette_preset, &QComboBox::activated, this, [this](int index) {
+        m_settings.GIFPalettePreset = index;
+        gif_palette_presetChange(true);
+    });
+    connect(gif_quant_group, &QButtonGroup::idClicked, this, [this](int id) {
+        m_settings.GIFQuantizationMethod = id;
+        changed();
+    });
+    return page;
+}
+
+QWidget* FormatPanel::buildPngPage() {
+    auto* page = Named(new QWidget, "PngOptionsTab");
+    auto* layout = new QVBoxLayout(page);
+    png_preset = Named(new QComboBox, "png_preset");
+    for (const engine::PalettePreset& preset : engine::kPngPalettePresets)
+        png_preset->addItem(Qs(std::string(preset.name)));
+    png_compression_type = Named(new QComboBox, "png_compression_type");
+    png_compression_type->addItems({tr("lowest (fastest)"), tr("low"), tr("medium (default)"),
+                                    tr("high"), tr("highest (very slow)")});
+    png_maxcolors = ScrollBar("png_maxcolors", 2, 256);
+    png_colorcount = NumberEdit("png_colorcount");
+    layout->addLayout(Row({png_preset, new QLabel(tr("Compression:")), png_compression_type}));
+    layout->addLayout(Row({new QLabel(tr("Colours:")), png_maxcolors, png_colorcount}));
+    auto* quantizers = new QHBoxLayout;
+    png_quant_group = Choices(
+        page, quantizers, "png_quant_group",
+        {tr("Xiaolin Wu's quantizer (fast)"), tr("NeuQuant neural-network quantizer (slow)")});
+    layout->addLayout(quantizers);
+
+    bindScrollBar(png_maxcolors, png_colorcount, &Settings::PNGMaxColors);
+    bindNumberEdit(png_colorcount, png_maxcolors, 2, 256, &Settings::PNGMaxColors, png_colorcount);
+    connect(png_preset, &QComboBox::activated, this, [this](int index) {
+        m_settings.PNGPalettePreset = index;
+        png_palette_presetChange(true);
+    });
+    connect(png_quant_group, &QButtonGroup::idClicked, this, [this](int id) {
+        m_settings.PNGQuantizationMethod = id;
+        changed();
+    });
+    connect(png_compression_type, &QComboBox::activated, this, [this](int index) {
+        m_settings.PNGCompressionType = index;
+        changed();
+    });
+    return page;
+}
+
+QWidget* FormatPanel::buildMetadataPage() {
+    auto* page = Named(new QWidget, "MetadataTab");
+    auto* layout = new QVBoxLayout(page);
+    remove_comments = Named(new QCheckBox(tr("Remove comments")), "remove_comments");
+    jpeg_remove_iptc = Named(new QCheckBox(tr("Remove IPTC")), "jpeg_remove_iptc");
+    remove_xmp = Named(new QCheckBox(tr("Remove XMP")), "remove_xmp");
+    remove_exif = Named(new QCheckBox(tr("Remove EXIF")), "remove_exif");
+    remove_icc = Named(new QCheckBox(tr("Remove the ICC profile")), "remove_icc");
+    for (QCheckBox* box : {remove_comments, jpeg_remove_iptc, remove_xmp, remove_exif, remove_icc})
+        layout->addWidget(box);
+    bindCheckBox(remove_comments, &Settings::MetadataRemoveComments);
+    bindCheckBox(jpeg_remove_iptc, &Settings::MetadataRemoveIPTC);
+    bindCheckBox(remove_xmp, &Settings::MetadataRemoveXMP);
+    bindCheckBox(remove_exif, &Settings::MetadataRemoveEXIF);
+    bindCheckBox(remove_icc, &Settings::MetadataRemoveICC);
+    return page;
+}
+
+QWidget* FormatPanel::buildTransparencyPage() {
+    auto* page = Named(new QWidget, "MaskTab");
+    auto* layout = new QVBoxLayout(page);
+    keep_transparency = Named(new QRadioButton(tr("Keep transparency")), "keep_transparency");
+    solid_color = Named(new QRadioButton(tr("Fill with a solid colour")), "solid_color");
+    opaque = Named(new QRadioButton(tr("Make opaque")), "opaque");
+    m_transparency = new QButtonGroup(page);
+    m_transparency->addButton(keep_transparency, static_cast<int>(engine::TransparencyMode::Keep));
+    m_transparency->addButton(solid_color, static_cast<int>(engine::TransparencyMode::SolidColor));
+    m_transparency->addButton(opaque, static_cast<int>(engine::TransparencyMode::Opaque));
+    ColorBox1 = Named(new QPushButton, "ColorBox1");
+    ColorBox1->setFixedWidth(48);
+    transp_threshold = ScrollBar("transp_threshold", 0, 254);
+    layout->addWidget(keep_transparency);
+    layout->addLayout(Row({solid_color, ColorBox1}));
+    layout->addWidget(opaque);
+    layout->addLayout(Row({new QLabel(tr("Threshold:")), transp_threshold}));
+
+    connect(m_transparency, &QButtonGroup::idClicked, this, [this](int id) {
+        m_settings.TransparencyMode = static_cast<engine::TransparencyMode>(id);
+        applyTransparencyAvailability();
+        changed();
+    });
+    connect(ColorBox1, &QPushButton::clicked, this, [this] {
+        const engine::Rgb old = m_settings.BackgroundColor;
+        const QColor chosen = QColorDialog::getColor(QColor(old.red, old.green, old.blue), this);
+        if (!chosen.isValid()) return;
+        m_settings.BackgroundColor = {static_cast<std::uint8_t>(chosen.red()),
+                                      static_cast<std::uint8_t>(chosen.green()),
+                                      static_cast<std::uint8_t>(chosen.blue())};
+        showSettings();
+        changed();
+    });
+    bindScrollBar(transp_threshold, nullptr, &Settings::TransparencyThreshold);
+    return page;
+}
+
+// ---- bindings ----
+
+void FormatPanel::bindScrollBar(QSlider* bar, QLineEdit* mirror, int Settings::*field) {
+    connect(bar, &QSlider::valueChanged, this, [this, bar, mirror, field](int value) {
+        if (mirror) mirror->setText(QString::number(value));
+        m_settings.*field = value;
+        if (!bar->isSliderDown()) changed();
+    });
+    connect(bar, &QSlider::sliderReleased, this, &FormatPanel::changed);
+}
+
+void FormatPanel::bindNumberEdit(QLineEdit* edit, QSlider* bar, int minimum, int maximum,
+                                 int Settings::*field, QWidget* noticeAt) {
+    connect(edit, &QLineEdit::returnPressed, this, [=, this] {
+        const QString text = edit->text().trimmed();
+        bool isNumber = false;
+        const int value = text.toInt(&isNumber);
+        if (!isNumber) {
+            ShowMessageBox(this, engine::MessageKind::Error,
+                           "'" + text.toStdString() + "' is not a valid integer value",
+                           engine::MessageButtons::Ok);
+            return;
+        }
+        if (value < minimum || value > maximum) {
+            QToolTip::showText(
+                noticeAt->mapToGlobal(noticeAt->rect().bottomLeft()),
+                "<b>" + tr("Invalid value") + "</b><br>" +
+                    tr("Please enter a number between %1 and %2").arg(minimum).arg(maximum),
+                noticeAt, {}, 3000);
+            edit->setText(QString::number(bar->value()));
+            return;
+        }
+        {
+            const QSignalBlocker block(bar);
+            bar->setValue(value);  // clamped to the bar's own maximum
+        }
+        edit->setText(QString::number(bar->value()));
+        m_settings.*field = bar->value();
+        changed();
+    });
+}
+
+void FormatPanel::bindCheckBox(QCheckBox* box, bool Settings::*field) {
+    connect(box, &QCheckBox::clicked, this, [this, field](bool checked) {
+        m_settings.*field = checked;
+        changed();
+    });
+}
+
+void FormatPanel::changed() {
+    emit settingsChanged();
+}
+
+// ---- reactions ----
+
+void FormatPanel::showSettings() {
+    const QList<QObject*> controls = findChildren<QObject*>();
+    std::vector<std::unique_ptr<QSignalBlocker>> blocks;
+    for (QObject* control : controls) blocks.push_back(std::make_unique<QSignalBlocker>(control));
+
+    FileTypeTabs->setCurrentIndex(m_settings.Format);
+    jpeg_qscroll->setValue(m_settings.JPEGQuality);
+    jpeg_calitate->setText(QString::number(m_settings.JPEGQuality));
+    jpeg_subsampling->setCurrentIndex(m_settings.JPEGChromaSubsampling);
+    jpeg_encoding->button(m_settings.JPEGProgressive ? 1 : 0)->setChecked(true);
+
+    // The colour counts go up to what the image has.
+    gif_maxcolors->setMaximum(m_settings.ColorCountMaximum);
+    png_maxcolors->setMaximum(m_settings.ColorCountMaximum);
+    gif_palette_preset->setCurrentIndex(m_settings.GIFPalettePreset);
+    gif_maxcolors->setValue(m_settings.GIFMaxColors);
+    gif_colorcount->setText(QString::number(gif_maxcolors->value()));
+    gif_interlaced->setChecked(m_settings.GIFInterlaced);
+    gif_quant_group->button(m_settings.GIFQuantizationMethod == 1 ? 1 : 0)->setChecked(true);
+
+    png_preset->setItemText(0, Qs(m_engine.PngTrueColorName));
+    png_preset->setCurrentIndex(m_settings.PNGPalettePreset);
+    png_maxcolors->setValue(m_settings.PNGMaxColors);
+    png_colorcount->setText(QString::number(png_maxcolors->value()));
+    png_quant_group->button(m_settings.PNGQuantizationMethod == 1 ? 1 : 0)->setChecked(true);
+    png_compression_type->setCurrentIndex(m_settings.PNGCompressionType);
+
+    remove_comments->setChecked(m_settings.MetadataRemoveComments);
+    jpeg_remove_iptc->setChecked(m_settings.MetadataRemoveIPTC);
+    remove_xmp->setChecked(m_settings.MetadataRemoveXMP);
+    remove_exif->setChecked(m_settings.MetadataRemoveEXIF);
+    remove_icc->setChecked(m_settings.MetadataRemoveICC);
+
+    m_transparency->button(static_cast<int>(m_settings.TransparencyMode))->setChecked(true);
+    const engine::Rgb colour = m_settings.BackgroundColor;
+    ColorBox1->setStyleSheet(QString("background-color: rgb(%1,%2,%3);")
+                                 .arg(colour.red)
+                                 .arg(colour.green)
+                                 .arg(colour.blue));
+    transp_threshold->setValue(m_settings.TransparencyThreshold);
+
+    blocks.clear();
+    tabchange(false);
+    png_palette_presetChange(false);
+    gif_palette_presetChange(false);
+}
+
+void FormatPanel::sourceChanged() {
+    FIBITMAP* source = m_engine.SourceBitmap.get();
+    bool any = false;
+    for (const MetadataKind kind : {kComments, kIptc, kXmp, kExif, kIcc}) {
+        m_carries[kind] = !source || Carries(source, kind);
+        any = any || (source && m_carries[kind]);
+    }
+    PageControl1->setTabVisible(PageControl1->indexOf(MetadataTab), !source || any);
+    applyMetadataAvailability();
+}
+
+// The format tabs: only the current format's page has a visible tab, the
+// transparency controls follow what the format can hold, and so do the
+// metadata choices.
+void FormatPanel::tabchange(bool byUser) {
+    showFormatPages();
+    applyTransparencyAvailability();
+    applyMetadataAvailability();
+    if (byUser) changed();
+}
+
+void FormatPanel::showFormatPages() {
+    QWidget* pages[3] = {JpegOptionsTab, PngOptionsTab, GifOptionsTab};
+    const int format = std::clamp(m_settings.Format, 0, 2);
+    QWidget* current = PageControl1->currentWidget();
+    const bool onFormatPage =
+        current == JpegOptionsTab || current == PngOptionsTab || current == GifOptionsTab;
+    for (int i = 0; i < 3; ++i)
+        PageControl1->setTabVisible(PageControl1->indexOf(pages[i]), i == format);
+    if (onFormatPage || !current) PageControl1->setCurrentWidget(pages[format]);
+}
+
+void FormatPanel::applyTransparencyAvailability() {
+    const bool jpeg = m_settings.Format == engine::kFormatJPEG;
+    keep_transparency->setEnabled(!jpeg);
+    if (jpeg) {
+        const QSignalBlocker block(m_transparency);
+        solid_color->setChecked(true);
+    }
+    transp_threshold->setEnabled(!jpeg && keep_transparency->isChecked());
+    ColorBox1->setEnabled(true);
+}
+
+void FormatPanel::applyMetadataAvailability() {
+    const int format = m_settings.Format;
+    // What the format can carry at all.
+    const bool kept[5] = {
+        true,                           // comments
+        format == engine::kFormatJPEG,  // IPTC
+        format != engine::kFormatGIF,   // XMP
+        format == engine::kFormatJPEG,  // EXIF
+        format != engine::kFormatGIF,   // ICC profile
+    };
+    QCheckBox* boxes[5] = {remove_comments, jpeg_remove_iptc, remove_xmp, remove_exif, remove_icc};
+    for (int kind = 0; kind < 5; ++kind) boxes[kind]->setEnabled(m_carries[kind] && kept[kind]);
+}
+
+void FormatPanel::png_palette_presetChange(bool byUser) {
+    const engine::PresetKind kind = engine::PngPresetKind(m_settings.PNGPalettePreset);
+    const bool counts =
+        kind != engine::PresetKind::TrueColor && kind != engine::PresetKind::DitheredMonochrome;
+    png_maxcolors->setEnabled(counts);
+    png_colorcount->setEnabled(counts);
+    for (QAbstractButton* button : png_quant_group->buttons()) button->setEnabled(counts);
+    if (!byUser) return;
+    if (kind == engine::PresetKind::Quantize) {
+        const int wanted =
+            engine::kPngPalettePresets[static_cast<std::size_t>(m_settings.PNGPalettePreset)]
+                .colorCount;
+        const QSignalBlocker block(png_maxcolors);
+        png_maxcolors->setValue(wanted);  // clamped to the image's colours
+        m_settings.PNGMaxColors = png_maxcolors->value();
+        png_colorcount->setText(QString::number(png_maxcolors->value()));
+    }
+    if (m_engine.SourceBitmap) changed();
+}
+
+void FormatPanel::gif_palette_presetChange(bool byUser) {
+    const engine::PresetKind kind = engine::GifPresetKind(m_settings.GIFPalettePreset);
+    const bool counts = kind != engine::PresetKind::DitheredMonochrome;
+    gif_maxcolors->setEnabled(counts);
+    gif_colorcount->setEnabled(counts);
+    for (QAbstractButton* button : gif_quant_group->buttons()) button->setEnabled(counts);
+    if (!byUser) return;
+    if (kind == engine::PresetKind::Quantize && m_settings.GIFPalettePreset >= 0) {
+        const int wanted =
+            engine::kPngPalettePresets[static_cast<std::size_t>(m_settings.GIFPalettePreset) + 1]
+                .colorCount;
+        const QSignalBlocker block(gif_maxcolors);
+        gif_maxcolors->setValue(wanted);
+        m_settings.GIFMaxColors = gif_maxcolors->value();
+        gif_colorcount->setText(QString::number(gif_maxcolors->value()));
+    }
+    if (m_engine.SourceBitmap) changed();
+}
+
+}  // namespace pimo::ui

@@ -1,0 +1,102 @@
+#pragma once
+// The format panel: the output format tabs and the pages of settings for
+// JPEG, GIF and PNG, the metadata to remove and the transparency treatment.
+// The engine's settings are the one record; the controls show it and every
+// change the user makes is written to it and announced.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QWidget>
+
+#include "engine/engine.h"
+
+namespace pimo::ui {
+
+class FormatPanel : public QWidget {
+    Q_OBJECT
+  public:
+    explicit FormatPanel(engine::Engine& engine, QWidget* parent = nullptr);
+
+    /// Every control shows what the settings hold, without any reaction.
+    void showSettings();
+    /// The metadata choices for the source now loaded (or for none).
+    void sourceChanged();
+
+  signals:
+    /// The user changed a setting.
+    void settingsChanged();
+
+  private:
+    QWidget* buildJpegPage();
+    QWidget* buildGifPage();
+    QWidget* buildPngPage();
+    QWidget* buildMetadataPage();
+    QWidget* buildTransparencyPage();
+    /// A scroll bar whose edit mirrors it and whose settings field follows it;
+    /// the change counts when the user lets go.
+    void bindScrollBar(QSlider* bar, QLineEdit* mirror, int engine::OptimizationSettings::*field);
+    /// Enter in a number edit: a number in `minimum`..`maximum` moves the
+    /// scroll bar, anything else is refused with a notice at `noticeAt`.
+    void bindNumberEdit(QLineEdit* edit, QSlider* bar, int minimum, int maximum,
+                        int engine::OptimizationSettings::*field, QWidget* noticeAt);
+    void bindCheckBox(QCheckBox* box, bool engine::OptimizationSettings::*field);
+    void tabchange(bool byUser);
+    void showFormatPages();
+    void png_palette_presetChange(bool byUser);
+    void gif_palette_presetChange(bool byUser);
+    void applyTransparencyAvailability();
+    void applyMetadataAvailability();
+    void changed();
+
+    engine::Engine& m_engine;
+    engine::OptimizationSettings& m_settings;
+
+    QTabBar* FileTypeTabs = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* JpegOptionsTab = nullptr;
+    QWidget* GifOptionsTab = nullptr;
+    QWidget* PngOptionsTab = nullptr;
+    QWidget* MetadataTab = nullptr;
+    QWidget* MaskTab = nullptr;
+
+    QSlider* jpeg_qscroll = nullptr;
+    QLineEdit* jpeg_calitate = nullptr;
+    QComboBox* jpeg_subsampling = nullptr;
+    QButtonGroup* jpeg_encoding = nullptr;
+
+    QComboBox* gif_palette_preset = nullptr;
+    QSlider* gif_maxcolors = nullptr;
+    QLineEdit* gif_colorcount = nullptr;
+    QCheckBox* gif_interlaced = nullptr;
+    QButtonGroup* gif_quant_group = nullptr;
+
+    QComboBox* png_preset = nullptr;
+    QSlider* png_maxcolors = nullptr;
+    QLineEdit* png_colorcount = nullptr;
+    QButtonGroup* png_quant_group = nullptr;
+    QComboBox* png_compression_type = nullptr;
+
+    QCheckBox* jpeg_remove_iptc = nullptr;
+    QCheckBox* remove_xmp = nullptr;
+    QCheckBox* remove_exif = nullptr;
+    QCheckBox* remove_comments = nullptr;
+    QCheckBox* remove_icc = nullptr;
+    // Which kinds the source carries: the load rule, before the format's own.
+    bool m_carries[5] = {true, true, true, true, true};
+
+    QRadioButton* keep_transparency = nullptr;
+    QRadioButton* solid_color = nullptr;
+    QRadioButton* opaque = nullptr;
+    QButtonGroup* m_transparency = nullptr;
+    QPushButton* ColorBox1 = nullptr;
+    QSlider* transp_threshold = nullptr;
+};
+
+}  // namespace pimo::ui
