@@ -326,7 +326,8 @@ void TForm1::applyToolbarCaptions() {
     ToolBar1->setToolButtonStyle(captions ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
     const int side = captions ? 59 : 32;
     for (QAction* action : ToolBar1->actions()) {
-        if (QWidget* button = ToolBar1->widgetForAction(action)) button->setFixedSize(side, side);
+        QWidget* button = ToolBar1->widgetForAction(action);
+        if (button && button != ModeButton) button->setFixedSize(side, side);
     }
 }
 
