@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -63,6 +64,17 @@ WindowEnvironment Completed(WindowEnvironment environment) {
             return QFileDialog::getOpenFileNames(QApplication::activeWindow(),
                                                  QObject::tr("Add images"), QString(),
                                                  DialogFilter(engine::BuildOpenFilter().filter));
+        };
+    }
+    if (!environment.askText) {
+        environment.askText = [](const std::string& caption, const std::string& prompt,
+                                 const std::string& initial) -> std::optional<std::string> {
+            bool confirmed = false;
+            const QString text =
+                QInputDialog::getText(QApplication::activeWindow(), Qs(caption), Qs(prompt),
+                                      QLineEdit::Normal, Qs(initial), &confirmed);
+            if (!confirmed) return std::nullopt;
+            return text.toStdString();
         };
     }
     if (!environment.askSaveFileName) {
@@ -237,6 +249,8 @@ void TForm1::buildActions() {
     tools->addSeparator();
     tools->addWidget(ModeButton);
 
+    buildImageActions(tools);
+
     QMenu* view = menuBar()->addMenu(tr("&Preview"));
     automat = view->addAction(tr("&Automatic preview"), this, &TForm1::automatClick);
     automat->setObjectName("automat");
@@ -358,6 +372,53 @@ void TForm1::Checkforupdates1Click(bool manual) {
         key && m_settingsFiles.settings.isOpen()) {
         settings::StoreKey(m_settingsFiles.settings, *key, settingsFields());
     }
+}
+
+// Turning, mirroring and compressing to a size, available while an image is
+// open.
+void TForm1::buildImageActions(QToolBar* tools) {
+    QMenu* image = menuBar()->addMenu(tr("&Image"));
+    const auto add = [&](const QString& text, const char* name, auto command) {
+        QAction* action = image->addAction(text, this, command);
+        action->setObjectName(name);
+        m_imageActions << action;
+        return action;
+    };
+    add(tr("Rotate left"), "rotate_left", [this] {
+        m_engine.Rotate(engine::Rotation::Left);
+        sourceReplaced();
+    });
+    add(tr("Rotate right"), "rotate_right", [this] {
+        m_engine.Rotate(engine::Rotation::Right);
+        sourceReplaced();
+    });
+    add(tr("Flip horizontally"), "flip_horizontally", [this] {
+        m_engine.Flip(engine::FlipAxis::Horizontal);
+        sourceReplaced();
+    });
+    add(tr("Flip vertically"), "flip_vertically", [this] {
+        m_engine.Flip(engine::FlipAxis::Vertical);
+        sourceReplaced();
+    });
+    compress2size_btn = add(tr("Compress to size..."), "compress2size_btn", [this] {
+        engine::CompressToSize(m_engine, m_environment.askText);
+        showSettings();
+        updateSaveActions();
+    });
+    tools->addSeparator();
+    for (QAction* action : m_imageActions) tools->addAction(action);
+    updateImageActions();
+}
+
+void TForm1::updateImageActions() {
+    for (QAction* action : m_imageActions) action->setEnabled(m_engine.SourceBitmap != nullptr);
+    compress2size_btn->setEnabled(engine::CompressToSizeAvailable(m_engine));
+}
+
+void TForm1::sourceReplaced() {
+    m_formatPanel->sourceChanged();
+    showSettings();
+    updateSaveActions();
 }
 
 void TForm1::Timer1Timer() {
@@ -531,6 +592,7 @@ void TForm1::automatClick(bool on) {
 }
 
 void TForm1::updateSaveActions() {
+    updateImageActions();
     const bool result = m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale;
     m_saveAs->setEnabled(result);
     m_save->setEnabled(result && m_engine.ResultUnsaved);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/compress_to_size.h"
 #include "engine/engine.h"
 #include "platform/http_download.h"
 #include "platform/known_folders.h"
@@ -44,6 +45,8 @@ struct WindowEnvironment {
     std::function<QString(const QString& caption, const QString& path, const QString& filter)>
         askSaveFileName;
     BatchDialogs batchDialogs;
+    /// A one-line question: caption, prompt and initial text; nothing when cancelled.
+    engine::TextQuery askText;
 };
 
 /// The save dialog's filter and default extension for an output format.
@@ -141,6 +144,10 @@ class TForm1 : public QMainWindow, public engine::Host {
     void showSettings();
     void openWebPage(std::string_view path);
     void applyToolbarCaptions();
+    void buildImageActions(QToolBar* tools);
+    void updateImageActions();
+    /// After the source changed in place (turned, mirrored): controls and actions follow.
+    void sourceReplaced();
     void leaveBatchMode();
 
     WindowEnvironment m_environment;
@@ -159,6 +166,8 @@ class TForm1 : public QMainWindow, public engine::Host {
     QToolButton* ModeButton = nullptr;
     QAction* m_modeEntries[4] = {};
     QAction* automat = nullptr;
+    QList<QAction*> m_imageActions;  // need a source image
+    QAction* compress2size_btn = nullptr;
     QAction* preview_btn = nullptr;
     QAction* m_saveAs = nullptr;
     QToolBar* ToolBar1 = nullptr;

@@ -22,6 +22,8 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <tuple>
 
 #include "settings/ini_store.h"
 #include "tests/support/test_images.h"
@@ -63,6 +65,11 @@ class MainWindowTest : public ::testing::Test {
         };
         environment.openUrl = [this](const std::string& url) { m_world.opened.push_back(url); };
         environment.now = [this] { return m_world.now; };
+        environment.askText = [this](const std::string&, const std::string& prompt,
+                                     const std::string&) -> std::optional<std::string> {
+            m_prompts.push_back(prompt);
+            return m_textAnswer;
+        };
         environment.askSaveFileName = [this](const QString&, const QString& path,
                                              const QString& filter) {
             m_saveDialogs.push_back({path.toStdString(), filter.toStdString()});
@@ -98,6 +105,8 @@ class MainWindowTest : public ::testing::Test {
     };
     std::vector<SaveDialog> m_saveDialogs;
     QString m_saveChoice;  // what the save dialog answers
+    std::vector<std::string> m_prompts;
+    std::optional<std::string> m_textAnswer;  // what a one-line question answers
 };
 
 // Types a number into a number edit and presses Enter, as a user does.
@@ -465,6 +474,55 @@ TEST_F(MainWindowTest, WithoutAutomaticPreviewTheResultWaitsForThePreviewCommand
     EXPECT_FALSE(window.engine().ResultStale);
     EXPECT_LT(ResultBytes(window), before);
     EXPECT_TRUE(window.findChild<QAction*>("save_as")->isEnabled());
+}
+
+// Turning and mirroring need an image; a turn swaps the sides.
+TEST_F(MainWindowTest, ImageCommandsTurnAndMirrorTheSource) {
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    for (const char* name : {"rotate_left", "rotate_right", "flip_horizontally", "flip_vertically",
+                             "compress2size_btn"})
+        EXPECT_FALSE(window.findChild<QAction*>(name)->isEnabled()) << name;
+
+    ASSERT_TRUE(window.openFile(QString::fromStdString(m_dir.file("photo.png"))));
+    const RGBQUAD corner = [&] {
+        RGBQUAD pixel{};
+        ::FreeImage_GetPixelColor(window.engine().SourceBitmap.get(), 0, 0, &pixel);
+        return pixel;
+    }();
+    window.findChild<QAction*>("rotate_right")->trigger();
+    EXPECT_EQ(::FreeImage_GetWidth(window.engine().SourceBitmap.get()), 240u);
+    EXPECT_EQ(::FreeImage_GetHeight(window.engine().SourceBitmap.get()), 320u);
+    window.findChild<QAction*>("rotate_left")->trigger();
+    window.findChild<QAction*>("flip_horizontally")->trigger();
+    window.findChild<QAction*>("flip_horizontally")->trigger();
+    RGBQUAD again{};
+    ::FreeImage_GetPixelColor(window.engine().SourceBitmap.get(), 0, 0, &again);
+    EXPECT_EQ(std::tie(again.rgbRed, again.rgbGreen, again.rgbBlue),
+              std::tie(corner.rgbRed, corner.rgbGreen, corner.rgbBlue));
+    EXPECT_TRUE(window.findChild<QAction*>("Save")->isEnabled());
+}
+
+// Compress to size asks for the size and leaves the quality that meets it,
+// in the settings and in the controls.
+TEST_F(MainWindowTest, CompressToSizeFindsTheQuality) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);
+    const std::size_t before = ResultBytes(window);
+    ASSERT_GT(before, 3 * 1024u);
+    const int automatic = window.engine().settings.JPEGQuality;
+
+    m_textAnswer = "3";
+    window.findChild<QAction*>("compress2size_btn")->trigger();
+    ASSERT_EQ(m_prompts.size(), 1u);
+    EXPECT_LE(ResultBytes(window), 3 * 1024u);
+    const int quality = window.engine().settings.JPEGQuality;
+    EXPECT_LT(quality, automatic);
+    EXPECT_EQ(window.findChild<QSlider*>("jpeg_qscroll")->value(), quality);
+    EXPECT_EQ(window.findChild<QLineEdit*>("jpeg_calitate")->text(), QString::number(quality));
 }
 
 TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
