@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ui/message_box.h"
+#include "ui/named.h"
 
 namespace pimo::ui {
 
@@ -22,12 +23,6 @@ using Settings = engine::OptimizationSettings;
 
 // Metadata kinds, in the order of the panel's check boxes.
 enum MetadataKind { kComments, kIptc, kXmp, kExif, kIcc };
-
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 QSlider* ScrollBar(const char* name, int minimum, int maximum) {
     auto* bar = Named(new QSlider(Qt::Horizontal), name);
@@ -133,10 +128,7 @@ QWidget* FormatPanel::buildJpegPage() {
 
     bindScrollBar(jpeg_qscroll, jpeg_calitate, &Settings::JPEGQuality);
     bindNumberEdit(jpeg_calitate, jpeg_qscroll, 1, 100, &Settings::JPEGQuality, jpeg_calitate);
-    connect(jpeg_subsampling, &QComboBox::activated, this, [this](int index) {
-        m_settings.JPEGChromaSubsampling = index;
-        changed();
-    });
+    bindChoice(jpeg_subsampling, &Settings::JPEGChromaSubsampling);
     connect(jpeg_encoding, &QButtonGroup::idClicked, this, [this](int id) {
         m_settings.JPEGProgressive = id == 1;
         changed();
@@ -168,10 +160,7 @@ QWidget* FormatPanel::buildGifPage() {
         m_settings.GIFPalettePreset = index;
         gif_palette_presetChange(true);
     });
-    connect(gif_quant_group, &QButtonGroup::idClicked, this, [this](int id) {
-        m_settings.GIFQuantizationMethod = id;
-        changed();
-    });
+    bindChoice(gif_quant_group, &Settings::GIFQuantizationMethod);
     return page;
 }
 
@@ -200,14 +189,8 @@ QWidget* FormatPanel::buildPngPage() {
         m_settings.PNGPalettePreset = index;
         png_palette_presetChange(true);
     });
-    connect(png_quant_group, &QButtonGroup::idClicked, this, [this](int id) {
-        m_settings.PNGQuantizationMethod = id;
-        changed();
-    });
-    connect(png_compression_type, &QComboBox::activated, this, [this](int index) {
-        m_settings.PNGCompressionType = index;
-        changed();
-    });
+    bindChoice(png_quant_group, &Settings::PNGQuantizationMethod);
+    bindChoice(png_compression_type, &Settings::PNGCompressionType);
     return page;
 }
 
@@ -304,6 +287,20 @@ void FormatPanel::bindNumberEdit(QLineEdit* edit, QSlider* bar, int minimum, int
         }
         edit->setText(QString::number(bar->value()));
         m_settings.*field = bar->value();
+        changed();
+    });
+}
+
+void FormatPanel::bindChoice(QComboBox* list, int Settings::*field) {
+    connect(list, &QComboBox::activated, this, [this, field](int index) {
+        m_settings.*field = index;
+        changed();
+    });
+}
+
+void FormatPanel::bindChoice(QButtonGroup* group, int Settings::*field) {
+    connect(group, &QButtonGroup::idClicked, this, [this, field](int id) {
+        m_settings.*field = id;
         changed();
     });
 }
@@ -425,43 +422,42 @@ void FormatPanel::applyMetadataAvailability() {
     for (int kind = 0; kind < 5; ++kind) boxes[kind]->setEnabled(m_carries[kind] && kept[kind]);
 }
 
-void FormatPanel::png_palette_presetChange(bool byUser) {
-    const engine::PresetKind kind = engine::PngPresetKind(m_settings.PNGPalettePreset);
-    const bool counts =
+// A palette preset frees the colour controls only for an Optimal palette (or
+// none chosen), and an Optimal entry sets its colour count.
+void FormatPanel::applyPreset(engine::PresetKind kind, int wantedColours, QSlider* colours,
+                              QLineEdit* count, QButtonGroup* quantizers, int Settings::*countField,
+                              bool byUser) {
+    const bool free =
         kind != engine::PresetKind::TrueColor && kind != engine::PresetKind::DitheredMonochrome;
-    png_maxcolors->setEnabled(counts);
-    png_colorcount->setEnabled(counts);
-    for (QAbstractButton* button : png_quant_group->buttons()) button->setEnabled(counts);
+    colours->setEnabled(free);
+    count->setEnabled(free);
+    for (QAbstractButton* button : quantizers->buttons()) button->setEnabled(free);
     if (!byUser) return;
-    if (kind == engine::PresetKind::Quantize) {
-        const int wanted =
-            engine::kPngPalettePresets[static_cast<std::size_t>(m_settings.PNGPalettePreset)]
-                .colorCount;
-        const QSignalBlocker block(png_maxcolors);
-        png_maxcolors->setValue(wanted);  // clamped to the image's colours
-        m_settings.PNGMaxColors = png_maxcolors->value();
-        png_colorcount->setText(QString::number(png_maxcolors->value()));
+    if (kind == engine::PresetKind::Quantize && wantedColours > 0) {
+        const QSignalBlocker block(colours);
+        colours->setValue(wantedColours);  // clamped to the image's colours
+        m_settings.*countField = colours->value();
+        count->setText(QString::number(colours->value()));
     }
     if (m_engine.SourceBitmap) changed();
 }
 
+void FormatPanel::png_palette_presetChange(bool byUser) {
+    const int preset = m_settings.PNGPalettePreset;
+    const int wanted =
+        preset >= 0 ? engine::kPngPalettePresets[static_cast<std::size_t>(preset)].colorCount : 0;
+    applyPreset(engine::PngPresetKind(preset), wanted, png_maxcolors, png_colorcount,
+                png_quant_group, &Settings::PNGMaxColors, byUser);
+}
+
+// The GIF list is the PNG list without its true-colour entry.
 void FormatPanel::gif_palette_presetChange(bool byUser) {
-    const engine::PresetKind kind = engine::GifPresetKind(m_settings.GIFPalettePreset);
-    const bool counts = kind != engine::PresetKind::DitheredMonochrome;
-    gif_maxcolors->setEnabled(counts);
-    gif_colorcount->setEnabled(counts);
-    for (QAbstractButton* button : gif_quant_group->buttons()) button->setEnabled(counts);
-    if (!byUser) return;
-    if (kind == engine::PresetKind::Quantize && m_settings.GIFPalettePreset >= 0) {
-        const int wanted =
-            engine::kPngPalettePresets[static_cast<std::size_t>(m_settings.GIFPalettePreset) + 1]
-                .colorCount;
-        const QSignalBlocker block(gif_maxcolors);
-        gif_maxcolors->setValue(wanted);
-        m_settings.GIFMaxColors = gif_maxcolors->value();
-        gif_colorcount->setText(QString::number(gif_maxcolors->value()));
-    }
-    if (m_engine.SourceBitmap) changed();
+    const int preset = m_settings.GIFPalettePreset;
+    const int wanted =
+        preset >= 0 ? engine::kPngPalettePresets[static_cast<std::size_t>(preset) + 1].colorCount
+                    : 0;
+    applyPreset(engine::GifPresetKind(preset), wanted, gif_maxcolors, gif_colorcount,
+                gif_quant_group, &Settings::GIFMaxColors, byUser);
 }
 
 }  // namespace pimo::ui

@@ -47,6 +47,11 @@ class FormatPanel : public QWidget {
     void bindNumberEdit(QLineEdit* edit, QSlider* bar, int minimum, int maximum,
                         int engine::OptimizationSettings::*field, QWidget* noticeAt);
     void bindCheckBox(QCheckBox* box, bool engine::OptimizationSettings::*field);
+    void bindChoice(QComboBox* list, int engine::OptimizationSettings::*field);
+    void bindChoice(QButtonGroup* group, int engine::OptimizationSettings::*field);
+    void applyPreset(engine::PresetKind kind, int wantedColours, QSlider* colours, QLineEdit* count,
+                     QButtonGroup* quantizers, int engine::OptimizationSettings::*countField,
+                     bool byUser);
     void tabchange(bool byUser);
     void showFormatPages();
     void png_palette_presetChange(bool byUser);

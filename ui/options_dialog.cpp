@@ -7,17 +7,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "ui/named.h"
+
 namespace pimo::ui {
-
-namespace {
-
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-}  // namespace
 
 Toptions::Toptions(const engine::ProgramOptions& options, QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Options"));
