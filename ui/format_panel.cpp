@@ -100,8 +100,6 @@ FormatPanel::FormatPanel(engine::Engine& engine, QWidget* parent)
 
     connect(FileTypeTabs, &QTabBar::currentChanged, this, [this](int format) {
         m_settings.Format = format;
-        if (format == engine::kFormatJPEG)
-            m_settings.TransparencyMode = engine::TransparencyMode::SolidColor;
         tabchange(true);
     });
     showSettings();
@@ -398,9 +396,11 @@ void FormatPanel::showFormatPages() {
 }
 
 void FormatPanel::applyTransparencyAvailability() {
+    // JPEG holds no transparency: its background is filled.
     const bool jpeg = m_settings.Format == engine::kFormatJPEG;
     keep_transparency->setEnabled(!jpeg);
     if (jpeg) {
+        m_settings.TransparencyMode = engine::TransparencyMode::SolidColor;
         const QSignalBlocker block(m_transparency);
         solid_color->setChecked(true);
     }

@@ -130,6 +130,13 @@ TEST_F(FormatPanelTest, FormatTabsChooseThePagesAndTheTransparencyChoices) {
     EXPECT_TRUE(keep->isEnabled());
     EXPECT_TRUE(solid->isChecked());
     EXPECT_TRUE(tabShown("GifOptionsTab"));
+
+    // Settings read as JPEG with transparency kept: JPEG cannot keep it.
+    engine.settings.Format = engine::kFormatJPEG;
+    engine.settings.TransparencyMode = engine::TransparencyMode::Keep;
+    panel.showSettings();
+    EXPECT_EQ(engine.settings.TransparencyMode, engine::TransparencyMode::SolidColor);
+    EXPECT_TRUE(solid->isChecked());
 }
 
 TEST_F(FormatPanelTest, MetadataChoicesFollowTheSourceAndTheFormat) {
