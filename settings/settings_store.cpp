@@ -9,8 +9,6 @@ namespace pimo::settings {
 namespace {
 
 constexpr std::string_view kReadFailed = "An error occurred while reading configuration data:\n";
-// The message is spelled so.
-constexpr std::string_view kWriteFailed = "An error occured while updating configuration data:\n";
 
 void LoadPhase(const IniStore& store, ReadPhase phase, SettingsFields& fields,
                const platform::KnownFolders& folders) {
@@ -62,7 +60,8 @@ void SaveSettings(IniStore& store, SettingsFields fields, engine::Host& host) {
     try {
         for (const SettingsKey* key : KeysWrittenAtClose()) StoreKey(store, *key, fields);
     } catch (const std::exception& error) {
-        host.showMessage(engine::MessageKind::Error, std::string(kWriteFailed) + error.what(),
+        host.showMessage(engine::MessageKind::Error,
+                         std::string(kSettingsWriteFailed) + error.what(),
                          engine::MessageButtons::Ok);
     }
 }

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "settings/ini_store.h"
 #include "settings/window_settings.h"
@@ -19,6 +20,11 @@ class KnownFolders;
 }
 
 namespace pimo::settings {
+
+/// The start of the message for settings that could not be written, followed
+/// by the failure's text. The message is spelled so.
+inline constexpr std::string_view kSettingsWriteFailed =
+    "An error occured while updating configuration data:\n";
 
 /// Size, state and, unless the state read is minimized, the position of the
 /// main window (a position at or beyond the desktop's size is not applied).

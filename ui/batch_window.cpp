@@ -19,6 +19,7 @@
 #include "batch/batch_runner.h"
 #include "engine/open_filter.h"
 #include "settings/ini_store.h"
+#include "settings/settings_store.h"
 #include "ui/message_box.h"
 
 namespace pimo::ui {
@@ -382,10 +383,9 @@ void Tbatch::done(int result) {
     try {
         batch::WriteBatchSettings(m_store, options(), m_engine.settings);
     } catch (const std::exception& error) {
-        ShowMessageBox(
-            this, engine::MessageKind::Error,
-            std::string("An error occured while updating configuration data:\n") + error.what(),
-            engine::MessageButtons::Ok);
+        ShowMessageBox(this, engine::MessageKind::Error,
+                       std::string(settings::kSettingsWriteFailed) + error.what(),
+                       engine::MessageButtons::Ok);
     }
     QDialog::done(result);
     emit batchClosed();

@@ -328,7 +328,7 @@ void TForm1::Options1Click() {
     if (const auto failure =
             settings::SaveProgramOptions(m_settingsFiles.settings, settingsFields())) {
         showMessage(engine::MessageKind::Error,
-                    "An error occured while updating configuration data:\n" + *failure,
+                    std::string(settings::kSettingsWriteFailed) + *failure,
                     engine::MessageButtons::Ok);
     }
 }
