@@ -45,6 +45,16 @@ QLineEdit* DigitsEdit(const char* name) {
     return edit;
 }
 
+// A toolbar button that opens `menu` when pressed.
+QToolButton* MenuButton(const QString& text, const char* name, QMenu* menu) {
+    auto* button = new QToolButton;
+    button->setObjectName(name);
+    button->setText(text);
+    button->setMenu(menu);
+    button->setPopupMode(QToolButton::InstantPopup);
+    return button;
+}
+
 QString NumberText(int value) {
     return value == 0 ? QString() : QString::number(value);
 }
@@ -134,12 +144,7 @@ void Tbatch::buildToolBar() {
         for (int task = 0; task < kTaskCount; ++task) ShowTask(task, false);
     });
     clear->setObjectName("clear_tasks");
-    auto* addTask = new QToolButton;
-    addTask->setObjectName("add_task");
-    addTask->setText(tr("Tasks"));
-    addTask->setMenu(m_taskMenu);
-    addTask->setPopupMode(QToolButton::InstantPopup);
-    m_toolBar->addWidget(addTask);
+    m_toolBar->addWidget(MenuButton(tr("Tasks"), "add_task", m_taskMenu));
 
     auto* addMenu = new QMenu(this);
     addMenu->addAction(tr("Add images..."), this, &Tbatch::addImages)->setObjectName("add_images");
@@ -148,12 +153,7 @@ void Tbatch::buildToolBar() {
     addMenu
         ->addAction(tr("Add a folder including subfolders..."), this, [this] { AddFolder(true); })
         ->setObjectName("add_folder_recursive");
-    auto* addImages = new QToolButton;
-    addImages->setObjectName("ToolButton1");
-    addImages->setText(tr("Add"));
-    addImages->setMenu(addMenu);
-    addImages->setPopupMode(QToolButton::InstantPopup);
-    m_toolBar->addWidget(addImages);
+    m_toolBar->addWidget(MenuButton(tr("Add"), "ToolButton1", addMenu));
 
     m_toolBar->addAction(tr("Remove selected"), this, &Tbatch::removeSelected)
         ->setObjectName("remove_selected");
@@ -272,15 +272,13 @@ void Tbatch::AddFolder(bool recursive, const QString& folder) {
     SetBatchControlsEnabled(false);
     btn_start->setEnabled(false);
     ProgressBar1->setRange(0, 0);  // busy, without a known end
+    // The library tells the user when the folder added nothing.
     DialogHost host(this);
-    const batch::AddFolderOutcome outcome =
-        batch::AddFolder(BatchItems, chosen.toStdString(), recursive, readableExtensions(), host);
-    m_model->reload();
+    batch::AddFolder(BatchItems, chosen.toStdString(), recursive, readableExtensions(), host);
     ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
     SetBatchControlsEnabled(true);
     UpdateFileCount();
-    (void)outcome;  // the library has told the user when nothing was added
 }
 
 void Tbatch::UpdateFileCount() {

@@ -296,8 +296,7 @@ bool TForm1::EnterBatchMode() {
                         engine::MessageButtons::YesNo) != engine::MessageAnswer::Yes) {
             return false;
         }
-        m_engine.UnloadImage();
-        showNoImage();
+        m_engine.UnloadImage();  // shows the no-image state
     }
     if (!m_batch) {
         m_batch = new Tbatch(m_engine, m_settingsFiles.settings, m_environment.batchDialogs, this);
@@ -464,9 +463,7 @@ void TForm1::Timer1Timer() {
 
 bool TForm1::openFile(const QString& path) {
     const bool loaded = m_engine.LoadImageFile(path.toStdString());
-    m_formatPanel->sourceChanged();
-    showSettings();  // the automatic modes chose settings for this image
-    updateSaveActions();
+    sourceReplaced();  // the automatic modes chose settings for this image
     return loaded;
 }
 

@@ -146,7 +146,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void applyToolbarCaptions();
     void buildImageActions(QToolBar* tools);
     void updateImageActions();
-    /// After the source changed in place (turned, mirrored): controls and actions follow.
+    /// After the source changed (opened, turned, mirrored): controls and actions follow.
     void sourceReplaced();
     void leaveBatchMode();
 
