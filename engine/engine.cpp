@@ -65,17 +65,35 @@ MessageAnswer Engine::ask(MessageKind kind, const std::string& text, MessageButt
     return m_host.showMessage(kind, text, buttons);
 }
 
+void Engine::MarkResultStale() {
+    ResultStale = true;
+    NotifyStateChanged();
+}
+
+void Engine::MarkResultSaved() {
+    ResultUnsaved = false;
+    NotifyStateChanged();
+}
+
+void Engine::NotifyStateChanged() {
+    if (Interactive) m_host.engineStateChanged();
+}
+
 BusyScope::BusyScope(Engine& engine, const std::string& statusText) : m_engine(engine) {
+    ++engine.m_busyDepth;
     if (!engine.Interactive) return;
     engine.host().setBusyCursor(true);
     if (!statusText.empty()) engine.host().setStatusText(statusText, 0);
     engine.host().setMainWindowEnabled(false);
+    if (engine.m_busyDepth == 1) engine.NotifyStateChanged();
 }
 
 BusyScope::~BusyScope() {
+    --m_engine.m_busyDepth;
     if (!m_engine.Interactive) return;
     m_engine.host().setMainWindowEnabled(true);
     m_engine.host().setBusyCursor(false);
+    if (m_engine.m_busyDepth == 0) m_engine.NotifyStateChanged();
 }
 
 // ---- loading ----
@@ -173,6 +191,7 @@ void Engine::UnloadImage() {
         m_host.showNoImage();
         m_host.setStatusText("Ready", 0);
     }
+    NotifyStateChanged();
 }
 
 void Engine::ShowFileInformation(const std::string& path) {
@@ -217,6 +236,7 @@ void Engine::OpenLoadedImage(const std::string& path, bool actualSize, bool skip
     if (!Interactive) return;
     m_host.showSourceImage(actualSize);
     if (AutomaticPreview) PreviewImage();
+    NotifyStateChanged();
 }
 
 void Engine::AnalyseSource() {

@@ -64,6 +64,15 @@ public:
 
     Host& host() { return m_host; }
 
+    /// A setting changed: the result no longer matches the settings.
+    void MarkResultStale();
+    /// The result was written where the source lives (Save).
+    void MarkResultSaved();
+    /// Whether a long call (loading, the pipeline, a geometry step) is running.
+    bool Busy() const { return PipelineBusy || m_busyDepth > 0; }
+    /// Tells the host that the state changed (interactive only).
+    void NotifyStateChanged();
+
     // ---- loading ----
 
     /// Loads a file into SourceBitmap and runs OpenLoadedImage. Returns whether
@@ -146,6 +155,8 @@ private:
     void BuildWorkingCopy();
 
     Host& m_host;
+    int m_busyDepth = 0;
+    friend class BusyScope;
 };
 
 /// Restores the window and cursor when a long engine call ends, however it ends.

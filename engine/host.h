@@ -53,6 +53,10 @@ public:
                                 bool smaller) {
         (void)sizeText, (void)sizeHint, (void)smaller;
     }
+    /// The engine's state changed: a source loaded or released, a new or stale
+    /// result, saved or not, a long call begun or ended. Commands that depend
+    /// on that state look again.
+    virtual void engineStateChanged() {}
     /// Show the resample dialog modally for a large image; it resamples and
     /// reopens the image itself when confirmed.
     virtual void resampleLargeImage() {}

@@ -93,6 +93,7 @@ void Engine::PreviewImage() {
         ResultUnsaved = true;
         WorkingBitmap.reset();
     }
+    NotifyStateChanged();
 }
 
 void Engine::ShowResultSize(std::uint32_t size, unsigned bitDepth) {

@@ -6,11 +6,20 @@
 namespace pimo::engine {
 
 bool Engine::WriteResultToFile(const std::string& path, bool showErrors) {
-    if (ResultStale) OptimizeImage("");
+    // A stale result is made again first; interactively it is also shown, so
+    // that the size on screen is the size written.
+    if (ResultStale) {
+        if (Interactive) {
+            PreviewImage();
+        } else if (OptimizeImage("") != 0) {
+            ResultStale = false;
+        }
+    }
     if (!ResultStream) return false;
     const std::vector<std::uint8_t> bytes = imagelib::StreamBytes(ResultStream.get());
     const std::string error = imagelib::WriteFileReplacing(path, bytes);
     if (!error.empty() && showErrors) ask(MessageKind::Error, error, MessageButtons::Ok);
+    NotifyStateChanged();  // a stale result was made again
     return error.empty();
 }
 

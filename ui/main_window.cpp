@@ -25,6 +25,7 @@
 #include "app/product.h"
 #include "engine/automatic_settings.h"
 #include "engine/open_filter.h"
+#include "engine/save_plan.h"
 #include "platform/local_time.h"
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
@@ -257,10 +258,7 @@ void TForm1::buildActions() {
     automat->setCheckable(true);
     automat->setChecked(true);
     automat->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
-    const auto preview = [this] {
-        m_engine.PreviewImage();
-        updateSaveActions();
-    };
+    const auto preview = [this] { m_engine.PreviewImage(); };
     // F5 previews whatever automatic preview says; the toolbar button only
     // while automatic preview is off.
     QAction* actionPreview = view->addAction(tr("&Preview"), this, preview);
@@ -312,6 +310,7 @@ void TForm1::leaveBatchMode() {
     show();
     m_window.SuppressSettingsEvents = false;
     m_engine.Interactive = true;
+    m_engine.NotifyStateChanged();  // the batch run may have left an image behind
 }
 
 void TForm1::btn_batchClick() {
@@ -402,7 +401,6 @@ void TForm1::buildImageActions(QToolBar* tools) {
     compress2size_btn = add(tr("Compress to size..."), "compress2size_btn", [this] {
         engine::CompressToSize(m_engine, m_environment.askText);
         showSettings();
-        updateSaveActions();
     });
     tools->addSeparator();
     for (QAction* action : m_imageActions) tools->addAction(action);
@@ -417,7 +415,6 @@ void TForm1::updateImageActions() {
 void TForm1::sourceReplaced() {
     m_formatPanel->sourceChanged();
     showSettings();
-    updateSaveActions();
 }
 
 void TForm1::Timer1Timer() {
@@ -498,74 +495,52 @@ void TForm1::filesDropped(const QStringList& paths) {
     m_batch->show();
 }
 
-SaveFormat SaveFormatFor(int format) {
-    switch (format) {
-        case engine::kFormatPNG:
-            return {"Portable Network Graphic (*.png)", ".png"};
-        case engine::kFormatGIF:
-            return {"Graphics Interchange Format (*.gif)", ".gif"};
-        default:
-            return {"JPEG Image (*.jpg *.jif *.jpeg *.jpe)", ".jpg"};
-    }
-}
-
 void TForm1::SaveResult(bool saveAs) {
-    const int format = m_engine.settings.Format;
-    // The source's own path when the format stays, else its name alone.
-    const QString source = Qs(m_engine.SourcePath);
-    QString name = m_engine.SourceFormat == format ? source : QFileInfo(source).completeBaseName();
-    if (format == engine::kFormatPNG && m_engine.settings.PNGCompressionType < 2 &&
-        showMessage(
-            engine::MessageKind::Confirmation,
-            "It seems you have chosen a low compression setting\nIf you choose a higher level "
-            "the program will compress the image more efficiently.\n\nDo you want to switch "
-            "to a higher compression level right now ? (Recommended) ?",
-            engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
+    if (engine::AsksForHigherPngCompression(m_engine.settings) &&
+        showMessage(engine::MessageKind::Confirmation,
+                    std::string(engine::kLowPngCompressionQuestion),
+                    engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
         // Written at the new level: the result is made again before it is saved.
-        m_engine.settings.PNGCompressionType = 2;
-        m_engine.ResultStale = true;
+        m_engine.settings.PNGCompressionType = engine::kRecommendedPngCompression;
+        m_engine.MarkResultStale();
     }
-    const SaveFormat save = SaveFormatFor(format);
-    if (QFileInfo(name).suffix().isEmpty()) name += save.defaultExtension;
-    const auto inFolder = [](const QString& folder, const QString& file) {
-        return QFileInfo(file).isAbsolute() ? file : QDir(folder).filePath(file);
-    };
+    const engine::SavePlan plan = engine::PlanSave(
+        {.saveAs = saveAs,
+         .format = m_engine.settings.Format,
+         .sourceFormat = m_engine.SourceFormat,
+         .sourcePath = m_engine.SourcePath,
+         .saveAsFolder = m_engine.options.SaveAsFolder,
+         .showDialogOnSave = m_engine.options.ShowDialogOnSave},
+        [](const std::string& path) { return QFileInfo::exists(Qs(path)); });
 
-    QString target;
-    if (saveAs) {
-        target = m_environment.askSaveFileName(
-            tr("Save as"), inFolder(Qs(m_engine.options.SaveAsFolder), name), save.filter);
+    std::string target;
+    if (plan.offerReplace &&
+        showMessage(engine::MessageKind::Confirmation, plan.replaceQuestion,
+                    engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
+        target = plan.besideSource;
     } else {
-        const QString candidate = inFolder(QFileInfo(source).absolutePath(), name);
-        if (QFileInfo::exists(candidate) && !m_engine.options.ShowDialogOnSave &&
-            showMessage(engine::MessageKind::Confirmation, "Replace " + name.toStdString() + " ?",
-                        engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
-            target = candidate;
-        } else {
-            target = m_environment.askSaveFileName(tr("Save"), candidate, save.filter);
-        }
+        target = m_environment
+                     .askSaveFileName(Qs(plan.caption), Qs(plan.dialogStart), Qs(plan.format.filter))
+                     .toStdString();
     }
-    if (target.isEmpty()) return;  // cancelled
-    if (QFileInfo(target).suffix().isEmpty()) target += save.defaultExtension;
+    if (target.empty()) return;  // cancelled
+    target = engine::CompletedSaveTarget(target, plan.format);
 
-    if (!m_engine.WriteResultToFile(target.toStdString(), true)) {
-        showMessage(engine::MessageKind::Error, "Failed to write " + target.toStdString(),
+    if (!m_engine.WriteResultToFile(target, true)) {
+        showMessage(engine::MessageKind::Error, "Failed to write " + target,
                     engine::MessageButtons::Ok);
     } else if (saveAs) {
-        m_engine.options.SaveAsFolder =
-            QDir::toNativeSeparators(QFileInfo(target).absolutePath() + '/').toStdString();
+        m_engine.options.SaveAsFolder = engine::SaveAsFolderAfter(target);
     } else {
-        m_engine.ResultUnsaved = false;
+        m_engine.MarkResultSaved();
     }
-    updateSaveActions();
 }
 
 void TForm1::f_SettingsChanged() {
     if (m_window.SuppressSettingsEvents || !m_engine.Interactive) return;
-    m_engine.ResultStale = true;
+    m_engine.MarkResultStale();
     if (m_engine.AutomaticPreview) m_engine.PreviewImage();
     if (m_engine.settings.Mode != 3) ModePupupClick(settings::kModeEntryManual);
-    updateSaveActions();
 }
 
 void TForm1::ModePupupClick(int entry) {
@@ -578,7 +553,6 @@ void TForm1::ModePupupClick(int entry) {
     engine::ChooseAutomaticSettings(m_engine, mode);
     showSettings();
     if (m_engine.AutomaticPreview) m_engine.PreviewImage();
-    updateSaveActions();
 }
 
 // Without automatic preview a change only marks the result stale; the
@@ -641,7 +615,6 @@ void TForm1::showNoImage() {
     dim_img_initiala->clear();
     dim_img_optimizata->clear();
     setWindowTitle(kNoImageTitle);
-    updateSaveActions();
 }
 
 void TForm1::showFileInformation(const std::string& caption, const std::string& sizeText,
@@ -672,6 +645,9 @@ void TForm1::showResultSize(const std::string& sizeText, const std::string& size
     dim_img_optimizata->setToolTip(Qs(sizeHint));
     // Green when the result is smaller than the source, maroon otherwise.
     dim_img_optimizata->setStyleSheet(smaller ? "color: rgb(0,128,0);" : "color: rgb(128,0,0);");
+}
+
+void TForm1::engineStateChanged() {
     updateSaveActions();
 }
 

@@ -49,13 +49,6 @@ struct WindowEnvironment {
     engine::TextQuery askText;
 };
 
-/// The save dialog's filter and default extension for an output format.
-struct SaveFormat {
-    QString filter;
-    QString defaultExtension;
-};
-SaveFormat SaveFormatFor(int format);
-
 class TForm1 : public QMainWindow, public engine::Host {
     Q_OBJECT
   public:
@@ -83,6 +76,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     bool showResultImage() override;
     void showResultSize(const std::string& sizeText, const std::string& sizeHint,
                         bool smaller) override;
+    void engineStateChanged() override;
 
     /// Loads an image file (UTF-8 path) as the open command does.
     bool openFile(const QString& path);

@@ -1,0 +1,80 @@
+#include "engine/save_plan.h"
+
+#include <filesystem>
+
+namespace pimo::engine {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path PathOf(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+bool HasExtension(const std::string& path) {
+    return !PathOf(path).extension().empty();
+}
+
+// A relative name is taken in `folder`; an absolute one stays as it is.
+std::string InFolder(const std::string& folder, const std::string& name) {
+    const fs::path file = PathOf(name);
+    return file.is_absolute() ? name : Utf8Of(PathOf(folder) / file);
+}
+
+}  // namespace
+
+SaveFormat SaveFormatFor(int format) {
+    switch (format) {
+        case kFormatPNG:
+            return {"Portable Network Graphic (*.png)", ".png"};
+        case kFormatGIF:
+            return {"Graphics Interchange Format (*.gif)", ".gif"};
+        default:
+            return {"JPEG Image (*.jpg *.jif *.jpeg *.jpe)", ".jpg"};
+    }
+}
+
+bool AsksForHigherPngCompression(const OptimizationSettings& settings) {
+    return settings.Format == kFormatPNG &&
+           settings.PNGCompressionType < kRecommendedPngCompression;
+}
+
+SavePlan PlanSave(const SaveRequest& request,
+                  const std::function<bool(const std::string&)>& exists) {
+    SavePlan plan;
+    plan.format = SaveFormatFor(request.format);
+    // The source's own path when the format stays, else its name alone.
+    plan.name = request.sourceFormat == request.format ? request.sourcePath
+                                                       : Utf8Of(PathOf(request.sourcePath).stem());
+    if (!HasExtension(plan.name)) plan.name += plan.format.defaultExtension;
+    plan.replaceQuestion = "Replace " + plan.name + " ?";
+    if (request.saveAs) {
+        plan.caption = "Save as";
+        plan.dialogStart = InFolder(request.saveAsFolder, plan.name);
+        return plan;
+    }
+    plan.caption = "Save";
+    const fs::path sourceFolder = fs::absolute(PathOf(request.sourcePath)).parent_path();
+    plan.besideSource = InFolder(Utf8Of(sourceFolder), plan.name);
+    plan.offerReplace = !request.showDialogOnSave && exists(plan.besideSource);
+    plan.dialogStart = plan.besideSource;
+    return plan;
+}
+
+std::string CompletedSaveTarget(const std::string& chosen, const SaveFormat& format) {
+    if (chosen.empty() || HasExtension(chosen)) return chosen;
+    return chosen + format.defaultExtension;
+}
+
+std::string SaveAsFolderAfter(const std::string& target) {
+    fs::path folder = fs::absolute(PathOf(target)).parent_path();
+    return Utf8Of(folder.make_preferred()) + static_cast<char>(fs::path::preferred_separator);
+}
+
+}  // namespace pimo::engine
