@@ -3,11 +3,10 @@
 #include <QApplication>
 #include <QLocale>
 #include <QMessageBox>
-
 #include <exception>
 
-#include "app/pimoutil.h"
 #include "ui/main_window.h"
+#include "util/pimoutil.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 #include "batch/batch_runner.h"
 #include "engine/compress_to_size.h"
 #include "engine/host.h"
@@ -90,7 +90,8 @@ std::optional<BatchJob> PrepareBatchRun(BatchOptions& options,
         options.SizeThreshold =
             engine::NormaliseDecimalSeparator(options.SizeThreshold, decimalSeparator);
         const double kibibytes =
-            engine::ParseDecimal(options.SizeThreshold, decimalSeparator).value_or(0.0);
+            util::ParseDecimal(options.SizeThreshold, decimalSeparator,
+                                util::SurroundingSpaces::Allowed).value_or(0.0);
         job.TargetBytes = engine::KibibytesToBytes(kibibytes);
         // A negative size could never be met: refused like zero.
         if (job.TargetBytes <= 0) return refuse(kInvalidThreshold);

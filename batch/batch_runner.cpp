@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 #include "batch/output_file.h"
 #include "engine/compress_to_size.h"
 #include "engine/engine.h"
@@ -14,6 +14,7 @@
 #include "engine/imagelib/file_io.h"
 #include "engine/imagelib/jpeg_stream_check.h"
 #include "engine/open_filter.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "platform/file_times.h"
 #include "platform/known_folders.h"
 

@@ -6,6 +6,7 @@
 
 #include "engine/compress_to_size.h"
 #include "settings/ini_store.h"
+#include "util/pimoutil.h"
 
 namespace pimo::batch {
 
@@ -52,7 +53,8 @@ const std::array<BatchKey, 16> kBatchKeys{{
 
 std::optional<double> ThresholdNumber(const BatchOptions& options,
                                       std::string_view decimalSeparator) {
-    return engine::ParseDecimal(options.SizeThreshold, decimalSeparator);
+    return util::ParseDecimal(options.SizeThreshold, decimalSeparator,
+                                util::SurroundingSpaces::Allowed);
 }
 
 void ReadKey(const settings::IniStore& store, const BatchKey& key, BatchOptions& options) {

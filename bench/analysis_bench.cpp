@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/image_info.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/test_images.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "engine/automatic_settings.h"
 #include "engine/compress_to_size.h"
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -27,7 +28,7 @@ struct Photo {
     Photo() {
         // The batch runner's way: nothing interactive, no display decoding.
         engine.Interactive = false;
-        engine.AutomaticPreview = false;
+        engine.options.AutomaticPreview = false;
         engine.SourceBitmap = test::MakePhotoLike(kWidth, kHeight);
         engine.SourceFormat = imagelib::kFormatPastedBitmap;
         engine.OpenLoadedImage("", false, false);

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 

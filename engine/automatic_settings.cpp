@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 

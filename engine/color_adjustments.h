@@ -1,7 +1,7 @@
 #pragma once
 // Brightness, contrast, gamma and invert, applied together or not at all.
 
-#include <FreeImage.h>
+#include "engine/imagelib/handles.h"
 
 #include "engine/optimization_settings.h"
 

@@ -5,8 +5,9 @@
 #include <cmath>
 #include <limits>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -17,10 +18,6 @@ constexpr const char* kPrompt = "Enter desired filesize in kilobytes (KiB)";
 constexpr const char* kNotReachedTitle = "Could not obtain the desired filesize";
 constexpr const char* kNotReachedDescription = "Try with a bigger value.";
 constexpr int kNotReachedBalloonMs = 5000;
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t';
-}
 
 }  // namespace
 
@@ -100,12 +97,6 @@ std::string NormaliseDecimalSeparator(std::string text, std::string_view decimal
     return text;
 }
 
-std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator) {
-    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-    return util::ParseDecimal(text, decimalSeparator);
-}
-
 std::int64_t KibibytesToBytes(double kibibytes) {
     const double bytes = std::trunc(kibibytes * 1024.0);
     // 2^63 is exactly representable; anything at or beyond it saturates.
@@ -139,7 +130,7 @@ CompressToSizeResult CompressToSize(Engine& engine, const TextQuery& query,
         return result;
     }
     const std::string text = NormaliseDecimalSeparator(*typed, decimalSeparator);
-    const std::optional<double> kibibytes = ParseDecimal(text, decimalSeparator);
+    const std::optional<double> kibibytes = util::ParseDecimal(text, decimalSeparator, util::SurroundingSpaces::Allowed);
     if (!kibibytes) {
         host.showMessage(MessageKind::Error, InvalidNumberMessage(text), MessageButtons::Ok);
         result.outcome = CompressToSizeOutcome::InvalidNumber;
@@ -165,7 +156,7 @@ CompressToSizeResult CompressToSize(Engine& engine, const TextQuery& query,
     // The result stream holds the last probe, which need not be the value now
     // set: bring it up to date, or at least make saving re-encode.
     engine.ResultStale = true;
-    if (engine.AutomaticPreview) {
+    if (engine.options.AutomaticPreview) {
         engine.PreviewImage();
     } else {
         host.setStatusText("Ready", 0);

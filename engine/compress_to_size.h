@@ -64,10 +64,6 @@ int FindSizeSetting(Engine& engine, std::int64_t target, SizeSetting setting);
 /// locale the first "," becomes "."; under a "," locale the first "." becomes
 /// ",". Only the first occurrence is replaced; other locales leave the text.
 std::string NormaliseDecimalSeparator(std::string text, std::string_view decimalSeparator);
-/// A decimal number in the locale's form: optional sign, digits, the
-/// locale's separator and digits, optional exponent, surrounding spaces
-/// allowed. No thousands separators. Empty when the text is no number.
-std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator);
 /// `kibibytes` times 1024, truncated toward zero (saturating at the int64 range).
 std::int64_t KibibytesToBytes(double kibibytes);
 

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 #include "engine/automatic_settings.h"
 #include "engine/imagelib/file_io.h"
+#include "engine/imagelib/freeimage_ext.h"
+#include "engine/transparency.h"
 
 namespace pimo::engine {
 
@@ -36,6 +38,10 @@ std::string FileNameOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::string LibraryVersionText() {
+    return fi::FreeImage_GetVersion();
+}
 
 std::string OutputMessageText(int format, const std::string& message) {
     return fi::FreeImage_GetFormatFromFIF(format) + " Error\n\n" + message;
@@ -231,11 +237,11 @@ void Engine::OpenLoadedImage(const std::string& path, bool actualSize, bool skip
 
     AnalyseSource();
     if (settings.Mode >= 0 && settings.Mode <= 2) ChooseSettingsForMode();
-    if (settings.Format == kFormatJPEG) settings.TransparencyMode = TransparencyMode::SolidColor;
+    ApplyFormatTransparencyRule(settings);
 
     if (!Interactive) return;
     m_host.showSourceImage(actualSize);
-    if (AutomaticPreview) PreviewImage();
+    if (options.AutomaticPreview) PreviewImage();
     NotifyStateChanged();
 }
 
@@ -253,6 +259,16 @@ void Engine::ChooseSettingsForMode() { ChooseAutomaticSettings(*this, settings.M
 void Engine::RegisterOutputMessageHandler() {
     fi::FreeImage_SetOutputMessage(
         [this](int format, const std::string& message) { HandleOutputMessage(format, message); });
+}
+
+void Engine::AttachLibraryCallbacks(std::function<void(int)> progress) {
+    RegisterOutputMessageHandler();
+    fi::FreeImage_SetProgress(std::move(progress));
+}
+
+void Engine::DetachLibraryCallbacks() {
+    fi::FreeImage_SetOutputMessage(nullptr);
+    fi::FreeImage_SetProgress(nullptr);
 }
 
 void Engine::HandleOutputMessage(int format, const std::string& message) {

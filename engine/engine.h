@@ -10,7 +10,8 @@
 #include "engine/geometry.h"
 #include "engine/host.h"
 #include "engine/image_info.h"
-#include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/handles.h"
+#include "engine/metadata_kinds.h"
 #include "engine/optimization_settings.h"
 #include "engine/program_options.h"
 
@@ -25,6 +26,9 @@ inline void ReplaceBitmap(Bitmap& slot, FIBITMAP* replacement) { slot.reset(repl
 
 /// The text of the output-message box: the format's name, " Error\n\n", the message.
 std::string OutputMessageText(int format, const std::string& message);
+
+/// The image library's version text.
+std::string LibraryVersionText();
 
 /// The window caption for a loaded file, e.g. "photo.jpg - 800x600 px @ 24bit JPEG".
 std::string FileCaption(const std::string& path, unsigned width, unsigned height,
@@ -55,8 +59,6 @@ public:
     bool PipelineBusy = false;
     bool ResultStale = false;
     bool ResultUnsaved = false;
-    /// Every settings change and every load re-runs the preview (menu `automat`).
-    bool AutomaticPreview = true;
     /// Full path of the loaded file, "Untitled" for an image without a file.
     std::string SourcePath;
     /// Name of PNG preset entry 0, renamed on every load.
@@ -135,6 +137,11 @@ public:
     /// Routes the library's messages on this thread to the engine's handler,
     /// which shows them in an error box while Interactive.
     void RegisterOutputMessageHandler();
+    /// The window's hooks into the library: its messages to this engine, its
+    /// progress (0..10000 per long call) to `progress`.
+    void AttachLibraryCallbacks(std::function<void(int)> progress);
+    /// Undoes AttachLibraryCallbacks; call before the window goes.
+    void DetachLibraryCallbacks();
     void HandleOutputMessage(int format, const std::string& message);
 
 private:
@@ -144,8 +151,8 @@ private:
     MessageAnswer ask(MessageKind kind, const std::string& text, MessageButtons buttons);
 
     /// Deletes from WorkingBitmap each metadata kind whose removal flag is on
-    /// and which the source carries; `kinds` selects the flags the output honours.
-    void RemoveMetadata(bool comments, bool iptc, bool xmp, bool exif, bool icc);
+    /// and which the source carries, among the kinds the output `honoured`.
+    void RemoveMetadata(const MetadataKinds& honoured);
     void ShowFileInformation(const std::string& path);
     /// Analyses the source and sets both colour-count maxima from it.
     void AnalyseSource();

@@ -1,10 +1,11 @@
 #include "engine/geometry.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
 namespace fi = imagelib;
 
-FREE_IMAGE_FILTER ResampleFilterFor(int filterIndex) {
+int ResampleFilterFor(int filterIndex) {
     switch (filterIndex) {
         case 0:
             return FILTER_LANCZOS3;
@@ -48,7 +49,7 @@ bool RescaleBitmap(fi::Bitmap& slot, ImageSize target, int filterIndex) {
     if (!slot) return false;
     slot.reset(target.width > 0 && target.height > 0
                    ? fi::FreeImage_Rescale(slot.get(), target.width, target.height,
-                                           ResampleFilterFor(filterIndex))
+                                           static_cast<FREE_IMAGE_FILTER>(ResampleFilterFor(filterIndex)))
                    : nullptr);
     return slot != nullptr;
 }

@@ -5,7 +5,7 @@
 // place. None of these touch the engine state: the engine hands in the slot
 // and reopens the image afterwards.
 
-#include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/handles.h"
 #include "engine/resample_math.h"
 
 namespace pimo::engine {
@@ -19,7 +19,7 @@ inline constexpr int kResampleFilterCount = 6;
 /// The library filter for a filter index: 0 Lanczos3, 1 Catmull-Rom,
 /// 2 bicubic (Mitchell-Netravali), 3 B-spline, 4 bilinear, 5 box; any other
 /// index Catmull-Rom.
-FREE_IMAGE_FILTER ResampleFilterFor(int filterIndex);
+int ResampleFilterFor(int filterIndex);
 
 /// Width and height of a bitmap; 0 x 0 for none.
 ImageSize BitmapSize(FIBITMAP* bitmap);

@@ -2,6 +2,7 @@
 
 #include "engine/engine.h"
 #include "engine/transparency.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -31,7 +32,7 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
         const FREE_IMAGE_QUANTIZE method = settings.GIFQuantizationMethod == 1 ? FIQ_NNQUANT : FIQ_WUQUANT;
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ColorQuantizeEx(WorkingBitmap.get(), method, colors));
     }
-    RemoveMetadata(true, false, false, false, false);
+    RemoveMetadata(MetadataKeptBy(kFormatGIF));
     if (WorkingBitmap && settings.GIFInterlaced) RequestInterlacing(WorkingBitmap.get());
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {

@@ -5,7 +5,7 @@
 // its fields one after the other with no padding (kImageInfoSize bytes,
 // little-endian numbers).
 
-#include <FreeImage.h>
+#include "engine/imagelib/handles.h"
 
 #include <array>
 #include <cstddef>

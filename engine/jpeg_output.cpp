@@ -1,7 +1,10 @@
 // The JPEG stage of the pipeline, and the file writer the other outputs share.
 
-#include "app/pimoutil.h"
+#include <utility>
+
+#include "util/pimoutil.h"
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -11,14 +14,6 @@ namespace {
 constexpr int kSubsamplingFlags[4] = {JPEG_SUBSAMPLING_444, JPEG_SUBSAMPLING_422, JPEG_SUBSAMPLING_420,
                                       JPEG_SUBSAMPLING_411};
 
-bool Carries(FIBITMAP* source, FREE_IMAGE_MDMODEL model) {
-    return ::FreeImage_GetMetadataCount(model, source) > 0;
-}
-
-bool CarriesIcc(FIBITMAP* source) {
-    const FIICCPROFILE* profile = ::FreeImage_GetICCProfile(source);
-    return profile && profile->data && profile->size > 0;
-}
 }  // namespace
 
 int Engine::JpegSaveFlags() const {
@@ -28,25 +23,22 @@ int Engine::JpegSaveFlags() const {
     return flags;
 }
 
-void Engine::RemoveMetadata(bool comments, bool iptc, bool xmp, bool exif, bool icc) {
-    FIBITMAP* source = SourceBitmap.get();
+void Engine::RemoveMetadata(const MetadataKinds& honoured) {
     FIBITMAP* working = WorkingBitmap.get();
     if (!working) return;
-    if (comments && settings.MetadataRemoveComments && Carries(source, FIMD_COMMENTS)) {
-        ::FreeImage_SetMetadata(FIMD_COMMENTS, working, nullptr, nullptr);
-    }
-    if (iptc && settings.MetadataRemoveIPTC && Carries(source, FIMD_IPTC)) {
-        ::FreeImage_SetMetadata(FIMD_IPTC, working, nullptr, nullptr);
-    }
-    if (xmp && settings.MetadataRemoveXMP && Carries(source, FIMD_XMP)) {
-        ::FreeImage_SetMetadata(FIMD_XMP, working, nullptr, nullptr);
-    }
-    if (exif && settings.MetadataRemoveEXIF && Carries(source, FIMD_EXIF_RAW)) {
-        ::FreeImage_SetMetadata(FIMD_EXIF_RAW, working, nullptr, nullptr);
-    }
-    if (icc && settings.MetadataRemoveICC && CarriesIcc(source)) {
-        ::FreeImage_DestroyICCProfile(working);
-    }
+    const MetadataKinds carried = MetadataCarried(SourceBitmap.get());
+    const MetadataKinds requested = MetadataRemovalRequested(settings);
+    const auto removes = [&](MetadataKind kind) {
+        return honoured.has(kind) && requested.has(kind) && carried.has(kind);
+    };
+    constexpr std::pair<MetadataKind, FREE_IMAGE_MDMODEL> kModels[] = {
+        {MetadataKind::Comments, FIMD_COMMENTS},
+        {MetadataKind::Iptc, FIMD_IPTC},
+        {MetadataKind::Xmp, FIMD_XMP},
+        {MetadataKind::Exif, FIMD_EXIF_RAW}};
+    for (const auto& [kind, model] : kModels)
+        if (removes(kind)) ::FreeImage_SetMetadata(model, working, nullptr, nullptr);
+    if (removes(MetadataKind::Icc)) ::FreeImage_DestroyICCProfile(working);
 }
 
 std::uint32_t Engine::SaveBitmapToFile(int format, FIBITMAP* bitmap, const std::string& path, int flags) {
@@ -61,7 +53,7 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertToGreyscale(WorkingBitmap.get()));
     }
     const int flags = JpegSaveFlags();
-    RemoveMetadata(true, true, true, true, true);
+    RemoveMetadata(MetadataKeptBy(kFormatJPEG));
 
     if (!targetPath.empty()) return SaveBitmapToFile(fi::kFormatJpeg, WorkingBitmap.get(), targetPath, flags);
 

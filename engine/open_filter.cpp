@@ -1,6 +1,6 @@
 #include "engine/open_filter.h"
+#include "engine/imagelib/freeimage_ext.h"
 
-#include <FreeImage.h>
 
 #include <cctype>
 

@@ -1,9 +1,10 @@
 // The optimization pipeline: working copy, colour adjustments, encoding, and
 // the presentation of the result.
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 #include "engine/color_adjustments.h"
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 

@@ -2,6 +2,7 @@
 
 #include "engine/engine.h"
 #include "engine/transparency.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -29,7 +30,7 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
         default:
             break;
     }
-    RemoveMetadata(true, false, true, false, true);
+    RemoveMetadata(MetadataKeptBy(kFormatPNG));
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
         ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);

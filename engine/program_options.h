@@ -19,6 +19,8 @@ struct ProgramOptions {
     bool ShowDialogOnSave = false;
     bool PNGSaveBestCompressionState = false;
     bool PNGSaveApplyOptimizerState = false;
+    /// Every settings change and every load re-runs the preview (menu `automat`).
+    bool AutomaticPreview = true;
 };
 
 }  // namespace pimo::engine

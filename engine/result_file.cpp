@@ -2,6 +2,7 @@
 
 #include "engine/engine.h"
 #include "engine/imagelib/file_io.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 

@@ -51,4 +51,13 @@ bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha, bo
     }
 }
 
+bool FormatKeepsTransparency(int format) {
+    return format != kFormatJPEG;
+}
+
+void ApplyFormatTransparencyRule(OptimizationSettings& settings) {
+    if (!FormatKeepsTransparency(settings.Format))
+        settings.TransparencyMode = TransparencyMode::SolidColor;
+}
+
 }  // namespace pimo::engine

@@ -2,7 +2,7 @@
 // Transparency in palette outputs: graded alpha becomes on/off transparency
 // of one reserved palette entry.
 
-#include <FreeImage.h>
+#include "engine/imagelib/handles.h"
 
 #include "engine/image_info.h"
 #include "engine/optimization_settings.h"
@@ -13,6 +13,13 @@ namespace pimo::engine {
 /// is at or below `threshold` with the last palette index, and makes that
 /// entry (only) transparent. Nothing happens for an opaque source or another depth.
 void ApplyPaletteTransparency(FIBITMAP* source, FIBITMAP* working, int threshold);
+
+/// Whether the output format can keep transparency: JPEG cannot, its
+/// background is filled.
+bool FormatKeepsTransparency(int format);
+/// Brings the transparency treatment in line with the output format: a
+/// JPEG's background is filled with the solid colour.
+void ApplyFormatTransparencyRule(OptimizationSettings& settings);
 
 /// Whether the palette output must reserve an entry for transparency: the
 /// source is transparent and Keep is selected (and offered, so not for JPEG).

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/product.h"
+#include "util/product.h"
 #include "engine/optimization_settings.h"
 #include "optimizers/optimization_tools.h"
 

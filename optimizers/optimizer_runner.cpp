@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "optimizers/optimizer_presets.h"
 #include "platform/http_download.h"
 #include "platform/known_folders.h"
@@ -124,7 +125,7 @@ std::uint32_t OptimizerRunner::RunExternalOptimizer(engine::Engine& engine) cons
 
     // Without automatic preview a stale result is still the one on display,
     // and the tool works on that; with it, the write below encodes afresh.
-    if (!engine.AutomaticPreview && engine.ResultStale) engine.ResultStale = false;
+    if (!engine.options.AutomaticPreview && engine.ResultStale) engine.ResultStale = false;
 
     std::string error;
     const fs::path file = temporaryFile(error);

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 
 namespace pimo::platform {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 
 namespace pimo::settings {
 

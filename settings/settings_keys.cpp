@@ -241,7 +241,7 @@ constexpr SettingsKey kKeys[] = {
     // View states.
     {.key = "DualView", .field = Boolean<&WS::DualView>(), .afterRead = kDualViewReaction},
     {.key = "FitOnlyBig", .field = Boolean<&WS::FitOnlyBig>()},
-    {.key = "AutomaticPreview", .field = Boolean<&WS::AutomaticPreview>()},
+    {.key = "AutomaticPreview", .field = Boolean<&PO::AutomaticPreview>()},
 
     // PNG effort and the optimizer.
     {.key = "PNGSaveBestCompressionState", .field = Boolean<&PO::PNGSaveBestCompressionState>()},

@@ -39,7 +39,6 @@ struct WindowSettings {
     // View states of the menu commands and the adjustments check box.
     bool DualView = true;
     bool FitOnlyBig = true;
-    bool AutomaticPreview = true;
     bool SaveImageAdjustments = false;
 
     /// Set by hand in the file only: the newest dialogs are requested and the

@@ -14,8 +14,10 @@
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <memory>
+#include <vector>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 #include "batch/batch_runner.h"
 #include "engine/open_filter.h"
 #include "settings/ini_store.h"
@@ -122,6 +124,7 @@ Tbatch::Tbatch(engine::Engine& engine, settings::IniStore& store, BatchDialogs d
 
     setAcceptDrops(true);
     resize(640, 480);
+    bindOptions();
     showOptions(batch::ReadBatchSettings(m_store));
     UpdateFileCount();
 }
@@ -299,6 +302,7 @@ void Tbatch::SetBatchControlsEnabled(bool enabled) {
 void Tbatch::ShowTask(int index, bool visible) {
     if (index < 0 || index >= kTaskCount) return;
     m_taskPanels[index]->setVisible(visible);
+    *taskOption(index) = visible;
     {
         const QSignalBlocker block(m_taskActions[index]);
         m_taskActions[index]->setChecked(visible);
@@ -308,68 +312,80 @@ void Tbatch::ShowTask(int index, bool visible) {
     CategoryPanelGroup1->setVisible(any);
 }
 
-batch::BatchOptions Tbatch::options() const {
-    batch::BatchOptions options;
-    options.TaskRotate = !m_taskPanels[0]->isHidden();
-    options.RotateAngle = rotate_angle->currentIndex();
-    options.RotateDirection = rotate_direction->currentIndex();
-    options.TaskFlip = !m_taskPanels[1]->isHidden();
-    options.FlipType = flip_type->currentIndex();
-    options.TaskResize = !m_taskPanels[2]->isHidden();
-    options.ResizeWidth = resize_w->text().toInt();
-    options.ResizeHeight = resize_h->text().toInt();
-    options.ResizePercent = resize_opt_percent->isChecked();
-    options.ResizeKeepAspect = keep_aspect->isChecked();
-    options.ResizeFilter = filter->currentIndex();
-    options.TaskCompressToSize = !m_taskPanels[3]->isHidden();
-    options.SizeThreshold = compress2size_value->text().toStdString();
-    const auto checked = [this](int row) {
-        return CheckListBox1->item(row)->checkState() == Qt::Checked;
+// Each control writes its field of the options as it changes; the options
+// are never read back from the controls.
+void Tbatch::bindOptions() {
+    const auto choice = [this](QComboBox* box, int batch::BatchOptions::*field) {
+        connect(box, &QComboBox::currentIndexChanged, this,
+                [this, field](int index) { m_options.*field = index; });
     };
-    options.OverwriteExistingFiles = checked(0);
-    options.DeleteOriginalFiles = checked(1);
-    options.KeepOriginalDateTime = checked(2);
-    options.SaveInOriginalFolder = checked(3);
-    options.BackupOnOverwrite = checked(4);
-    options.OutputPath = output_path->text().toStdString();
-    return options;
+    choice(rotate_angle, &batch::BatchOptions::RotateAngle);
+    choice(rotate_direction, &batch::BatchOptions::RotateDirection);
+    choice(flip_type, &batch::BatchOptions::FlipType);
+    choice(filter, &batch::BatchOptions::ResizeFilter);
+    const auto number = [this](QLineEdit* edit, int batch::BatchOptions::*field) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [this, field](const QString& text) { m_options.*field = text.toInt(); });
+    };
+    number(resize_w, &batch::BatchOptions::ResizeWidth);
+    number(resize_h, &batch::BatchOptions::ResizeHeight);
+    connect(compress2size_value, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_options.SizeThreshold = text.toStdString(); });
+    connect(output_path, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_options.OutputPath = text.toStdString(); });
+    connect(resize_opt_percent, &QRadioButton::toggled, this,
+            [this](bool on) { m_options.ResizePercent = on; });
+    connect(keep_aspect, &QCheckBox::toggled, this,
+            [this](bool on) { m_options.ResizeKeepAspect = on; });
+    connect(CheckListBox1, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        *outputOption(CheckListBox1->row(item)) = item->checkState() == Qt::Checked;
+    });
+}
+
+bool* Tbatch::outputOption(int row) {
+    bool* const rows[] = {&m_options.OverwriteExistingFiles, &m_options.DeleteOriginalFiles,
+                          &m_options.KeepOriginalDateTime, &m_options.SaveInOriginalFolder,
+                          &m_options.BackupOnOverwrite};
+    static bool ignored = false;
+    return row >= 0 && row < 5 ? rows[row] : &ignored;
+}
+
+bool* Tbatch::taskOption(int task) {
+    bool* const tasks[kTaskCount] = {&m_options.TaskRotate, &m_options.TaskFlip,
+                                     &m_options.TaskResize, &m_options.TaskCompressToSize};
+    return tasks[task];
 }
 
 void Tbatch::showOptions(const batch::BatchOptions& options) {
+    m_options = options;
+    std::vector<std::unique_ptr<QSignalBlocker>> blocks;
+    for (QObject* control : std::initializer_list<QObject*>{
+             rotate_angle, rotate_direction, flip_type, filter, resize_w, resize_h,
+             compress2size_value, output_path, resize_opt_percent, resize_opt_pixels, keep_aspect,
+             CheckListBox1})
+        blocks.push_back(std::make_unique<QSignalBlocker>(control));
     rotate_angle->setCurrentIndex(options.RotateAngle);
     rotate_direction->setCurrentIndex(options.RotateDirection);
     flip_type->setCurrentIndex(options.FlipType);
     resize_w->setText(NumberText(options.ResizeWidth));
     resize_h->setText(NumberText(options.ResizeHeight));
-    {
-        const QSignalBlocker block(resize_opt_percent);
-        (options.ResizePercent ? resize_opt_percent : resize_opt_pixels)->setChecked(true);
-    }
+    (options.ResizePercent ? resize_opt_percent : resize_opt_pixels)->setChecked(true);
     keep_aspect->setChecked(options.ResizeKeepAspect);
     filter->setCurrentIndex(options.ResizeFilter);
     compress2size_value->setText(Qs(options.SizeThreshold));
-    const bool outputs[] = {options.OverwriteExistingFiles, options.DeleteOriginalFiles,
-                            options.KeepOriginalDateTime, options.SaveInOriginalFolder,
-                            options.BackupOnOverwrite};
     for (int row = 0; row < 5; ++row)
-        CheckListBox1->item(row)->setCheckState(outputs[row] ? Qt::Checked : Qt::Unchecked);
+        CheckListBox1->item(row)->setCheckState(*outputOption(row) ? Qt::Checked : Qt::Unchecked);
     output_path->setText(Qs(options.OutputPath));
-    const bool tasks[] = {options.TaskRotate, options.TaskFlip, options.TaskResize,
-                          options.TaskCompressToSize};
-    for (int task = 0; task < kTaskCount; ++task) ShowTask(task, tasks[task]);
+    blocks.clear();
+    for (int task = 0; task < kTaskCount; ++task) ShowTask(task, *taskOption(task));
 }
 
 // The resize choices follow the main window's resample settings each time
 // the window is shown.
 void Tbatch::showEvent(QShowEvent* event) {
-    batch::BatchOptions current = options();
+    batch::BatchOptions current = m_options;
     batch::ApplyResampleSettings(current, m_engine.settings);
-    filter->setCurrentIndex(current.ResizeFilter);
-    if (current.ResizePercent) {
-        const QSignalBlocker block(resize_opt_percent);
-        resize_opt_percent->setChecked(true);
-    }
-    keep_aspect->setChecked(current.ResizeKeepAspect);
+    showOptions(current);
     QDialog::showEvent(event);
 }
 
@@ -379,7 +395,7 @@ void Tbatch::done(int result) {
         return;
     }
     try {
-        batch::WriteBatchSettings(m_store, options(), m_engine.settings);
+        batch::WriteBatchSettings(m_store, m_options, m_engine.settings);
     } catch (const std::exception& error) {
         ShowMessageBox(this, engine::MessageKind::Error,
                        std::string(settings::kSettingsWriteFailed) + error.what(),
@@ -454,7 +470,7 @@ void Tbatch::btn_startClick() {
         m_stopRequested = true;
         return;
     }
-    batch::BatchOptions current = options();
+    batch::BatchOptions current = m_options;
     DialogHost host(this);
     const std::optional<batch::BatchJob> job =
         batch::PrepareBatchRun(current, m_engine.settings, readableExtensions(), host,

@@ -54,8 +54,8 @@ class Tbatch : public QDialog {
     /// Shows or hides task panel `index` (rotate, flip, resize, compress to size).
     void ShowTask(int index, bool visible);
 
-    /// The tasks and output options as the controls show them.
-    batch::BatchOptions options() const;
+    /// The tasks and output options the controls are bound to.
+    const batch::BatchOptions& options() const { return m_options; }
 
   signals:
     /// The window has closed and written its keys; the main window takes over again.
@@ -76,7 +76,11 @@ class Tbatch : public QDialog {
     void buildToolBar();
     void buildTaskPanels();
     void buildOutputOptions();
+    void bindOptions();
+    /// The options become `options` and the controls show them.
     void showOptions(const batch::BatchOptions& options);
+    bool* outputOption(int row);
+    bool* taskOption(int task);
     void addImages();
     void removeSelected();
     void removeAll();
@@ -90,6 +94,7 @@ class Tbatch : public QDialog {
     settings::IniStore& m_store;
     BatchDialogs m_dialogs;
     batch::BatchItems BatchItems;
+    batch::BatchOptions m_options;
     BatchListModel* m_model = nullptr;
     bool m_running = false;
     bool m_stopRequested = false;

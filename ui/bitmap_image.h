@@ -1,9 +1,9 @@
 #pragma once
 // Turning a library bitmap into a picture the toolkit can show.
 
-#include <FreeImage.h>
-
 #include <QImage>
+
+#include "engine/imagelib/handles.h"
 
 namespace pimo::ui {
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/transparency.h"
 #include "ui/message_box.h"
 #include "ui/named.h"
 
@@ -20,9 +21,6 @@ namespace pimo::ui {
 namespace {
 
 using Settings = engine::OptimizationSettings;
-
-// Metadata kinds, in the order of the panel's check boxes.
-enum MetadataKind { kComments, kIptc, kXmp, kExif, kIcc };
 
 QSlider* ScrollBar(const char* name, int minimum, int maximum) {
     auto* bar = Named(new QSlider(Qt::Horizontal), name);
@@ -56,24 +54,6 @@ QButtonGroup* Choices(QWidget* parent, QLayout* layout, const char* name,
         layout->addWidget(button);
     }
     return group;
-}
-
-bool Carries(FIBITMAP* bitmap, MetadataKind kind) {
-    switch (kind) {
-        case kComments:
-            return ::FreeImage_GetMetadataCount(FIMD_COMMENTS, bitmap) > 0;
-        case kIptc:
-            return ::FreeImage_GetMetadataCount(FIMD_IPTC, bitmap) > 0;
-        case kXmp:
-            return ::FreeImage_GetMetadataCount(FIMD_XMP, bitmap) > 0;
-        case kExif:
-            return ::FreeImage_GetMetadataCount(FIMD_EXIF_RAW, bitmap) > 0;
-        case kIcc: {
-            const FIICCPROFILE* profile = ::FreeImage_GetICCProfile(bitmap);
-            return profile && profile->size > 0 && profile->data;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -365,12 +345,10 @@ void FormatPanel::showSettings() {
 
 void FormatPanel::sourceChanged() {
     FIBITMAP* source = m_engine.SourceBitmap.get();
-    bool any = false;
-    for (const MetadataKind kind : {kComments, kIptc, kXmp, kExif, kIcc}) {
-        m_carries[kind] = !source || Carries(source, kind);
-        any = any || (source && m_carries[kind]);
-    }
-    PageControl1->setTabVisible(PageControl1->indexOf(MetadataTab), !source || any);
+    // Without an image every choice is open.
+    m_carried = source ? engine::MetadataCarried(source)
+                       : engine::MetadataKinds(true, true, true, true, true);
+    PageControl1->setTabVisible(PageControl1->indexOf(MetadataTab), m_carried.any());
     applyMetadataAvailability();
 }
 
@@ -396,30 +374,24 @@ void FormatPanel::showFormatPages() {
 }
 
 void FormatPanel::applyTransparencyAvailability() {
-    // JPEG holds no transparency: its background is filled.
-    const bool jpeg = m_settings.Format == engine::kFormatJPEG;
-    keep_transparency->setEnabled(!jpeg);
-    if (jpeg) {
-        m_settings.TransparencyMode = engine::TransparencyMode::SolidColor;
+    const bool keeps = engine::FormatKeepsTransparency(m_settings.Format);
+    engine::ApplyFormatTransparencyRule(m_settings);
+    keep_transparency->setEnabled(keeps);
+    {
         const QSignalBlocker block(m_transparency);
-        solid_color->setChecked(true);
+        m_transparency->button(static_cast<int>(m_settings.TransparencyMode))->setChecked(true);
     }
-    transp_threshold->setEnabled(!jpeg && keep_transparency->isChecked());
+    transp_threshold->setEnabled(keeps && keep_transparency->isChecked());
     ColorBox1->setEnabled(true);
 }
 
 void FormatPanel::applyMetadataAvailability() {
-    const int format = m_settings.Format;
-    // What the format can carry at all.
-    const bool kept[5] = {
-        true,                           // comments
-        format == engine::kFormatJPEG,  // IPTC
-        format != engine::kFormatGIF,   // XMP
-        format == engine::kFormatJPEG,  // EXIF
-        format != engine::kFormatGIF,   // ICC profile
-    };
-    QCheckBox* boxes[5] = {remove_comments, jpeg_remove_iptc, remove_xmp, remove_exif, remove_icc};
-    for (int kind = 0; kind < 5; ++kind) boxes[kind]->setEnabled(m_carries[kind] && kept[kind]);
+    const engine::MetadataKinds kept = engine::MetadataKeptBy(m_settings.Format);
+    QCheckBox* boxes[engine::kMetadataKindCount] = {remove_comments, jpeg_remove_iptc, remove_xmp,
+                                                    remove_exif, remove_icc};
+    for (const engine::MetadataKind kind : engine::kMetadataKinds) {
+        boxes[static_cast<std::size_t>(kind)]->setEnabled(m_carried.has(kind) && kept.has(kind));
+    }
 }
 
 // A palette preset frees the colour controls only for an Optimal palette (or

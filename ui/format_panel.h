@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include "engine/engine.h"
+#include "engine/metadata_kinds.h"
 
 namespace pimo::ui {
 
@@ -94,7 +95,7 @@ class FormatPanel : public QWidget {
     QCheckBox* remove_comments = nullptr;
     QCheckBox* remove_icc = nullptr;
     // Which kinds the source carries: the load rule, before the format's own.
-    bool m_carries[5] = {true, true, true, true, true};
+    engine::MetadataKinds m_carried{true, true, true, true, true};
 
     QRadioButton* keep_transparency = nullptr;
     QRadioButton* solid_color = nullptr;

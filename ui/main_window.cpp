@@ -22,7 +22,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/product.h"
+#include "app/startup_steps.h"
 #include "engine/automatic_settings.h"
 #include "engine/open_filter.h"
 #include "engine/save_plan.h"
@@ -30,6 +30,7 @@
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
 #include "ui/bitmap_image.h"
+#include "util/product.h"
 #include "ui/dialog_filter.h"
 #include "ui/message_box.h"
 #include "ui/options_dialog.h"
@@ -38,7 +39,6 @@ namespace pimo::ui {
 
 namespace {
 constexpr const char* kNoImageTitle = "PIMO - No image loaded";
-constexpr const char* kVersionTag = "PIMO-0.5.0-FI-3.15.3";
 
 // The system's own services for what the caller left empty.
 WindowEnvironment Completed(WindowEnvironment environment) {
@@ -115,8 +115,7 @@ TForm1::~TForm1() {
     delete m_batch;          // before the engine and the settings it refers to
     m_updateChecks.clear();  // stops and joins the checks still running
     // The library's callbacks must not outlive the window they call.
-    imagelib::FreeImage_SetOutputMessage(nullptr);
-    imagelib::FreeImage_SetProgress(nullptr);
+    m_engine.DetachLibraryCallbacks();
     settings::FlushSettingsFiles(m_settingsFiles);
 }
 
@@ -158,7 +157,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
     m_window.WindowState = isMaximized()   ? settings::kWindowMaximized
                            : isMinimized() ? settings::kWindowMinimized
                                            : settings::kWindowNormal;
-    m_window.AutomaticPreview = m_engine.AutomaticPreview;
     if (m_settingsFiles.settings.isOpen())
         settings::SaveSettings(m_settingsFiles.settings, settingsFields(), *this);
     event->accept();
@@ -418,44 +416,52 @@ void TForm1::sourceReplaced() {
 }
 
 void TForm1::Timer1Timer() {
-    const std::string version = imagelib::FreeImage_GetVersion();
-    if (version.find(kVersionTag) == std::string::npos) {
-        showMessage(
-            engine::MessageKind::Warning,
-            "The current version of the FreeImage library used (" + version +
-                ") is not fully compatible with this version of PIMO.\nSome features may not work "
-                "properly.\n\nPlease use the FreeImage.dll that came with this version of PIMO.",
-            engine::MessageButtons::Ok);
-    }
-    m_engine.RegisterOutputMessageHandler();
-    imagelib::FreeImage_SetProgress([this](int) { processPendingEvents(); });
+    std::vector<std::string> arguments;
+    for (const QString& argument : m_arguments) arguments.push_back(argument.toStdString());
+    const app::StartupFacts facts{
+        .libraryVersion = engine::LibraryVersionText(),
+        .arguments = std::move(arguments),
+        .isFile = [](const std::string& path) { return QFileInfo(Qs(path)).isFile(); },
+        .options = &m_engine.options,
+        .now = m_environment.now};
+    app::RunStartupSteps(
+        facts, {.warn =
+                    [this](const std::string& text) {
+                        showMessage(engine::MessageKind::Warning, text, engine::MessageButtons::Ok);
+                    },
+                .attachLibraryCallbacks =
+                    [this] {
+                        m_engine.AttachLibraryCallbacks([this](int) { processPendingEvents(); });
+                    },
+                .loadSettings = [this] { loadSettings(); },
+                .openFile = [this](const std::string& path) { openFile(Qs(path)); },
+                .sendToBatch = [this](const std::vector<std::string>& paths) { openInBatch(paths); },
+                .startUpdateCheck = [this] { Checkforupdates1Click(false); }});
+    emit startedUp();
+}
+
+void TForm1::loadSettings() {
     m_engine.ResultStale = false;
     if (m_settingsFiles.settings.isOpen()) {
         settings::LoadSettings(m_settingsFiles.settings, settingsFields(), *m_environment.folders,
                                *this);
     }
     showSettings();
-    automat->setChecked(m_window.AutomaticPreview);
-    automatClick(m_window.AutomaticPreview);
-    if (m_arguments.size() == 1 && QFileInfo(m_arguments.front()).isFile()) {
-        openFile(m_arguments.front());
-    } else if (m_arguments.size() >= 2 && EnterBatchMode()) {
-        // Several files: the batch window takes them; this window stays hidden.
-        for (const QString& argument : m_arguments) {
-            if (QFileInfo(argument).isFile()) m_batch->AddFile(argument.toStdString());
-        }
-        m_batch->UpdateFileCount();
-        if (m_batch->items().empty()) {
-            leaveBatchMode();  // nothing to optimize: rather than no window at all
-        } else {
-            m_batch->show();
-        }
+    automat->setChecked(m_engine.options.AutomaticPreview);
+    automatClick(m_engine.options.AutomaticPreview);
+}
+
+// Several files: the batch window takes those it can read; this window stays
+// hidden unless none is left.
+void TForm1::openInBatch(const std::vector<std::string>& paths) {
+    if (!EnterBatchMode()) return;
+    for (const std::string& path : paths) m_batch->AddFile(path);
+    m_batch->UpdateFileCount();
+    if (m_batch->items().empty()) {
+        leaveBatchMode();  // nothing to optimize: rather than no window at all
+    } else {
+        m_batch->show();
     }
-    if (update::AutomaticUpdateCheckDue(m_engine.options.Check4Updates,
-                                        m_engine.options.LastUpdateCheck, m_environment.now())) {
-        Checkforupdates1Click(false);
-    }
-    emit startedUp();
 }
 
 bool TForm1::openFile(const QString& path) {
@@ -539,7 +545,7 @@ void TForm1::SaveResult(bool saveAs) {
 void TForm1::f_SettingsChanged() {
     if (m_window.SuppressSettingsEvents || !m_engine.Interactive) return;
     m_engine.MarkResultStale();
-    if (m_engine.AutomaticPreview) m_engine.PreviewImage();
+    if (m_engine.options.AutomaticPreview) m_engine.PreviewImage();
     if (m_engine.settings.Mode != 3) ModePupupClick(settings::kModeEntryManual);
 }
 
@@ -552,13 +558,13 @@ void TForm1::ModePupupClick(int entry) {
     if (!m_engine.SourceBitmap || mode == old || mode == 3) return;
     engine::ChooseAutomaticSettings(m_engine, mode);
     showSettings();
-    if (m_engine.AutomaticPreview) m_engine.PreviewImage();
+    if (m_engine.options.AutomaticPreview) m_engine.PreviewImage();
 }
 
 // Without automatic preview a change only marks the result stale; the
 // preview command brings it up to date.
 void TForm1::automatClick(bool on) {
-    m_engine.AutomaticPreview = on;
+    m_engine.options.AutomaticPreview = on;
     preview_btn->setEnabled(!on);
 }
 

@@ -143,6 +143,8 @@ class TForm1 : public QMainWindow, public engine::Host {
     /// After the source changed (opened, turned, mirrored): controls and actions follow.
     void sourceReplaced();
     void leaveBatchMode();
+    void loadSettings();
+    void openInBatch(const std::vector<std::string>& paths);
 
     WindowEnvironment m_environment;
     settings::SettingsFiles m_settingsFiles;

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/product.h"
+#include "util/product.h"
 #include "engine/host.h"
 #include "platform/http_download.h"
 

@@ -5,7 +5,7 @@
 
 #include <FreeImage.h>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -14,6 +14,15 @@
 
 namespace pimo::imagelib {
 
+void BitmapDeleter::operator()(FIBITMAP* bitmap) const {
+    ::FreeImage_Unload(bitmap);
+}
+
+void MemoryDeleter::operator()(FIMEMORY* stream) const {
+    ::FreeImage_CloseMemory(stream);
+}
+
+
 namespace {
 
 // Keys of the facts a bitmap carries from its file, in the custom model so
@@ -21,8 +30,6 @@ namespace {
 constexpr const char* kKeyOriginalBpp = "PimoOriginalBPP";
 constexpr const char* kKeyOriginalHasAlpha = "PimoOriginalHasAlpha";
 constexpr const char* kKeyJpegQuality = "PimoJPEGQuality";
-
-constexpr const char* kVersionTag = "PIMO-0.5.0-FI-3.15.3";
 
 void SetCustomLong(FIBITMAP* bitmap, const char* key, std::uint32_t value) {
     SetMetadataTag(bitmap, FIMD_CUSTOM, key, FIDT_LONG, 1, sizeof value, &value);
@@ -203,7 +210,7 @@ std::string FreeImage_GetFormatFromFIF(int format) {
 }
 
 std::string FreeImage_GetVersion() {
-    return std::string(::FreeImage_GetVersion()) + " (" + kVersionTag + ")";
+    return std::string(::FreeImage_GetVersion()) + " (" + std::string(kLibraryVersionTag) + ")";
 }
 
 // ---- loading ----

@@ -19,17 +19,12 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace pimo::imagelib {
+#include "engine/imagelib/handles.h"
 
-// System format identifiers.
-inline constexpr int kFormatUnknown = -1;
-inline constexpr int kFormatJpeg = 0;
-inline constexpr int kFormatPng = 1;
-inline constexpr int kFormatGif = 2;
-inline constexpr int kFormatPastedBitmap = 3;  // a device-independent bitmap from the clipboard
-inline constexpr int kFormatIcon = 6;          // loaded with flag 0x0001: alpha from the AND mask
+namespace pimo::imagelib {
 
 // Load and save flags that only our layer understands.
 inline constexpr int kJpegLoadDetectQuality = 0x0040;
@@ -39,16 +34,6 @@ inline constexpr int kPngSaveExtendedEffort = 0x0400;
 int ToLibraryFormat(int systemFormat);
 /// System identifier for a library identifier; -1 stays -1.
 int FromLibraryFormat(int libraryFormat);
-
-struct BitmapDeleter {
-    void operator()(FIBITMAP* bitmap) const { ::FreeImage_Unload(bitmap); }
-};
-using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
-
-struct MemoryDeleter {
-    void operator()(FIMEMORY* stream) const { ::FreeImage_CloseMemory(stream); }
-};
-using MemoryStream = std::unique_ptr<FIMEMORY, MemoryDeleter>;
 
 /// A new, empty, growable memory stream.
 MemoryStream OpenMemoryStream();
@@ -67,8 +52,10 @@ int FreeImage_GetFileTypeFromMemory(std::span<const std::uint8_t> bytes);
 bool FreeImage_FIFSupportsReading(int format);
 /// The library's short name of a format ("JPEG", "PNG", ...); "Unknown Format" for -1.
 std::string FreeImage_GetFormatFromFIF(int format);
-/// Library version text; carries "PIMO-0.5.0-FI-3.15.3" because this layer
-/// provides every extension the program relies on.
+/// The tag the version text carries: this layer provides every extension
+/// the program relies on.
+inline constexpr std::string_view kLibraryVersionTag = "PIMO-0.5.0-FI-3.15.3";
+/// Library version text, with `kLibraryVersionTag` in brackets.
 std::string FreeImage_GetVersion();
 
 // ---- Loading and saving ----------------------------------------------------

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -78,7 +79,7 @@ class AutomaticSettingsTest : public ::testing::Test {
               FREE_IMAGE_FORMAT format = FIF_PNG, int flags = 0) {
         test::WriteFileBytes(m_dir.file(name), test::EncodeWithLibrary(format, bitmap, flags));
         m_engine.Interactive = false;
-        m_engine.AutomaticPreview = false;
+        m_engine.options.AutomaticPreview = false;
         m_engine.settings.Mode = 3;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file(name)));
     }
@@ -301,7 +302,7 @@ TEST_F(AutomaticSettingsTest, KeepFormatModeTakesTheFormatFromTheLowerCasedExten
 TEST_F(AutomaticSettingsTest, KeepFormatModeWithoutAFileKeepsTheRecommendedFormat) {
     // A pasted image has no file and so no extension.
     m_engine.Interactive = false;
-    m_engine.AutomaticPreview = false;
+    m_engine.options.AutomaticPreview = false;
     m_engine.settings.Mode = 3;
     m_engine.SourceBitmap = DistinctColors(16, 16, 40);
     m_engine.SourceFormat = imagelib::kFormatPastedBitmap;

@@ -10,8 +10,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -39,7 +40,7 @@ class CompressToSizeTest : public ::testing::Test {
     void Load(FIBITMAP* bitmap) {
         test::WriteFileBytes(m_dir.file("source.png"), test::EncodeWithLibrary(FIF_PNG, bitmap, 0));
         m_engine.Interactive = false;
-        m_engine.AutomaticPreview = false;
+        m_engine.options.AutomaticPreview = false;
         m_engine.settings.Mode = 3;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("source.png")));
     }
@@ -285,7 +286,7 @@ TEST(TargetTextTest, ReadsKibibytesWithTheLocaleSeparator) {
     };
     for (const Case& c : cases) {
         const std::string text = NormaliseDecimalSeparator(c.text, c.separator);
-        const std::optional<double> kibibytes = ParseDecimal(text, c.separator);
+        const std::optional<double> kibibytes = util::ParseDecimal(text, c.separator, util::SurroundingSpaces::Allowed);
         ASSERT_EQ(kibibytes.has_value(), c.bytes.has_value())
             << '"' << c.text << "\" under " << c.separator;
         if (c.bytes) {
@@ -305,7 +306,7 @@ TEST(TargetTextTest, HugeNumbersSaturate) {
 TEST_F(CompressToSizeTest, CommaUnderPointLocaleReads12800BytesAndAppliesTheFoundQuality) {
     LoadPhoto();
     m_engine.Interactive = true;
-    m_engine.AutomaticPreview = true;
+    m_engine.options.AutomaticPreview = true;
     m_engine.settings.Mode = 0;  // an automatic mode stays automatic
 
     const CompressToSizeResult result = CompressToSize(m_engine, Answer("1,5"), ".");
@@ -348,7 +349,7 @@ TEST_F(CompressToSizeTest, TargetZeroShowsTheBalloonAndRestoresTheSetting) {
 
     for (const bool preview : {true, false}) {
         SCOPED_TRACE(preview ? "automatic preview" : "no automatic preview");
-        m_engine.AutomaticPreview = preview;
+        m_engine.options.AutomaticPreview = preview;
         m_engine.ResultStale = false;
         m_host.balloons.clear();
 
@@ -378,7 +379,7 @@ TEST_F(CompressToSizeTest, TargetAboveTheUncompressedSizeShowsTheMessageAndRunsN
     m_engine.settings.Format = kFormatJPEG;
     ASSERT_EQ(::FreeImage_GetDIBSize(m_engine.SourceBitmap.get()), 12328u);
     m_engine.Interactive = true;
-    m_engine.AutomaticPreview = true;
+    m_engine.options.AutomaticPreview = true;
     m_engine.settings.JPEGQuality = 75;
 
     const CompressToSizeResult result = CompressToSize(m_engine, Answer("13"), ".");
@@ -444,7 +445,7 @@ TEST_F(CompressToSizeTest, PaletteOutputMovesTheColourCount) {
     Bitmap photo = test::MakePhotoLike(160, 120);
     Load(photo.get());
     m_engine.Interactive = true;
-    m_engine.AutomaticPreview = false;
+    m_engine.options.AutomaticPreview = false;
     m_engine.settings.Format = kFormatGIF;
     m_engine.settings.GIFPalettePreset = 0;
     m_engine.settings.GIFMaxColors = 256;

@@ -12,6 +12,7 @@
 
 #include "batch/batch_runner.h"
 #include "engine/compress_to_size.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "platform/file_times.h"
 #include "tests/batch/batch_fixture.h"
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/test_images.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::test {
 namespace {

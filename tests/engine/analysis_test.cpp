@@ -4,6 +4,7 @@
 
 
 #include "engine/image_info.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::engine {

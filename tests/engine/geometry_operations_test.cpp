@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -15,7 +16,7 @@ protected:
     void SetUp() override {
         auto picture = test::MakeRgb(30, 20, [](unsigned x, unsigned y) { return RGBQUAD{BYTE(x), BYTE(y), 0, 0}; });
         test::WriteFileBytes(m_dir.file("picture.png"), test::EncodeWithLibrary(FIF_PNG, picture.get(), 0));
-        m_engine.AutomaticPreview = false;
+        m_engine.options.AutomaticPreview = false;
         m_engine.options.LargeImagesResolution = 1;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("picture.png")));
         m_host.captions.clear();

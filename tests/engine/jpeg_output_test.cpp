@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/imagelib/load_repairs.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/jpeg_inspect.h"
 #include "tests/support/test_images.h"
@@ -211,7 +212,7 @@ TEST_F(JpegOutputTest, FileTargetWritesWhatMemoryWould) {
 TEST_F(JpegOutputTest, InteractiveRunShowsTheDecodedResult) {
     auto photo = test::MakePhotoLike(50, 30);
     test::WriteFileBytes(m_dir.file("photo.png"), test::EncodeWithLibrary(FIF_PNG, photo.get(), 0));
-    m_engine.AutomaticPreview = false;
+    m_engine.options.AutomaticPreview = false;
     ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("photo.png")));
     m_engine.settings.Format = kFormatJPEG;
     EXPECT_GT(m_engine.OptimizeImage(""), 0u);

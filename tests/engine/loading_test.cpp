@@ -7,6 +7,7 @@
 #include <random>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -188,7 +189,7 @@ TEST(NormaliseTest, ToneMappingIsAskedWhenInteractiveAndDecliningLeavesNoImage) 
     FakeHost host;
     host.answers = {MessageAnswer::No};
     Engine engine(host);
-    engine.AutomaticPreview = false;
+    engine.options.AutomaticPreview = false;
     EXPECT_FALSE(engine.LoadImageFile(dir.file("a.hdr")));
     ASSERT_FALSE(host.messages.empty());
     EXPECT_NE(host.messages[0].text.find("adaptive logarithmic tone mapping (Drago)"), std::string::npos);
@@ -298,7 +299,7 @@ TEST_P(BadInputTest, EndsInTheNoImageStateWithTheErrorMessage) {
     FakeHost host;
     Engine engine(host);
     engine.RegisterOutputMessageHandler();
-    engine.AutomaticPreview = false;
+    engine.options.AutomaticPreview = false;
     EXPECT_FALSE(engine.LoadImageFile(path));
     EXPECT_FALSE(engine.SourceBitmap);
     EXPECT_EQ(engine.SourceFormat, -1);
@@ -324,7 +325,7 @@ TEST(BadInputTest, TruncatedJpegDecodesPartlyAndReportsTheLibraryMessage) {
     FakeHost host;
     Engine engine(host);
     engine.RegisterOutputMessageHandler();
-    engine.AutomaticPreview = false;
+    engine.options.AutomaticPreview = false;
     EXPECT_TRUE(engine.LoadImageFile(dir.file("cut.jpg")));
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.messages.front().text.rfind("JPEG Error\n\n", 0), 0u) << host.messages.front().text;
@@ -336,7 +337,7 @@ TEST(LoadImageFileTest, NonAsciiFileNameLoadsAndCaptionNamesIt) {
     test::WriteFileBytes(dir.file("фото-ü.png"), ValidPng());
     FakeHost host;
     Engine engine(host);
-    engine.AutomaticPreview = false;
+    engine.options.AutomaticPreview = false;
     ASSERT_TRUE(engine.LoadImageFile(dir.file("фото-ü.png")));
     ASSERT_EQ(host.captions.size(), 1u);
     EXPECT_EQ(host.captions[0], "фото-ü.png - 64x48 px @ 24bit PNG");

@@ -6,6 +6,7 @@
 #include "engine/color_adjustments.h"
 #include "engine/engine.h"
 #include "engine/transparency.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -31,7 +32,7 @@ protected:
     // A source loaded from a PNG file (so it is a normalised engine source).
     void LoadSource(FIBITMAP* bitmap, bool interactive = false) {
         test::WriteFileBytes(m_dir.file("source.png"), test::EncodeWithLibrary(FIF_PNG, bitmap, 0));
-        m_engine.AutomaticPreview = false;
+        m_engine.options.AutomaticPreview = false;
         m_engine.Interactive = interactive;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("source.png")));
         m_host.balloons.clear();
@@ -157,7 +158,7 @@ TEST_P(BalloonTest, ShownOnlyWhenLargerAndNamesTheSourceFormatWhenOther) {
     const BalloonCase& c = GetParam();
     auto photo = test::MakePhotoLike(48, 32);
     test::WriteFileBytes(m_dir.file("photo.jpg"), test::EncodeWithLibrary(FIF_JPEG, photo.get(), 80));
-    m_engine.AutomaticPreview = false;
+    m_engine.options.AutomaticPreview = false;
     ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("photo.jpg")));
     m_engine.settings.Format = c.outputFormat;
     const std::uint32_t size = m_engine.OptimizeImage("");

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/independent_decoders.h"
 #include "tests/support/test_images.h"
@@ -277,7 +278,7 @@ TEST_F(OutputTest, PngSavedOverTheLoadedFileWritesTheEncodedStream) {
 TEST_F(OutputTest, MissingWorkingBitmapReportsTheConversionError) {
     auto source = test::MakePhotoLike(20, 20);
     test::WriteFileBytes(m_dir.file("a.png"), test::EncodeWithLibrary(FIF_PNG, source.get(), 0));
-    m_engine.AutomaticPreview = false;
+    m_engine.options.AutomaticPreview = false;
     ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("a.png")));
     // A source the working-copy conversions reject: every step passes the
     // empty bitmap on.

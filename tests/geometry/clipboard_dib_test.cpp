@@ -1,4 +1,5 @@
 #include "engine/clipboard_dib.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 #include <gtest/gtest.h>
 

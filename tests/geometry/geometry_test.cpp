@@ -1,4 +1,5 @@
 #include "engine/geometry.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 #include <gtest/gtest.h>
 

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "optimizers/optimizer_presets.h"
 #include "tests/platform/local_http_server.h"
 #include "tests/support/fake_host.h"
@@ -296,13 +297,13 @@ TEST_F(RunnerTest, StaleResultIsUsedWithoutAutomaticPreviewAndEncodedAfreshWithI
     engine.settings.PNGApplyOptimizer = false;  // the start button's way: the runner alone
     engine.settings.PNGCompressionType = 1;     // a change not yet encoded
 
-    engine.AutomaticPreview = false;
+    engine.options.AutomaticPreview = false;
     engine.ResultStale = true;
     runner.RunExternalOptimizer(engine);
     EXPECT_FALSE(engine.ResultStale);
     EXPECT_EQ(test::ReadFileBytes(copy), plain);  // the result on display
 
-    engine.AutomaticPreview = true;
+    engine.options.AutomaticPreview = true;
     engine.ResultStale = true;
     runner.RunExternalOptimizer(engine);
     const Bytes handed = test::ReadFileBytes(copy);

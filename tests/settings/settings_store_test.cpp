@@ -183,7 +183,7 @@ TEST_F(SettingsStoreTest, LoadAppliesStoredValuesAndRunsTheReactionsInOrder) {
     EXPECT_EQ(settings.ResampleFilter, 3);
     EXPECT_EQ(settings.ResampleUnit, 1);
     EXPECT_FALSE(settings.ResampleKeepAspectRatio);
-    EXPECT_FALSE(window.DualView || window.FitOnlyBig || window.AutomaticPreview);
+    EXPECT_FALSE(window.DualView || window.FitOnlyBig || options.AutomaticPreview);
     EXPECT_TRUE(options.PNGSaveBestCompressionState);
     EXPECT_EQ(settings.PNGCompressionType, 4);
     EXPECT_TRUE(options.PNGSaveApplyOptimizerState);
@@ -209,7 +209,7 @@ TEST_F(SettingsStoreTest, EmptyFileKeepsTheInitialValues) {
     EXPECT_FLOAT_EQ(options.ZoomFactor, 1.2f);
     EXPECT_DOUBLE_EQ(options.LastUpdateCheck, 0.0);
     EXPECT_EQ(options.SaveAsFolder, "/home/someone/Pictures");
-    EXPECT_TRUE(window.DualView && window.FitOnlyBig && window.AutomaticPreview);
+    EXPECT_TRUE(window.DualView && window.FitOnlyBig && options.AutomaticPreview);
     // JPEG and captions on need no reaction.
     EXPECT_EQ(reactions, (std::vector<std::string>{"GIFPreset", "PNGPreset", "SaveFolder",
                                                    "DualView", "Mode 0"}));

@@ -1,4 +1,5 @@
 #include "tests/support/test_images.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 #include <algorithm>
 #include <atomic>

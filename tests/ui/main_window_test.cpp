@@ -29,6 +29,7 @@
 #include "tests/support/test_images.h"
 #include "tests/ui/ui_helpers.h"
 #include "ui/options_dialog.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::ui {
 namespace {
@@ -460,7 +461,7 @@ TEST_F(MainWindowTest, WithoutAutomaticPreviewTheResultWaitsForThePreviewCommand
     auto* previewButton = window.findChild<QAction*>("preview_btn");
     EXPECT_FALSE(previewButton->isEnabled());
     window.findChild<QAction*>("automat")->trigger();
-    EXPECT_FALSE(window.engine().AutomaticPreview);
+    EXPECT_FALSE(window.engine().options.AutomaticPreview);
     EXPECT_TRUE(previewButton->isEnabled());
 
     const std::size_t before = ResultBytes(window);

@@ -7,8 +7,9 @@ namespace pimo {
 
 inline constexpr std::string_view kProductName = "PIMO";
 
-/// The program's own version, as the update check compares it.
-inline constexpr std::string_view kProductVersion = "0.6.2.0";
+/// The program's own version, as the update check compares it; the build
+/// takes it from the project's declaration.
+inline constexpr std::string_view kProductVersion = PIMO_VERSION;
 
 /// The product's web site: tool downloads and the latest published version.
 /// A placeholder until the real address is chosen.

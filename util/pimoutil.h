@@ -26,10 +26,14 @@ std::string FormatNumber(double x);
 /// "x KiB" below 1048576, else "x MiB".
 std::string FormatFileSize(std::int32_t bytes);
 
+enum class SurroundingSpaces { Refused, Allowed };
+
 /// A decimal number written with `decimalSeparator` ("-12,5", "3.25e2"),
 /// read without regard to the process locale; nothing for any other text
-/// (words such as "inf" included). No surrounding spaces are allowed.
-std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator);
+/// (words such as "inf" included). Surrounding spaces are refused (settings
+/// files) or allowed (what a user typed).
+std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator,
+                                   SurroundingSpaces spaces = SurroundingSpaces::Refused);
 
 /// Rounds halves away from zero, truncating to a 32-bit integer.
 std::int32_t RoundHalfAway(double x);

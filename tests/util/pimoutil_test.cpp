@@ -1,4 +1,4 @@
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 
 #include <gtest/gtest.h>
 

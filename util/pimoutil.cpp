@@ -1,4 +1,4 @@
-#include "app/pimoutil.h"
+#include "util/pimoutil.h"
 
 #include <charconv>
 #include <cmath>
@@ -25,8 +25,12 @@ std::string PathToUtf8(const std::filesystem::path& path) {
     return {text.begin(), text.end()};
 }
 
-void SetNumberSeparators(NumberSeparators separators) { Separators() = std::move(separators); }
-const NumberSeparators& CurrentNumberSeparators() { return Separators(); }
+void SetNumberSeparators(NumberSeparators separators) {
+    Separators() = std::move(separators);
+}
+const NumberSeparators& CurrentNumberSeparators() {
+    return Separators();
+}
 
 std::string FormatNumber(double x) {
     // Work in hundredths so that rounding happens once, away from zero.
@@ -59,7 +63,13 @@ std::string FormatFileSize(std::int32_t bytes) {
     return FormatNumber(bytes / 1024.0) + " KiB";
 }
 
-std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator) {
+std::optional<double> ParseDecimal(std::string_view text, std::string_view decimalSeparator,
+                                   SurroundingSpaces spaces) {
+    if (spaces == SurroundingSpaces::Allowed) {
+        const auto IsSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+        while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+        while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+    }
     const auto IsDigit = [](char c) { return c >= '0' && c <= '9'; };
     // Rebuild the number in the C form so that the conversion does not depend
     // on the process locale and accepts no words such as "inf".
