@@ -19,6 +19,7 @@
 #include "cli/cli_arguments.h"
 #include "cli/cli_settings.h"
 #include "cli/console_host.h"
+#include "cli/file_list.h"
 #include "engine/engine.h"
 #include "engine/open_filter.h"
 #include "optimizers/optimizer_presets.h"
@@ -203,7 +204,7 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
         });
     }
 
-    const bool progressBar = !arguments.json && isatty(STDERR_FILENO);
+    const bool progressBar = !arguments.json && !arguments.quiet && isatty(STDERR_FILENO);
     std::size_t processed = 0, failed = 0, skipped = 0;
     std::int64_t before = 0, after = 0;
     std::vector<std::string> errorLog;
@@ -237,8 +238,10 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
             for (std::size_t i = 0; i < result.ErrorLog.size(); ++i)
                 std::cout << (i ? "," : "") << JsonText(result.ErrorLog[i]);
             std::cout << "]}\n";
-        } else {
+        } else if (!arguments.quiet) {
             std::cout << items[index].FilePath << ": " << result.Status << '\n';
+        } else if (result.Failed) {
+            std::cerr << items[index].FilePath << ": " << result.Status << '\n';
         }
         std::cout.flush();
         if (progressBar) {
@@ -259,9 +262,10 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
                   << "}}\n";
     } else {
         for (const std::string& line : errorLog) std::cerr << line << '\n';
-        std::cout << processed << " file(s) processed, " << failed << " failed, " << skipped
-                  << " skipped; " << before << " bytes before, " << after << " bytes after, "
-                  << Percent(saved) << "% saved\n";
+        if (!arguments.quiet)
+            std::cout << processed << " file(s) processed, " << failed << " failed, " << skipped
+                      << " skipped; " << before << " bytes before, " << after << " bytes after, "
+                      << Percent(saved) << "% saved\n";
     }
     return failed ? kExitFailed : kExitSuccess;
 }
@@ -277,6 +281,11 @@ int main(int argc, char** argv) {
         if (arguments.help) {
             std::cout << cli::UsageText();
             return kExitSuccess;
+        }
+        if (!arguments.filesFrom.empty()) {
+            const std::vector<std::string> listed =
+                cli::ReadFileList(arguments.filesFrom, arguments.nulSeparated);
+            arguments.inputs.insert(arguments.inputs.end(), listed.begin(), listed.end());
         }
         return Run(arguments, *stored);
     } catch (const cli::UsageError& error) {
