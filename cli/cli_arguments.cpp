@@ -367,8 +367,8 @@ Output:
                             file LIST, one per line; - reads standard input
   -0, --null                the list of --files-from is separated by NUL
                             characters (find -print0), not by lines
-      --json                one JSON record per file, written as the file is
-                            done, then a summary; nothing else
+      --json                one JSON record per file, each written as soon as
+                            its file is done, then a summary; nothing else
       --quiet               print nothing but failures (on standard error)
       --settings FILE       start from the settings of FILE (a "Pimo.ini");
                             without it, from the user's own Pimo.ini if any.

@@ -167,6 +167,7 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
 
     std::vector<batch::BatchEntryResult> results(items.size());
     std::vector<bool> done(items.size(), false);
+    std::vector<std::size_t> finishedOrder;  // entries in the order their workers finished
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> nextGroup{0};
@@ -197,6 +198,7 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
                     const std::lock_guard lock(mutex);
                     results[index] = std::move(result);
                     done[index] = true;
+                    finishedOrder.push_back(index);
                     finished.notify_all();
                 }
             }
@@ -208,10 +210,18 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     std::size_t processed = 0, failed = 0, skipped = 0;
     std::int64_t before = 0, after = 0;
     std::vector<std::string> errorLog;
-    for (std::size_t index = 0; index < items.size(); ++index) {
+    // JSON records stream out as each file is done, for whoever reads the
+    // pipe; the text lines keep the list's order, the same for any --jobs.
+    for (std::size_t position = 0; position < items.size(); ++position) {
+        std::size_t index = position;
         {
             std::unique_lock lock(mutex);
-            finished.wait(lock, [&] { return done[index]; });
+            if (arguments.json) {
+                finished.wait(lock, [&] { return finishedOrder.size() > position; });
+                index = finishedOrder[position];
+            } else {
+                finished.wait(lock, [&] { return done[index]; });
+            }
         }
         const batch::BatchEntryResult& result = results[index];
         if (result.Skipped) {
@@ -246,9 +256,9 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
         std::cout.flush();
         if (progressBar) {
             constexpr std::size_t kWidth = 30;
-            const std::size_t filled = (index + 1) * kWidth / items.size();
+            const std::size_t filled = (position + 1) * kWidth / items.size();
             std::cerr << '[' << std::string(filled, '#') << std::string(kWidth - filled, '.')
-                      << "] " << index + 1 << '/' << items.size() << std::flush;
+                      << "] " << position + 1 << '/' << items.size() << std::flush;
         }
     }
     for (std::thread& thread : threads) thread.join();

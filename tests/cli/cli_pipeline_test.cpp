@@ -71,7 +71,7 @@ class CliPipelineTest : public ::testing::Test {
 
 TEST_F(CliPipelineTest, ListFileAddsItsEntriesToTheArguments) {
     std::ofstream(at("list.txt")) << "in/sub/plain.png\n\nin/photo.jpg\n";
-    const PipelineRun run = RunInFolder(dir.path(), "--files-from list.txt --json -o out");
+    const PipelineRun run = RunInFolder(dir.path(), "--files-from list.txt --json --jobs 1 -o out");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 3u) << run.out;  // two records, then the summary
