@@ -3,6 +3,7 @@
 #include "settings/settings_files.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -260,6 +261,25 @@ TEST(MoveLegacySettingsFileTest, NothingToMoveOrAlreadyMoved) {
     EXPECT_EQ(MoveLegacySettingsFile(from, from), from);  // one folder for both
     EXPECT_EQ(FileText(from), "old");
 }
+
+#ifdef __linux__
+// /dev/shm is a file system of its own on most Linux systems, so a rename
+// from there fails and the file is copied over instead.
+TEST(MoveLegacySettingsFileTest, MovesAcrossFileSystems) {
+    std::error_code error;
+    const fs::path shm = fs::path("/dev/shm") / ("pimo-legacy-" + std::to_string(::getpid()));
+    if (!fs::create_directories(shm, error)) GTEST_SKIP() << "no /dev/shm";
+    const std::string text = "[PIMO]\nJPEGQuality=33\n" + std::string(70000, ';') + "\n";
+    WriteText(shm / "Pimo.ini", text);
+    test::TempDir dir;
+    const fs::path to = dir.path() / "Pimo.ini";
+    EXPECT_EQ(MoveLegacySettingsFile(shm / "Pimo.ini", to), to);
+    EXPECT_EQ(FileText(to), text);
+    EXPECT_FALSE(fs::exists(shm));  // the file and its emptied folder are gone
+    EXPECT_FALSE(fs::exists(dir.path() / "Pimo.ini.moving"));
+    fs::remove_all(shm, error);
+}
+#endif
 
 TEST(IsFileUsableTest, NeedsAWritableRegularFile) {
     test::TempDir dir;
