@@ -163,6 +163,12 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
         {"--recursive", flag([&] { result.recursive = true; })},
         {"--info", flag([&] { result.info = true; })},
         {"--json", flag([&] { result.json = true; })},
+        {"--quiet", flag([&] { result.quiet = true; })},
+        {"--files-from", valued([&](auto& o, auto& v) {
+             if (v.empty()) throw UsageError(o + " needs a file, or - for standard input");
+             result.filesFrom = v;
+         })},
+        {"--null", flag([&] { result.nulSeparated = true; })},
         {"--settings", valued([&](auto&, auto& v) { result.settingsFile = v; })},
         {"--optimizer", valued([&](auto& o, auto& v) {
              if (v.empty()) throw UsageError(o + " needs a preset's position or name");
@@ -266,8 +272,8 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
                                }}},
     };
     const std::map<std::string, std::string, std::less<>> shortNames{
-        {"-h", "--help"}, {"-r", "--recursive"}, {"-o", "--output"},
-        {"-j", "--jobs"}, {"-q", "--quality"},   {"-f", "--format"}};
+        {"-h", "--help"},    {"-r", "--recursive"}, {"-o", "--output"}, {"-j", "--jobs"},
+        {"-q", "--quality"}, {"-f", "--format"},    {"-0", "--null"}};
 
     bool optionsEnded = false;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
@@ -303,7 +309,11 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
     }
 
     if (result.help) return result;
-    if (result.inputs.empty()) throw UsageError("no input files or folders given");
+    // A list read from a pipeline may well be empty: that is no mistake.
+    if (result.inputs.empty() && result.filesFrom.empty())
+        throw UsageError("no input files or folders given");
+    if (result.nulSeparated && result.filesFrom.empty()) throw UsageError("-0 needs --files-from");
+    if (result.quiet && result.json) throw UsageError("--quiet and --json exclude each other");
     if (!result.info && batch.OutputPath.empty() && !batch.SaveInOriginalFolder)
         throw UsageError("no output: give -o/--output DIR or --original-folder");
     if (!result.info && !batch.OutputPath.empty() && batch.SaveInOriginalFolder)
@@ -340,6 +350,7 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
 
 std::string UsageText() {
     return R"(Usage: pimo-cli [OPTIONS] FILE|FOLDER...
+       pimo-cli [OPTIONS] --files-from LIST [FILE|FOLDER...]
 Optimizes images for size: every input file, and the readable images of every
 input folder, is written to the output folder (or beside itself).
 
@@ -352,7 +363,13 @@ Output:
       --keep-dates          give each output its source's date and time
   -r, --recursive           scan the subfolders of input folders too
   -j, --jobs N              files processed in parallel (default: one per core)
-      --json                one JSON record per file and a summary, nothing else
+      --files-from LIST     also process the files and folders listed in the
+                            file LIST, one per line; - reads standard input
+  -0, --null                the list of --files-from is separated by NUL
+                            characters (find -print0), not by lines
+      --json                one JSON record per file, each written as soon as
+                            its file is done, then a summary; nothing else
+      --quiet               print nothing but failures (on standard error)
       --settings FILE       start from the settings of FILE (a "Pimo.ini");
                             without it, from the user's own Pimo.ini if any.
                             The options given override them.

@@ -23,9 +23,12 @@ struct CliArguments {
     bool help = false;
     bool info = false;
     bool json = false;
-    unsigned jobs = 0;         // 0: one per core
-    std::string settingsFile;  // --settings; read before parsing (see cli_settings.h)
-    std::string optimizer;     // --optimizer: a preset's position or a custom preset's name
+    bool quiet = false;         // nothing on standard output, failures on standard error
+    std::string filesFrom;      // --files-from: a file listing inputs, "-" for standard input
+    bool nulSeparated = false;  // -0: that list is separated by NUL characters, not lines
+    unsigned jobs = 0;          // 0: one per core
+    std::string settingsFile;   // --settings; read before parsing (see cli_settings.h)
+    std::string optimizer;      // --optimizer: a preset's position or a custom preset's name
     batch::BatchOptions batch;
     engine::OptimizationSettings settings;
 };
@@ -33,8 +36,8 @@ struct CliArguments {
 /// Parses the arguments after the program name. Options take their value
 /// as the next argument or after "=" ("--quality=80"); "--" ends the
 /// options. Throws UsageError for an unknown option, a missing or invalid
-/// value, or no input. The settings start from `stored` (the settings file's
-/// values); its `Mode` is the mode when none is asked for.
+/// value, or no input (an input list from --files-from may be empty). The settings start from
+/// `stored` (the settings file's values); its `Mode` is the mode when none is asked for.
 CliArguments ParseArguments(const std::vector<std::string>& arguments,
                             const engine::OptimizationSettings& stored = {});
 

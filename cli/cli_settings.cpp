@@ -42,9 +42,18 @@ std::optional<std::string> SettingsFileArgument(const std::vector<std::string>& 
 
 std::optional<fs::path> UserSettingsFile() {
     const platform::SystemKnownFolders folders;
-    const std::optional<fs::path> dataFolder = folders.localAppDataFolder();
-    if (!dataFolder) return std::nullopt;
-    return *dataFolder / settings::kUserFolderName / settings::kSettingsFileName;
+    const std::optional<fs::path> configFolder = folders.userConfigFolder();
+    if (!configFolder) return std::nullopt;
+    const fs::path file = *configFolder / settings::kUserFolderName / settings::kSettingsFileName;
+    // Until the desktop program has moved it, the file may still be where
+    // earlier versions kept it; only read here, never moved.
+    std::error_code error;
+    if (const std::optional<fs::path> dataFolder = folders.localAppDataFolder();
+        dataFolder && !fs::exists(file, error)) {
+        const fs::path old = *dataFolder / settings::kUserFolderName / settings::kSettingsFileName;
+        if (fs::is_regular_file(old, error)) return old;
+    }
+    return file;
 }
 
 std::unique_ptr<StoredSettings> LoadStoredSettings(const std::optional<std::string>& file) {

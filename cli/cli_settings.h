@@ -21,7 +21,8 @@ namespace pimo::cli {
 std::optional<std::string> SettingsFileArgument(const std::vector<std::string>& arguments);
 
 /// The user's own settings file (the per-user "Pimo" folder inside the
-/// local application-data folder), whether or not it exists.
+/// configuration folder, or inside the application-data folder where earlier
+/// versions kept it while only that one exists), whether or not it exists.
 std::optional<std::filesystem::path> UserSettingsFile();
 
 struct StoredSettings {

@@ -19,6 +19,7 @@
 #include "cli/cli_arguments.h"
 #include "cli/cli_settings.h"
 #include "cli/console_host.h"
+#include "cli/file_list.h"
 #include "engine/engine.h"
 #include "engine/open_filter.h"
 #include "optimizers/optimizer_presets.h"
@@ -166,6 +167,7 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
 
     std::vector<batch::BatchEntryResult> results(items.size());
     std::vector<bool> done(items.size(), false);
+    std::vector<std::size_t> finishedOrder;  // entries in the order their workers finished
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> nextGroup{0};
@@ -196,6 +198,7 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
                     const std::lock_guard lock(mutex);
                     results[index] = std::move(result);
                     done[index] = true;
+                    finishedOrder.push_back(index);
                     finished.notify_all();
                 }
             }
@@ -203,14 +206,22 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
         });
     }
 
-    const bool progressBar = !arguments.json && isatty(STDERR_FILENO);
+    const bool progressBar = !arguments.json && !arguments.quiet && isatty(STDERR_FILENO);
     std::size_t processed = 0, failed = 0, skipped = 0;
     std::int64_t before = 0, after = 0;
     std::vector<std::string> errorLog;
-    for (std::size_t index = 0; index < items.size(); ++index) {
+    // JSON records stream out as each file is done, for whoever reads the
+    // pipe; the text lines keep the list's order, the same for any --jobs.
+    for (std::size_t position = 0; position < items.size(); ++position) {
+        std::size_t index = position;
         {
             std::unique_lock lock(mutex);
-            finished.wait(lock, [&] { return done[index]; });
+            if (arguments.json) {
+                finished.wait(lock, [&] { return finishedOrder.size() > position; });
+                index = finishedOrder[position];
+            } else {
+                finished.wait(lock, [&] { return done[index]; });
+            }
         }
         const batch::BatchEntryResult& result = results[index];
         if (result.Skipped) {
@@ -237,15 +248,17 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
             for (std::size_t i = 0; i < result.ErrorLog.size(); ++i)
                 std::cout << (i ? "," : "") << JsonText(result.ErrorLog[i]);
             std::cout << "]}\n";
-        } else {
+        } else if (!arguments.quiet) {
             std::cout << items[index].FilePath << ": " << result.Status << '\n';
+        } else if (result.Failed) {
+            std::cerr << items[index].FilePath << ": " << result.Status << '\n';
         }
         std::cout.flush();
         if (progressBar) {
             constexpr std::size_t kWidth = 30;
-            const std::size_t filled = (index + 1) * kWidth / items.size();
+            const std::size_t filled = (position + 1) * kWidth / items.size();
             std::cerr << '[' << std::string(filled, '#') << std::string(kWidth - filled, '.')
-                      << "] " << index + 1 << '/' << items.size() << std::flush;
+                      << "] " << position + 1 << '/' << items.size() << std::flush;
         }
     }
     for (std::thread& thread : threads) thread.join();
@@ -259,9 +272,10 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
                   << "}}\n";
     } else {
         for (const std::string& line : errorLog) std::cerr << line << '\n';
-        std::cout << processed << " file(s) processed, " << failed << " failed, " << skipped
-                  << " skipped; " << before << " bytes before, " << after << " bytes after, "
-                  << Percent(saved) << "% saved\n";
+        if (!arguments.quiet)
+            std::cout << processed << " file(s) processed, " << failed << " failed, " << skipped
+                      << " skipped; " << before << " bytes before, " << after << " bytes after, "
+                      << Percent(saved) << "% saved\n";
     }
     return failed ? kExitFailed : kExitSuccess;
 }
@@ -277,6 +291,11 @@ int main(int argc, char** argv) {
         if (arguments.help) {
             std::cout << cli::UsageText();
             return kExitSuccess;
+        }
+        if (!arguments.filesFrom.empty()) {
+            const std::vector<std::string> listed =
+                cli::ReadFileList(arguments.filesFrom, arguments.nulSeparated);
+            arguments.inputs.insert(arguments.inputs.end(), listed.begin(), listed.end());
         }
         return Run(arguments, *stored);
     } catch (const cli::UsageError& error) {

@@ -1,5 +1,5 @@
 // Known folders on Linux: the program file from /proc, the XDG base and user
-// directories for the per-user data and Pictures folders.
+// directories for the per-user configuration, data and Pictures folders.
 
 #include <pwd.h>
 #include <unistd.h>
@@ -45,10 +45,15 @@ std::optional<fs::path> PicturesFromUserDirs(const fs::path& home) {
         const std::size_t end = line.find('"', prefix.size());
         if (end == std::string::npos) return std::nullopt;
         std::string value = line.substr(prefix.size(), end - prefix.size());
-        if (value.rfind("$HOME", 0) == 0) value = home.string() + value.substr(5);
+        // Only "$HOME" itself or "$HOME/..." is expanded, as the shell would.
+        if (value == "$HOME" || value.rfind("$HOME/", 0) == 0)
+            value = home.string() + value.substr(5);
         const fs::path folder(value);
         // An entry that points at the home folder itself disables the folder.
-        if (!folder.is_absolute() || fs::path(folder).lexically_normal() == home.lexically_normal())
+        // xdg-user-dirs writes "$HOME/" for a disabled folder: compare both
+        // with a trailing separator so that it matches either spelling.
+        if (!folder.is_absolute() ||
+            (folder / "").lexically_normal() == (home / "").lexically_normal())
             return std::nullopt;
         return folder;
     }
@@ -68,6 +73,20 @@ std::optional<fs::path> SystemKnownFolders::localAppDataFolder() const {
     if (auto dataHome = AbsolutePathFromEnvironment("XDG_DATA_HOME")) return dataHome;
     if (auto home = HomeFolder()) return *home / ".local" / "share";
     return std::nullopt;
+}
+
+std::optional<fs::path> SystemKnownFolders::userConfigFolder() const {
+    if (auto configHome = AbsolutePathFromEnvironment("XDG_CONFIG_HOME")) return configHome;
+    if (auto home = HomeFolder()) return *home / ".config";
+    return std::nullopt;
+}
+
+std::optional<fs::path> SystemKnownFolders::homeFolder() const {
+    return HomeFolder();
+}
+
+bool SystemKnownFolders::settingsBesideProgramAllowed() const {
+    return IsInBuildTree(executableFolder());
 }
 
 std::optional<fs::path> SystemKnownFolders::picturesFolder() const {

@@ -51,4 +51,17 @@ std::optional<fs::path> SystemKnownFolders::picturesFolder() const {
     return ShellFolder(FOLDERID_Pictures);
 }
 
+std::optional<fs::path> SystemKnownFolders::userConfigFolder() const {
+    return localAppDataFolder();
+}
+
+std::optional<fs::path> SystemKnownFolders::homeFolder() const {
+    return ShellFolder(FOLDERID_Profile);
+}
+
+// A copy unpacked anywhere carries its settings when it may write them there.
+bool SystemKnownFolders::settingsBesideProgramAllowed() const {
+    return true;
+}
+
 }  // namespace pimo::platform

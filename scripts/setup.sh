@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
     libjpeg-turbo-progs optipng advancecomp zopfli imagemagick
     xauth xvfb
+    desktop-file-utils appstream parallel jq librsvg2-bin dpkg-dev file
 )
 
 missing=()

@@ -5,6 +5,7 @@
 
 #include "engine/host.h"
 #include "platform/known_folders.h"
+#include "settings/legacy_settings.h"
 
 namespace pimo::settings {
 
@@ -16,7 +17,7 @@ constexpr std::string_view kOpenFailed =
     "An error occurred while opening the configuration files:\n";
 
 /// The per-user folder, created on first use; none when the platform names no
-/// application-data folder.
+/// configuration folder.
 class UserFolder {
   public:
     explicit UserFolder(const platform::KnownFolders& folders) : m_folders(folders) {}
@@ -24,9 +25,9 @@ class UserFolder {
     std::optional<fs::path> get() {
         if (m_determined) return m_folder;
         m_determined = true;
-        const std::optional<fs::path> appData = m_folders.localAppDataFolder();
-        if (!appData) return std::nullopt;
-        fs::path folder = *appData / platform::PathFromUtf8(kUserFolderName);
+        const std::optional<fs::path> config = m_folders.userConfigFolder();
+        if (!config) return std::nullopt;
+        fs::path folder = *config / platform::PathFromUtf8(kUserFolderName);
         std::error_code error;
         fs::create_directories(folder, error);
         if (error || !fs::is_directory(folder))
@@ -42,10 +43,20 @@ class UserFolder {
     std::optional<fs::path> m_folder;
 };
 
-fs::path Located(std::string_view name, const fs::path& programFolder, UserFolder& userFolder) {
-    fs::path beside = programFolder / platform::PathFromUtf8(name);
-    if (IsFileUsable(beside)) return beside;
-    if (const auto folder = userFolder.get()) return *folder / platform::PathFromUtf8(name);
+/// Where earlier versions kept the per-user file: the application-data folder.
+fs::path LegacyLocation(std::string_view name, const platform::KnownFolders& folders) {
+    const std::optional<fs::path> appData = folders.localAppDataFolder();
+    if (!appData) return {};
+    return *appData / platform::PathFromUtf8(kUserFolderName) / platform::PathFromUtf8(name);
+}
+
+fs::path Located(std::string_view name, const platform::KnownFolders& folders,
+                 UserFolder& userFolder) {
+    fs::path beside = folders.executableFolder() / platform::PathFromUtf8(name);
+    if (folders.settingsBesideProgramAllowed() && IsFileUsable(beside)) return beside;
+    if (const auto folder = userFolder.get())
+        return MoveLegacySettingsFile(LegacyLocation(name, folders),
+                                      *folder / platform::PathFromUtf8(name));
     return beside;
 }
 
@@ -65,11 +76,10 @@ bool IsFileUsable(const fs::path& path) {
 }
 
 SettingsLocations LocateSettingsFiles(const platform::KnownFolders& folders) {
-    const fs::path programFolder = folders.executableFolder();
     UserFolder userFolder(folders);
     SettingsLocations locations;
-    locations.settingsFile = Located(kSettingsFileName, programFolder, userFolder);
-    locations.externalToolsFile = Located(kExternalToolsFileName, programFolder, userFolder);
+    locations.settingsFile = Located(kSettingsFileName, folders, userFolder);
+    locations.externalToolsFile = Located(kExternalToolsFileName, folders, userFolder);
     return locations;
 }
 

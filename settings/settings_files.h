@@ -1,8 +1,9 @@
 #pragma once
 // Where the two INI files live, and opening and writing them. A copy of the
 // program that carries both files, writable, beside its program file uses
-// them there; each file that is missing or read-only there lives in the
-// per-user folder "Pimo" instead.
+// them there (only a copy that may keep settings there, such as one run from
+// its build tree); each file that is missing or read-only there lives in the
+// per-user folder "Pimo" of the configuration folder instead.
 
 #include <filesystem>
 #include <string>
@@ -21,7 +22,8 @@ namespace pimo::settings {
 
 inline constexpr std::string_view kSettingsFileName = "Pimo.ini";
 inline constexpr std::string_view kExternalToolsFileName = "Pimo-external-tools.ini";
-/// The per-user folder, inside the platform's local application-data folder.
+/// The per-user folder, inside the platform's configuration folder (earlier
+/// versions: inside the local application-data folder).
 inline constexpr std::string_view kUserFolderName = "Pimo";
 
 /// The main window's two in-memory files. A store that could not be opened
@@ -43,10 +45,11 @@ struct SettingsLocations {
 bool IsFileUsable(const std::filesystem::path& path);
 
 /// Applies the location rule to both files. Each file beside the program file
-/// that is not usable goes to the per-user folder, which is created when it is
-/// missing; when the platform names no application-data folder, the file stays
-/// beside the program file. Throws IniError when the per-user folder cannot be
-/// created.
+/// that is not usable (or may not be used there) goes to the per-user folder,
+/// which is created when it is missing; a file of that name that an earlier
+/// version left in the application-data folder is moved there first. When the
+/// platform names no configuration folder, the file stays beside the program
+/// file. Throws IniError when the per-user folder cannot be created.
 SettingsLocations LocateSettingsFiles(const platform::KnownFolders& folders);
 
 /// Locates and opens both files, the settings file first; a missing file

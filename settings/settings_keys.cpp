@@ -156,19 +156,12 @@ constexpr KeyReaction kFormatReaction = [](SettingsFields& f, const platform::Kn
 constexpr KeyReaction kCaptionsReaction = [](SettingsFields& f, const platform::KnownFolders&) {
     if (!f.options.ShowCaptions) Call(f.window.CaptionsOffReaction);
 };
-// An empty folder becomes the Pictures folder, or the program's folder with a
-// trailing separator when the platform names no Pictures folder.
+// An empty folder becomes the Pictures folder, else the home folder; never the
+// program's folder, which an installed copy cannot write.
 constexpr KeyReaction kSaveFolderReaction = [](SettingsFields& f,
                                                const platform::KnownFolders& folders) {
     std::string& folder = f.options.SaveAsFolder;
-    if (folder.empty()) {
-        if (const auto pictures = folders.picturesFolder()) {
-            folder = platform::PathToUtf8(*pictures);
-        } else {
-            folder = platform::PathToUtf8(folders.executableFolder()) +
-                     static_cast<char>(std::filesystem::path::preferred_separator);
-        }
-    }
+    if (folder.empty()) folder = platform::PathToUtf8(platform::DefaultPicturesFolder(folders));
     Call(f.window.SaveFolderReaction);
 };
 constexpr KeyReaction kDualViewReaction = [](SettingsFields& f, const platform::KnownFolders&) {

@@ -44,12 +44,13 @@ std::string Quoted(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs the program inside `folder` with `arguments`. The user's data folder
-// is "xdg" inside `folder`, so that no real settings file is read.
+// Runs the program inside `folder` with `arguments`. The user's data and
+// configuration folders are "xdg" inside `folder`, so that no real settings
+// file is read.
 CliOutput RunCli(const fs::path& folder, const std::vector<std::string>& arguments) {
-    std::string command = "cd " + Quoted(folder.string()) +
-                          " && XDG_DATA_HOME=" + Quoted((folder / "xdg").string()) + " " +
-                          Quoted(PIMO_CLI_PATH);
+    std::string command =
+        "cd " + Quoted(folder.string()) + " && XDG_DATA_HOME=" + Quoted((folder / "xdg").string()) +
+        " XDG_CONFIG_HOME=" + Quoted((folder / "xdg").string()) + " " + Quoted(PIMO_CLI_PATH);
     for (const std::string& argument : arguments) command += " " + Quoted(argument);
     command += " > cli.out 2> cli.err";
     const int status = std::system(command.c_str());
@@ -485,7 +486,8 @@ pid_t StartCli(const fs::path& folder, const std::vector<std::string>& arguments
         argv.push_back(nullptr);
         const int null = open("/dev/null", O_WRONLY);
         if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || chdir(folder.c_str()) != 0 ||
-            setenv("XDG_DATA_HOME", dataHome.c_str(), 1) != 0)
+            setenv("XDG_DATA_HOME", dataHome.c_str(), 1) != 0 ||
+            setenv("XDG_CONFIG_HOME", dataHome.c_str(), 1) != 0)
             _exit(127);
         execv(argv[0], argv.data());
         _exit(127);

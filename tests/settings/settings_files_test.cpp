@@ -3,12 +3,14 @@
 #include "settings/settings_files.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "platform/known_folders.h"
+#include "settings/legacy_settings.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -184,6 +186,101 @@ TEST_F(SettingsFilesTest, FlushFailureOfOneFileStillWritesTheOther) {
     EXPECT_EQ(FileText(userFolder() / "Pimo-external-tools.ini"), "[Mine]\nFileName=a.exe\n\n");
 }
 
+TEST_F(SettingsFilesTest, InstalledCopyNeverUsesFilesBesideTheProgram) {
+    PutBesideProgram("Pimo.ini", "[PIMO]\nJPEGQuality=11\n", false);
+    folders.besideProgramAllowed = false;
+    SettingsFiles files = OpenSettingsFiles(folders, host);
+    EXPECT_EQ(files.settings.fileName(), userFolder() / "Pimo.ini");
+    EXPECT_EQ(files.settings.ReadInteger("PIMO", "JPEGQuality", 75), 75);
+}
+
+/// The configuration folder apart from the data folder, as on Linux; earlier
+/// versions kept their files in the data folder.
+class LegacySettingsTest : public SettingsFilesTest {
+  protected:
+    LegacySettingsTest() {
+        folders.userConfig = dir.path() / "config";
+        fs::create_directories(legacyFolder());
+    }
+    fs::path legacyFolder() const { return appData() / "Pimo"; }
+    fs::path configFolder() const { return dir.path() / "config" / "Pimo"; }
+};
+
+TEST_F(LegacySettingsTest, FileInTheOldPlaceIsMovedAndReadThenTheNewPlaceOnly) {
+    const std::string settingsText =
+        "[PIMO]\nJPEGQuality=33\nSaveAsFolder=/srv/\xc3\xa9t\xc3\xa9\n";
+    const std::string toolsText = "[Mine]\nFileName=a.exe\n";
+    WriteText(legacyFolder() / "Pimo.ini", settingsText);
+    WriteText(legacyFolder() / "Pimo-external-tools.ini", toolsText);
+
+    {
+        SettingsFiles files = OpenSettingsFiles(folders, host);
+        EXPECT_TRUE(host.messages.empty());
+        EXPECT_EQ(files.settings.fileName(), configFolder() / "Pimo.ini");
+        EXPECT_EQ(files.settings.ReadInteger("PIMO", "JPEGQuality", 75), 33);
+        EXPECT_TRUE(files.externalTools.SectionExists("Mine"));
+    }
+    // Moved byte for byte; the emptied old folder is gone.
+    EXPECT_EQ(FileText(configFolder() / "Pimo.ini"), settingsText);
+    EXPECT_EQ(FileText(configFolder() / "Pimo-external-tools.ini"), toolsText);
+    EXPECT_FALSE(fs::exists(legacyFolder()));
+
+    // A file that turns up in the old place later is neither read nor touched.
+    fs::create_directories(legacyFolder());
+    WriteText(legacyFolder() / "Pimo.ini", "[PIMO]\nJPEGQuality=44\n");
+    SettingsFiles again = OpenSettingsFiles(folders, host);
+    EXPECT_EQ(again.settings.fileName(), configFolder() / "Pimo.ini");
+    EXPECT_EQ(again.settings.ReadInteger("PIMO", "JPEGQuality", 75), 33);
+    EXPECT_EQ(FileText(legacyFolder() / "Pimo.ini"), "[PIMO]\nJPEGQuality=44\n");
+}
+
+TEST_F(LegacySettingsTest, OnlyTheFilesThatGoToTheUserFolderMove) {
+    PutBesideProgram("Pimo.ini", "[PIMO]\nJPEGQuality=11\n", false);
+    WriteText(legacyFolder() / "Pimo.ini", "[PIMO]\nJPEGQuality=33\n");
+    WriteText(legacyFolder() / "Pimo-external-tools.ini", "[Mine]\n");
+    WriteText(legacyFolder() / "notes.txt", "the user's own file");
+    const SettingsLocations locations = LocateSettingsFiles(folders);
+    EXPECT_EQ(locations.settingsFile, programFolder() / "Pimo.ini");
+    EXPECT_EQ(locations.externalToolsFile, configFolder() / "Pimo-external-tools.ini");
+    // The settings file beside the program is in use: the old one stays, as
+    // does the folder with the user's other file.
+    EXPECT_EQ(FileText(legacyFolder() / "Pimo.ini"), "[PIMO]\nJPEGQuality=33\n");
+    EXPECT_TRUE(fs::exists(legacyFolder() / "notes.txt"));
+    EXPECT_FALSE(fs::exists(legacyFolder() / "Pimo-external-tools.ini"));
+}
+
+TEST(MoveLegacySettingsFileTest, NothingToMoveOrAlreadyMoved) {
+    test::TempDir dir;
+    const fs::path from = dir.path() / "old" / "Pimo.ini";
+    const fs::path to = dir.path() / "Pimo.ini";
+    EXPECT_EQ(MoveLegacySettingsFile(from, to), to);  // no old file
+    EXPECT_FALSE(fs::exists(to));
+    EXPECT_EQ(MoveLegacySettingsFile({}, to), to);  // no old folder on this platform
+    fs::create_directories(from.parent_path());
+    WriteText(from, "old");
+    EXPECT_EQ(MoveLegacySettingsFile(from, from), from);  // one folder for both
+    EXPECT_EQ(FileText(from), "old");
+}
+
+#ifdef __linux__
+// /dev/shm is a file system of its own on most Linux systems, so a rename
+// from there fails and the file is copied over instead.
+TEST(MoveLegacySettingsFileTest, MovesAcrossFileSystems) {
+    std::error_code error;
+    const fs::path shm = fs::path("/dev/shm") / ("pimo-legacy-" + std::to_string(::getpid()));
+    if (!fs::create_directories(shm, error)) GTEST_SKIP() << "no /dev/shm";
+    const std::string text = "[PIMO]\nJPEGQuality=33\n" + std::string(70000, ';') + "\n";
+    WriteText(shm / "Pimo.ini", text);
+    test::TempDir dir;
+    const fs::path to = dir.path() / "Pimo.ini";
+    EXPECT_EQ(MoveLegacySettingsFile(shm / "Pimo.ini", to), to);
+    EXPECT_EQ(FileText(to), text);
+    EXPECT_FALSE(fs::exists(shm));  // the file and its emptied folder are gone
+    EXPECT_FALSE(fs::exists(dir.path() / "Pimo.ini.moving"));
+    fs::remove_all(shm, error);
+}
+#endif
+
 TEST(IsFileUsableTest, NeedsAWritableRegularFile) {
     test::TempDir dir;
     const fs::path file = dir.path() / "a.ini";
@@ -246,6 +343,55 @@ TEST(SystemKnownFoldersTest, PicturesFolderComesFromTheUserDirsFile) {
     WriteText(dir.path() / ".config" / "user-dirs.dirs",
               "# written by xdg-user-dirs-update\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
     EXPECT_EQ(platform::SystemKnownFolders().picturesFolder(), dir.path() / "Bilder");
+}
+
+TEST(SystemKnownFoldersTest, ConfigFolderIsTheXdgConfigHome) {
+    const ScopedEnvironment home("HOME", "/home/someone");
+    {
+        const ScopedEnvironment configHome("XDG_CONFIG_HOME", "/etc/someone");
+        EXPECT_EQ(platform::SystemKnownFolders().userConfigFolder(), fs::path("/etc/someone"));
+    }
+    const ScopedEnvironment relative("XDG_CONFIG_HOME", "relative/path");
+    EXPECT_EQ(platform::SystemKnownFolders().userConfigFolder(), fs::path("/home/someone/.config"));
+    EXPECT_EQ(platform::SystemKnownFolders().homeFolder(), fs::path("/home/someone"));
+}
+
+struct UserDirsCase {
+    const char* name;
+    const char* line;      // the Pictures line of user-dirs.dirs
+    const char* expected;  // below the home folder; empty: the default folder is home
+};
+
+class PicturesEntryTest : public testing::TestWithParam<UserDirsCase> {};
+
+TEST_P(PicturesEntryTest, DefaultFolderFollowsTheUserDirsEntry) {
+    const UserDirsCase& c = GetParam();
+    test::TempDir dir;
+    const ScopedEnvironment home("HOME", dir.path().c_str());
+    const ScopedEnvironment config("XDG_CONFIG_HOME", (dir.path() / "cfg").c_str());
+    fs::create_directories(dir.path() / "cfg");
+    WriteText(dir.path() / "cfg" / "user-dirs.dirs", std::string(c.line) + "\n");
+    const fs::path expected = *c.expected ? dir.path() / c.expected : dir.path();
+    EXPECT_EQ(platform::DefaultPicturesFolder(platform::SystemKnownFolders()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PicturesEntryTest,
+    testing::Values(UserDirsCase{"BelowHome", "XDG_PICTURES_DIR=\"$HOME/Bilder\"", "Bilder"},
+                    UserDirsCase{"HomeItselfDisablesIt", "XDG_PICTURES_DIR=\"$HOME/\"", ""},
+                    UserDirsCase{"NotAVariable", "XDG_PICTURES_DIR=\"$HOMEWORK/x\"", ""},
+                    UserDirsCase{"OtherEntryOnly", "XDG_MUSIC_DIR=\"$HOME/Music\"", ""}),
+    [](const testing::TestParamInfo<UserDirsCase>& info) { return std::string(info.param.name); });
+
+TEST(BuildTreeTest, OnlyAFolderBesideTheBuildCacheCounts) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "build" / "app");
+    fs::create_directories(dir.path() / "usr" / "bin");
+    WriteText(dir.path() / "build" / "CMakeCache.txt", "");
+    EXPECT_TRUE(platform::IsInBuildTree(dir.path() / "build"));
+    EXPECT_TRUE(platform::IsInBuildTree(dir.path() / "build" / "app"));
+    EXPECT_FALSE(platform::IsInBuildTree(dir.path() / "usr" / "bin"));
+    EXPECT_FALSE(platform::IsInBuildTree({}));
 }
 
 TEST(SystemKnownFoldersTest, ExecutableFolderHoldsTheRunningProgram) {

@@ -215,10 +215,15 @@ TEST_F(SettingsStoreTest, EmptyFileKeepsTheInitialValues) {
                                                    "DualView", "Mode 0"}));
 }
 
-TEST_F(SettingsStoreTest, EmptySaveAsFolderWithoutPicturesFolderIsTheProgramFolder) {
+TEST_F(SettingsStoreTest, EmptySaveAsFolderWithoutPicturesFolderIsHomeNeverTheProgramFolder) {
     folders.pictures.reset();
+    folders.home = "/home/someone";
     Load("[PIMO]\nSaveAsFolder=\n");
-    EXPECT_EQ(options.SaveAsFolder, "/opt/pimo/");
+    EXPECT_EQ(options.SaveAsFolder, "/home/someone");
+    folders.home.reset();
+    options.SaveAsFolder.clear();
+    Load("[PIMO]\nSaveAsFolder=\n");
+    EXPECT_EQ(options.SaveAsFolder, "");
 }
 
 TEST_F(SettingsStoreTest, UnreadableValuesGiveTheCurrentValues) {
