@@ -189,6 +189,23 @@ TEST_F(ImageViewTest, EnlargedPixelsStaySharp) {
         }
 }
 
+TEST_F(ImageViewTest, ActualSizeIsOneImagePixelPerDevicePixel) {
+    // Columns alternating black and white, one pixel each.
+    QImage stripes(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : 0);
+    m_view.setSourceImage(stripes);
+    m_view.setResultImage(stripes);
+    m_view.actual_sizeExecute();
+    // The grab holds device pixels on any screen density.
+    const QImage shown = painted("Image2");
+    const ViewportState& state = m_view.viewport();
+    ASSERT_EQ(state.view, (ViewSize{64, 64}));
+    const int y = state.position.y + 32;
+    for (int x = 0; x < 64; ++x)
+        ASSERT_EQ(qGray(shown.pixel(state.position.x + x, y)), x % 2 ? 255 : 0) << x;
+}
+
 TEST_F(ImageViewTest, ATransparentPictureLiesOverACheckerboard) {
     QImage clear(200, 200, QImage::Format_ARGB32);
     clear.fill(Qt::transparent);
