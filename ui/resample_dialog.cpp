@@ -90,7 +90,7 @@ Tresample::Tresample(engine::ImageSize original, const ResampleChoices& choices,
     filter->setCurrentIndex(knownFilter ? choices.ResampleFilter : kDefaultFilter);
     keep_aspect->setChecked(choices.ResampleKeepAspectRatio);
 
-    connect(unit_group, &QButtonGroup::idClicked, this, &Tresample::unit_groupClick);
+    // A change of the selection, by a click or by the stored unit below.
     connect(unit_group, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked) unit_groupClick();
     });
