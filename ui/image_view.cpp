@@ -128,6 +128,8 @@ void ImageView::buildPanes() {
     auto* compareButton = qobject_cast<QToolButton*>(ZoomToolbar->widgetForAction(m_compare));
     connect(compareButton, &QToolButton::pressed, this, [this] { setComparing(true); });
     connect(compareButton, &QToolButton::released, this, [this] { setComparing(false); });
+    // No hint pops up over the picture while the button is held.
+    compareButton->installEventFilter(this);
 
     Label8 = Named(new QLabel(tr("Original"), this), "Label8");
     dim_img_initiala = Named(new QLabel(this), "dim_img_initiala");
@@ -326,6 +328,7 @@ bool ImageView::wheelZoomed(QWheelEvent* event) {
 }
 
 bool ImageView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip) return m_comparing;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             m_panCanvas = watched;
