@@ -23,7 +23,9 @@ struct CliArguments {
     bool help = false;
     bool info = false;
     bool json = false;
-    unsigned jobs = 0;         // 0: one per core
+    bool firstFrame =
+        false;          // --first-frame: write an animation's first frame, a document's first page
+    unsigned jobs = 0;  // 0: one per core
     std::string settingsFile;  // --settings; read before parsing (see cli_settings.h)
     std::string optimizer;     // --optimizer: a preset's position or a custom preset's name
     batch::BatchOptions batch;
