@@ -17,47 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/cli/cli_run.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliOutput {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// Runs the program inside `folder` with `arguments`. The user's data folder
-// is "xdg" inside `folder`, so that no real settings file is read.
-CliOutput RunCli(const fs::path& folder, const std::vector<std::string>& arguments) {
-    std::string command = "cd " + Quoted(folder.string()) +
-                          " && XDG_DATA_HOME=" + Quoted((folder / "xdg").string()) + " " +
-                          Quoted(PIMO_CLI_PATH);
-    for (const std::string& argument : arguments) command += " " + Quoted(argument);
-    command += " > cli.out 2> cli.err";
-    const int status = std::system(command.c_str());
-    CliOutput output;
-    output.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    output.out = ReadText(folder / "cli.out");
-    output.err = ReadText(folder / "cli.err");
-    return output;
-}
 
 RGBQUAD Color(unsigned red, unsigned green, unsigned blue, unsigned alpha = 255) {
     return RGBQUAD{static_cast<BYTE>(blue), static_cast<BYTE>(green), static_cast<BYTE>(red),
@@ -313,18 +279,6 @@ const CliCase kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Arguments, CliCaseTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return info.param.name; });
-
-// Width and height of an image file, decoded by the library itself.
-std::pair<unsigned, unsigned> SizeOf(const fs::path& path) {
-    const Bytes bytes = ReadFileBytes(path);
-    FIMEMORY* memory =
-        FreeImage_OpenMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
-    const FREE_IMAGE_FORMAT format = FreeImage_GetFileTypeFromMemory(memory, 0);
-    FreeImage_CloseMemory(memory);
-    Bitmap bitmap = DecodeWithLibrary(format, bytes);
-    if (!bitmap) return {0, 0};
-    return {FreeImage_GetWidth(bitmap.get()), FreeImage_GetHeight(bitmap.get())};
-}
 
 TEST_F(CliTest, GeometryTasksChangeTheOutputSize) {
     struct Case {
