@@ -327,7 +327,7 @@ std::string EntryRun::placeFile(const std::string& target, std::span<const std::
     if (m_runFiles && m_runFiles->IsOtherInput(target, m_source))
         return "The output would replace " + target + ", another file of this run.";
     if (m_runFiles && !m_runFiles->Claim(target, m_source))
-        return "Another file of this run was written to " + target + ".";
+        return "Another file of this run has the same output: " + target + ".";
     if (m_destinationExisted && m_options.BackupOnOverwrite) {
         // Without the backup the user asked for, the file is not risked.
         if (std::string failure = backUp(target); !failure.empty()) return failure;

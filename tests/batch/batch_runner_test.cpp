@@ -323,7 +323,7 @@ TEST_F(BatchRunnerTest, NoEntryWritesOverAnotherInputOrAnEarlierOutput) {
     EXPECT_EQ(sizeOf(out + "/IMG.jpg"), (std::pair{96u, 64u}));
     const auto line =
         std::find(summary.ErrorLog.begin(), summary.ErrorLog.end(),
-                  "Error: Another file of this run was written to " + out + "/IMG.jpg.");
+                  "Error: Another file of this run has the same output: " + out + "/IMG.jpg.");
     EXPECT_NE(line, summary.ErrorLog.end());
 }
 

@@ -155,7 +155,7 @@ const NamingCase kNamingCases[] = {
      {"in/101/IMG.jpg", "in/100/IMG.jpg", "-o", "out", "--overwrite", "--delete-originals"},
      1,
      "in/101/IMG.jpg: error",
-     "Another file of this run was written to out/IMG.jpg.",
+     "Another file of this run has the same output: out/IMG.jpg.",
      [](const fs::path& root, const CliOutput&) {
          EXPECT_EQ(SizeOf(root / "out/IMG.jpg"), (std::pair{96u, 64u}));
          EXPECT_FALSE(fs::exists(root / "in/100/IMG.jpg"));
