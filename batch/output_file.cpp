@@ -188,9 +188,11 @@ std::string ReplaceFileVerified(const std::string& path, std::span<const std::ui
     std::error_code error;
     if (placement == Placement::NewFileOnly) {
         if (!MoveToFreeName(temporary, target, error)) {
-            return discard(error == std::errc::file_exists
-                               ? "Cannot write " + path + ": another file has taken the name"
-                               : "Cannot write " + path + ": " + error.message());
+            // Systems differ in the error they give for a taken name.
+            std::error_code ignored;
+            const bool taken = fs::exists(fs::symlink_status(target, ignored));
+            return discard(taken ? "Cannot write " + path + ": another file has taken the name"
+                                 : "Cannot write " + path + ": " + error.message());
         }
     } else {
         fs::rename(temporary, target, error);

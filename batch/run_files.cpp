@@ -1,5 +1,6 @@
 #include "batch/run_files.h"
 
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
