@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "batch/frame_count.h"
 #include "util/pimoutil.h"
 #include "batch/output_file.h"
 #include "engine/compress_to_size.h"
@@ -29,6 +30,8 @@ constexpr const char* kLoadingFailed = "Loading failed.";
 constexpr const char* kDamagedSource =
     "The image library reported errors while loading the file: it is damaged or incomplete.";
 constexpr const char* kFileExists = "File exists. Overwrite permission required.";
+constexpr const char* kNotRegularFile =
+    "Not a regular file (a pipe, a device or a folder): it is not opened.";
 constexpr const char* kSizeNotReached =
     "Could not obtain the desired filesize. Try with a bigger value.";
 
@@ -112,11 +115,12 @@ ContentCheck DecodesTo(int format, unsigned width, unsigned height) {
 class EntryRun {
   public:
     EntryRun(Engine& engine, const BatchJob& job, const std::string& source,
-             BatchEntryResult& result)
+             BatchRunFiles* runFiles, BatchEntryResult& result)
         : m_engine(engine),
           m_job(job),
           m_options(job.options),
           m_source(source),
+          m_runFiles(runFiles),
           m_result(result) {}
 
     /// `libraryMessages` counts the library's messages as they arrive.
@@ -136,24 +140,33 @@ class EntryRun {
     Durability durability() const {
         return givesUpAFile() ? Durability::FlushedToDisk : Durability::Cached;
     }
+    void skipFrames(int frames);
     void applyTasks();
     void resize();
     void compressToSize();
     bool writeOutput();
+    std::string placeFile(const std::string& target, std::span<const std::uint8_t> bytes,
+                          const ContentCheck& check);
+    std::string backUp(const std::string& target);
     void finishWrittenEntry();
 
     Engine& m_engine;
     const BatchJob& m_job;
     const BatchOptions& m_options;
     const std::string& m_source;
+    BatchRunFiles* m_runFiles;
     BatchEntryResult& m_result;
     std::optional<platform::FileTimes> m_times;
+    int m_frames = 1;
+    bool m_sameFormat = false;
     bool m_transformed = false;
     bool m_inPlace = false;
     bool m_destinationExisted = false;
 };
 
 void EntryRun::run(const std::size_t& libraryMessages) {
+    // Opening a pipe or a device could wait forever for data that never comes.
+    if (!IsRegularFile(m_source)) return fail(kNotRegularFile);
     if (m_options.KeepOriginalDateTime) {
         m_times = platform::ReadFileTimes(m_source);
         m_result.TimesUnreadable = !m_times;
@@ -165,27 +178,29 @@ void EntryRun::run(const std::size_t& libraryMessages) {
     // warning) gave an image that must not replace or outlive its source.
     if (libraryMessages != messagesBefore) return fail(kDamagedSource);
 
+    // The engine keeps the first frame of an animation or the first page of
+    // a document only: that is written only when asked for.
+    m_frames = FrameCount(m_engine.SourceFormat, m_source);
+    if (m_frames > 1 && !m_job.FirstFrameOnly) return skipFrames(m_frames);
+
     const int outputFormat = m_engine.settings.Format;
-    const bool sameFormat = m_engine.SourceFormat == outputFormat;
-    m_result.Destination = DestinationFor(m_source, sameFormat, outputFormat, m_options);
+    m_sameFormat = m_engine.SourceFormat == outputFormat;
+    m_result.Destination = DestinationFor(m_source, m_sameFormat, outputFormat, m_options);
     m_destinationExisted = FileExists(m_result.Destination);
     if (m_destinationExisted && !m_options.OverwriteExistingFiles) return fail(kFileExists);
     m_result.OriginalSize = util::GetFileSizeOrMinusOne(m_source);
 
     applyTasks();
 
-    m_inPlace = sameFormat && !m_transformed && SameFile(m_result.Destination, m_source);
-    if (m_inPlace) m_result.Destination = SiblingPath(m_source);
-
-    if (m_options.OverwriteExistingFiles && m_options.BackupOnOverwrite) {
-        const auto original = fi::ReadWholeFile(m_source);
-        const std::string failure = original
-                                        ? ReplaceFileVerified(m_source + ".original", *original)
-                                        : "Cannot read " + m_source;
-        // Without the backup the user asked for, the source is not risked.
-        if (!failure.empty()) return fail("Could not back up the original file: " + failure);
-    }
+    m_inPlace = m_sameFormat && !m_transformed && SameFile(m_result.Destination, m_source);
     if (writeOutput()) finishWrittenEntry();
+}
+
+void EntryRun::skipFrames(int frames) {
+    m_result.Skipped = true;
+    m_result.Status = "skipped (" + std::to_string(frames) + " frames)";
+    m_result.ErrorLog.push_back("Skipped " + m_source + ": it holds " + std::to_string(frames) +
+                                " frames or pages, and only the first would be written.");
 }
 
 void EntryRun::applyTasks() {
@@ -265,32 +280,84 @@ bool EntryRun::writeOutput() {
 
     std::string failure;
     if (static_cast<std::int64_t>(size) >= m_result.OriginalSize && !m_transformed) {
-        // Re-encoding (and resizing) never makes the output larger than its source.
-        if (!m_inPlace && !SameFile(m_result.Destination, m_source)) {
+        // Re-encoding (and resizing) never makes the output larger than its
+        // source. The source's bytes keep the source's extension: a copy
+        // under the output format's extension would lie about its content.
+        if (!m_sameFormat) {
+            m_result.Destination =
+                DestinationFor(m_source, true, m_engine.settings.Format, m_options);
+            // The source itself, when saving beside it, is not overwritten.
+            m_destinationExisted =
+                FileExists(m_result.Destination) && !SameFile(m_result.Destination, m_source);
+        }
+        if (!SameFile(m_result.Destination, m_source)) {
             const auto original = fi::ReadWholeFile(m_source);
-            failure = original
-                          ? ReplaceFileVerified(m_result.Destination, *original, {}, durability())
-                          : "Cannot read " + m_source;
+            failure = original ? placeFile(m_result.Destination, *original, {})
+                               : "Cannot read " + m_source;
         }
         m_result.ResultSize = static_cast<std::uint32_t>(m_result.OriginalSize);
+    } else if (m_frames > 1 && SameFile(m_result.Destination, m_source)) {
+        // The first frame alone never takes the place of all of them.
+        failure = "The output would replace a file of " + std::to_string(m_frames) +
+                  " frames or pages with its first frame only.";
     } else {
         FIBITMAP* encoded = m_engine.SourceBitmap.get();
-        const std::string target = m_inPlace ? m_source : m_result.Destination;
         // Every output is read back and compared. It is decoded as well when
         // a file is given up for it, since nothing else would be left.
-        failure = ReplaceFileVerified(
-            target, bytes,
-            givesUpAFile() ? DecodesTo(m_engine.settings.Format, ::FreeImage_GetWidth(encoded),
-                                       ::FreeImage_GetHeight(encoded))
-                           : ContentCheck{},
-            durability());
+        failure = placeFile(m_result.Destination, bytes,
+                            givesUpAFile()
+                                ? DecodesTo(m_engine.settings.Format, ::FreeImage_GetWidth(encoded),
+                                            ::FreeImage_GetHeight(encoded))
+                                : ContentCheck{});
     }
     if (!failure.empty()) {
         fail(failure);
         return false;
     }
-    if (m_inPlace) m_result.Destination = m_source;
     return true;
+}
+
+// Writes `bytes` at `target` when nothing of the user's is lost by it: an
+// existing file only with overwrite permission and after its backup, never
+// over another input of the run or a file an earlier entry wrote. Returns
+// an empty text when written, else why not.
+std::string EntryRun::placeFile(const std::string& target, std::span<const std::uint8_t> bytes,
+                                const ContentCheck& check) {
+    m_destinationExisted = FileExists(target);
+    if (m_destinationExisted && !m_options.OverwriteExistingFiles) return kFileExists;
+    if (m_runFiles && m_runFiles->IsOtherInput(target, m_source))
+        return "The output would replace " + target + ", another file of this run.";
+    if (m_runFiles && !m_runFiles->Claim(target, m_source))
+        return "Another file of this run has the same output: " + target + ".";
+    if (m_destinationExisted && m_options.BackupOnOverwrite) {
+        // Without the backup the user asked for, the file is not risked.
+        if (std::string failure = backUp(target); !failure.empty()) return failure;
+    }
+    // A name that was free is taken only while it still is, so that two
+    // entries racing for it cannot both write it.
+    std::string failure = ReplaceFileVerified(
+        target, bytes, check, durability(),
+        m_destinationExisted ? Placement::ReplaceExisting : Placement::NewFileOnly);
+    if (failure.empty() && m_runFiles) m_runFiles->Written(target);
+    return failure;
+}
+
+// Copies the file about to be replaced to its name + ".original". An
+// existing backup may be the only true original left (an earlier run made
+// it) or a file of the user's: it is never replaced, and the entry fails.
+std::string EntryRun::backUp(const std::string& target) {
+    const std::string backup = target + ".original";
+    std::error_code error;
+    if (std::filesystem::exists(
+            std::filesystem::symlink_status(platform::PathFromUtf8(backup), error))) {
+        return "The backup " + backup + " exists already and is never replaced.";
+    }
+    const auto original = fi::ReadWholeFile(target);
+    const std::string failure =
+        original ? ReplaceFileVerified(backup, *original, {}, Durability::FlushedToDisk,
+                                       Placement::NewFileOnly)
+                 : "Cannot read " + target;
+    return failure.empty() ? failure : "Could not back up the original file: " + failure;
 }
 
 void EntryRun::finishWrittenEntry() {
@@ -300,6 +367,9 @@ void EntryRun::finishWrittenEntry() {
     if (m_options.DeleteOriginalFiles) {
         if (SameFile(m_source, m_result.Destination)) {
             status += ",original file NOT deleted (same as destination)";
+        } else if (m_frames > 1) {
+            // Its output holds one frame of many: the source is all there is of the rest.
+            status += ",original file NOT deleted (" + std::to_string(m_frames) + " frames)";
         } else {
             std::error_code error;
             const bool deleted =
@@ -313,7 +383,7 @@ void EntryRun::finishWrittenEntry() {
 }  // namespace
 
 BatchEntryResult ProcessBatchEntry(Engine& engine, const BatchJob& job,
-                                   const std::string& sourcePath) {
+                                   const std::string& sourcePath, BatchRunFiles* runFiles) {
     BatchEntryResult result;
     if (SkippedByExtension(sourcePath, job.readableExtensions)) {
         result.Skipped = true;
@@ -328,13 +398,14 @@ BatchEntryResult ProcessBatchEntry(Engine& engine, const BatchJob& job,
         });
         EngineScope scope(engine, job.settings);
         try {
-            EntryRun(engine, job, sourcePath, result).run(messageCount);
+            EntryRun(engine, job, sourcePath, runFiles, result).run(messageCount);
         } catch (const std::exception& error) {
             result.Failed = true;
             result.FailureDetail = error.what();
         }
     }
     if (result.Failed) {
+        result.Skipped = false;
         result.Status = "error";
         result.ErrorLog.push_back("Failed to save " + result.Destination);
         result.ErrorLog.push_back("Source image: " + sourcePath);
@@ -349,6 +420,8 @@ BatchRunSummary RunBatch(Engine& engine, BatchItems& items, const BatchJob& job,
                          const BatchCallbacks& callbacks) {
     BatchRunSummary summary;
     SortAndRemoveDuplicates(items);
+    // One file named twice would otherwise race with itself for its output.
+    RemoveSameFiles(items);
     for (TBatchItem& item : items) item.Status.clear();
     if (callbacks.listReordered) callbacks.listReordered();
 
@@ -364,6 +437,7 @@ BatchRunSummary RunBatch(Engine& engine, BatchItems& items, const BatchJob& job,
         summary.ErrorLog.push_back(LibraryMessageLine(format, message));
     });
 
+    BatchRunFiles runFiles(items);
     BatchJob current = job;
     for (std::size_t index = 0; index < items.size(); ++index) {
         if (callbacks.entryStarting) callbacks.entryStarting(index);
@@ -374,7 +448,8 @@ BatchRunSummary RunBatch(Engine& engine, BatchItems& items, const BatchJob& job,
         items[index].Status = "working";
         if (callbacks.statusChanged) callbacks.statusChanged(index, items[index]);
 
-        BatchEntryResult result = ProcessBatchEntry(engine, current, items[index].FilePath);
+        BatchEntryResult result =
+            ProcessBatchEntry(engine, current, items[index].FilePath, &runFiles);
         if (result.TimesUnreadable) current.options.KeepOriginalDateTime = false;
         summary.ErrorLog.insert(summary.ErrorLog.end(), result.ErrorLog.begin(),
                                 result.ErrorLog.end());

@@ -6,9 +6,14 @@
 // (or the command line) supplies a Host for the checks' messages and
 // callbacks for progress, status and Stop.
 //
-// Nothing is lost, whatever happens: every file is written beside its target,
-// flushed, read back and decoded, then renamed over the target; a source the
-// library reported errors for while loading it is never processed; an
+// Nothing is lost, whatever happens: every file is written to a temporary
+// file of our own beside its target, flushed, read back and decoded, then
+// renamed over the target; a file is replaced only after its backup (when
+// one is asked for) exists, and a backup is never replaced; no entry
+// replaces another input of its run or an output an earlier entry wrote;
+// only regular files are opened; a source of several frames or pages is not
+// reduced to one unless that is asked for, and is never deleted; a source
+// the library reported errors for while loading it is never processed; an
 // original is deleted only once its output is on the disk.
 
 #include <cstddef>
@@ -21,6 +26,7 @@
 
 #include "batch/batch_list.h"
 #include "batch/batch_settings.h"
+#include "batch/run_files.h"
 #include "engine/optimization_settings.h"
 
 namespace pimo::engine {
@@ -41,6 +47,9 @@ struct BatchJob {
     std::string readableExtensions;
     /// The compress-to-size target in bytes; 0 when the task is off.
     std::int64_t TargetBytes = 0;
+    /// A source of several frames or pages is written as its first frame;
+    /// otherwise it is skipped.
+    bool FirstFrameOnly = false;
 };
 
 /// The checks made when the run is started, in order: an output folder is
@@ -83,9 +92,12 @@ struct BatchEntryResult {
 /// the settings as they were, the image loaded). Its own message handler
 /// collects the library's messages while it runs. Never throws: a failure
 /// is an "error" result. Two engines given the same job and path produce
-/// the same bytes, so parallel workers may each use their own.
+/// the same bytes, so parallel workers may each use their own. `runFiles`,
+/// shared by the entries of one run, keeps an entry from replacing another
+/// input of the run or a file an earlier entry wrote.
 BatchEntryResult ProcessBatchEntry(engine::Engine& engine, const BatchJob& job,
-                                   const std::string& sourcePath);
+                                   const std::string& sourcePath,
+                                   BatchRunFiles* runFiles = nullptr);
 
 struct BatchCallbacks {
     /// The list was sorted, its duplicates removed and every status emptied.
@@ -110,7 +122,7 @@ struct BatchRunSummary {
 };
 
 /// Runs the list in order through `engine` with Interactive off, after
-/// sorting it and removing exact duplicates. Stop is honoured between
+/// sorting it and removing exact duplicates and other names of one file. Stop is honoured between
 /// entries. Afterwards the engine's images are released; Interactive, the
 /// settings and the library's message handler are as before, also when an
 /// exception ends the run.

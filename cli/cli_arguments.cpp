@@ -184,6 +184,7 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
         {"--overwrite", flag([&] { batch.OverwriteExistingFiles = true; })},
         {"--delete-originals", flag([&] { batch.DeleteOriginalFiles = true; })},
         {"--keep-dates", flag([&] { batch.KeepOriginalDateTime = true; })},
+        {"--first-frame", flag([&] { result.firstFrame = true; })},
         {"--no-backup", flag([&] { batch.BackupOnOverwrite = false; })},
         {"--rotate", valued([&](auto& o, auto& v) {
              rotateDegrees = 90 * (1 + ParseChoice(o, v, {"90", "180", "270"}));
@@ -357,18 +358,28 @@ input folder, is written to the output folder (or beside itself).
 Output:
   -o, --output DIR          write the results into DIR (created when missing)
       --original-folder     write each result beside its source (instead of -o)
-      --overwrite           replace existing files (a ".original" backup is kept)
+      --overwrite           replace existing files (each is first copied to
+                            NAME.original; an existing NAME.original is never
+                            replaced: that file then fails)
       --no-backup           no ".original" backup when overwriting
       --delete-originals    delete each source once its output is written
       --keep-dates          give each output its source's date and time
-  -r, --recursive           scan the subfolders of input folders too
+      --first-frame         write the first frame of an animated GIF, the
+                            first page of a TIFF or the first picture of an
+                            icon (such files are otherwise skipped; they are
+                            never deleted nor replaced by their first frame)
+  -r, --recursive           scan the subfolders of input folders too; with
+                            -o, each subfolder's results go to the same
+                            subfolder of DIR
   -j, --jobs N              files processed in parallel (default: one per core)
       --files-from LIST     also process the files and folders listed in the
                             file LIST, one per line; - reads standard input
   -0, --null                the list of --files-from is separated by NUL
                             characters (find -print0), not by lines
       --json                one JSON record per file, each written as soon as
-                            its file is done, then a summary; nothing else
+                            its file is done, then a summary; nothing else;
+                            a path that is not UTF-8 shows U+FFFD for its odd
+                            bytes, and its exact bytes in hex ("file_hex")
       --quiet               print nothing but failures (on standard error)
       --settings FILE       start from the settings of FILE (a "Pimo.ini");
                             without it, from the user's own Pimo.ini if any.

@@ -16,10 +16,12 @@
 
 #include "batch/batch_list.h"
 #include "batch/batch_runner.h"
+#include "batch/run_files.h"
 #include "cli/cli_arguments.h"
 #include "cli/cli_settings.h"
 #include "cli/console_host.h"
 #include "cli/file_list.h"
+#include "cli/json_text.h"
 #include "engine/engine.h"
 #include "engine/open_filter.h"
 #include "optimizers/optimizer_presets.h"
@@ -35,33 +37,13 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-std::string JsonText(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+// A JSON member holding a path: `"name":"..."`, and, when the path is not
+// UTF-8 (its string then shows U+FFFD for the bytes it cannot carry),
+// `"name_hex":"..."` with its exact bytes.
+std::string JsonPath(const std::string& name, const std::string& path) {
+    std::string member = "\"" + name + "\":" + cli::JsonText(path);
+    if (!cli::IsUtf8(path)) member += ",\"" + name + "_hex\":\"" + cli::HexBytes(path) + "\"";
+    return member;
 }
 
 std::string Percent(double value) {
@@ -70,15 +52,30 @@ std::string Percent(double value) {
     return text;
 }
 
-// Collects the inputs; a missing input is a usage error.
-batch::BatchItems CollectInputs(const cli::CliArguments& arguments,
-                                const std::string& readableExtensions) {
+// The inputs, with the folder of each file relative to the input folder it
+// was found in (empty for a file named on the command line).
+struct Inputs {
     batch::BatchItems items;
+    std::map<std::string, std::string> subfolderOf;
+};
+
+// Collects the inputs; a missing input is a usage error.
+Inputs CollectInputs(const cli::CliArguments& arguments, const std::string& readableExtensions) {
+    Inputs inputs;
+    batch::BatchItems& items = inputs.items;
     for (const std::string& input : arguments.inputs) {
         std::error_code error;
         const std::filesystem::path path(input);
         if (std::filesystem::is_directory(path, error)) {
+            const std::size_t first = items.size();
             batch::ScanFolder(items, input, arguments.recursive, readableExtensions);
+            for (std::size_t index = first; index < items.size(); ++index) {
+                const std::filesystem::path folder =
+                    std::filesystem::path(items[index].FilePath).parent_path();
+                const std::filesystem::path relative = folder.lexically_relative(path);
+                if (!relative.empty() && relative != ".")
+                    inputs.subfolderOf.emplace(items[index].FilePath, relative.string());
+            }
         } else if (std::filesystem::exists(path, error)) {
             // Named files stay in the list so that an unreadable one shows "skipped".
             items.push_back({input, {}});
@@ -86,7 +83,7 @@ batch::BatchItems CollectInputs(const cli::CliArguments& arguments,
             throw cli::UsageError("no such file or folder: " + input);
         }
     }
-    return items;
+    return inputs;
 }
 
 int PrintInfo(const batch::BatchItems& items, bool json) {
@@ -95,16 +92,18 @@ int PrintInfo(const batch::BatchItems& items, bool json) {
     engine.Interactive = false;
     int exitCode = kExitSuccess;
     for (const batch::TBatchItem& item : items) {
-        const bool loaded = engine.LoadImageFile(item.FilePath);
+        // A pipe or a device is never opened: reading it could block forever.
+        const bool loaded =
+            batch::IsRegularFile(item.FilePath) && engine.LoadImageFile(item.FilePath);
         std::vector<std::string> lines;
         if (loaded) lines = engine::ImageInfoReport(engine.imageInfo);
         if (!loaded) exitCode = kExitFailed;
         if (json) {
-            std::cout << "{\"file\":" << JsonText(item.FilePath)
+            std::cout << "{" << JsonPath("file", item.FilePath)
                       << ",\"loaded\":" << (loaded ? "true" : "false");
             std::cout << ",\"report\":[";
             for (std::size_t i = 0; i < lines.size(); ++i)
-                std::cout << (i ? "," : "") << JsonText(lines[i]);
+                std::cout << (i ? "," : "") << cli::JsonText(lines[i]);
             std::cout << "]}\n";
         } else {
             std::cout << item.FilePath << ":\n";
@@ -136,10 +135,30 @@ std::vector<std::vector<std::size_t>> GroupEntries(const batch::BatchItems& item
     return groups;
 }
 
+// The job of one entry: files found in the subfolders of an input folder go
+// to the same subfolders of the output folder, so that one name in two
+// folders (the usual camera layout) gives two outputs. The subfolder is
+// created here; a failure shows when the entry's output cannot be written.
+batch::BatchJob JobFor(const batch::BatchJob& job,
+                       const std::map<std::string, std::string>& subfolderOf,
+                       const std::string& source) {
+    const auto found = subfolderOf.find(source);
+    if (job.options.SaveInOriginalFolder || found == subfolderOf.end()) return job;
+    batch::BatchJob own = job;
+    own.options.OutputPath =
+        (std::filesystem::path(job.options.OutputPath) / found->second).string();
+    std::error_code error;
+    std::filesystem::create_directories(own.options.OutputPath, error);
+    return own;
+}
+
 int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     const std::string readable = engine::ReadableExtensions(arguments.settings.Mode);
-    batch::BatchItems items = CollectInputs(arguments, readable);
+    Inputs inputs = CollectInputs(arguments, readable);
+    batch::BatchItems& items = inputs.items;
     batch::SortAndRemoveDuplicates(items);
+    // One file named by several paths is processed once.
+    batch::RemoveSameFiles(items);
     if (arguments.info) return PrintInfo(items, arguments.json);
 
     // The external optimizer: the presets of the list, the one asked for.
@@ -155,9 +174,11 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
 
     cli::ConsoleHost host;
     batch::BatchOptions options = arguments.batch;
-    const std::optional<batch::BatchJob> job =
+    std::optional<batch::BatchJob> job =
         batch::PrepareBatchRun(options, arguments.settings, readable, host, ".");
     if (!job) return kExitUsage;
+    job->FirstFrameOnly = arguments.firstFrame;
+    batch::BatchRunFiles runFiles(items);
 
     const std::vector<std::vector<std::size_t>> groups = GroupEntries(items, job->options);
     unsigned workers =
@@ -193,8 +214,9 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
             }
             for (std::size_t group; (group = nextGroup++) < groups.size();) {
                 for (const std::size_t index : groups[group]) {
-                    batch::BatchEntryResult result =
-                        batch::ProcessBatchEntry(engine, *job, items[index].FilePath);
+                    const std::string& source = items[index].FilePath;
+                    batch::BatchEntryResult result = batch::ProcessBatchEntry(
+                        engine, JobFor(*job, inputs.subfolderOf, source), source, &runFiles);
                     const std::lock_guard lock(mutex);
                     results[index] = std::move(result);
                     done[index] = true;
@@ -238,15 +260,15 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
         errorLog.insert(errorLog.end(), result.ErrorLog.begin(), result.ErrorLog.end());
         if (progressBar) std::cerr << "\r\033[K";
         if (arguments.json) {
-            std::cout << "{\"file\":" << JsonText(items[index].FilePath)
-                      << ",\"status\":" << JsonText(result.Status)
-                      << ",\"destination\":" << JsonText(result.Destination)
+            std::cout << "{" << JsonPath("file", items[index].FilePath)
+                      << ",\"status\":" << cli::JsonText(result.Status) << ","
+                      << JsonPath("destination", result.Destination)
                       << ",\"bytes_before\":" << result.OriginalSize
                       << ",\"bytes_after\":" << result.ResultSize
                       << ",\"failed\":" << (result.Failed ? "true" : "false")
                       << ",\"skipped\":" << (result.Skipped ? "true" : "false") << ",\"log\":[";
             for (std::size_t i = 0; i < result.ErrorLog.size(); ++i)
-                std::cout << (i ? "," : "") << JsonText(result.ErrorLog[i]);
+                std::cout << (i ? "," : "") << cli::JsonText(result.ErrorLog[i]);
             std::cout << "]}\n";
         } else if (!arguments.quiet) {
             std::cout << items[index].FilePath << ": " << result.Status << '\n';

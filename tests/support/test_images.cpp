@@ -63,6 +63,17 @@ RGBQUAD PixelAt(FIBITMAP* bitmap, unsigned x, unsigned y) {
                    static_cast<BYTE>(step == 4 ? pixel[FI_RGBA_ALPHA] : 255)};
 }
 
+Bytes EncodePagesWithLibrary(FREE_IMAGE_FORMAT format, const std::vector<FIBITMAP*>& pages) {
+    // The library's multi-page writer works on a file only.
+    const TempDir dir;
+    const std::string path = dir.file("pages");
+    FIMULTIBITMAP* file = ::FreeImage_OpenMultiBitmap(format, path.c_str(), TRUE, FALSE, TRUE, 0);
+    if (!file) return {};
+    for (FIBITMAP* page : pages) ::FreeImage_AppendPage(file, page);
+    ::FreeImage_CloseMultiBitmap(file, 0);
+    return ReadFileBytes(path);
+}
+
 Bytes EncodeWithLibrary(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, int flags) {
     FIMEMORY* stream = ::FreeImage_OpenMemory(nullptr, 0);
     Bytes bytes;

@@ -28,6 +28,10 @@ RGBQUAD PixelAt(FIBITMAP* bitmap, unsigned x, unsigned y);
 
 /// Encodes with the library itself (library format identifier).
 Bytes EncodeWithLibrary(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, int flags);
+/// A file of several frames or pages (GIF, TIFF, ICO), one per bitmap in
+/// order, written by the library's multi-page writer. GIF frames must be
+/// palettised.
+Bytes EncodePagesWithLibrary(FREE_IMAGE_FORMAT format, const std::vector<FIBITMAP*>& pages);
 /// Decodes with the library itself, without our layer's repairs.
 Bitmap DecodeWithLibrary(FREE_IMAGE_FORMAT format, const Bytes& bytes, int flags = 0);
 
