@@ -1,6 +1,7 @@
 // The GIF stage of the pipeline.
 
 #include "engine/engine.h"
+#include "engine/imagelib/palette_quantize.h"
 #include "engine/transparency.h"
 
 namespace pimo::engine {
@@ -20,25 +21,34 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
     const bool sourceTransparent = fi::FreeImage_IsTransparent(SourceBitmap.get(), 0);
     const bool grey = settings.AdjustGrayscale;
-    if (grey && settings.GIFMaxColors < 256) fi::FreeImage_ConvertToGreyscaleInPlace(WorkingBitmap.get());
+    if (grey && settings.GIFMaxColors < 256)
+        fi::FreeImage_ConvertToGreyscaleInPlace(WorkingBitmap.get());
 
     if (GifPresetKind(settings.GIFPalettePreset) == PresetKind::DitheredMonochrome) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_Dither(WorkingBitmap.get(), FID_FS));
     } else if (grey && settings.GIFMaxColors == 256) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertToGreyscale(WorkingBitmap.get()));
     } else {
-        const int colors = settings.GIFMaxColors - (ReservesTransparentEntry(settings, sourceTransparent) ? 1 : 0);
-        const FREE_IMAGE_QUANTIZE method = settings.GIFQuantizationMethod == 1 ? FIQ_NNQUANT : FIQ_WUQUANT;
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_ColorQuantizeEx(WorkingBitmap.get(), method, colors));
+        const bool reserve = ReservesTransparentEntry(settings, sourceTransparent);
+        if (reserve)
+            HideTransparentColours(SourceBitmap.get(), WorkingBitmap.get(),
+                                   settings.TransparencyThreshold);
+        const int colors = settings.GIFMaxColors - (reserve ? 1 : 0);
+        ReplaceBitmap(
+            WorkingBitmap,
+            fi::QuantizeToPalette(WorkingBitmap.get(),
+                                  fi::QuantizerFromNumber(settings.GIFQuantizationMethod), colors));
     }
     RemoveMetadata(true, false, false, false, false);
     if (WorkingBitmap && settings.GIFInterlaced) RequestInterlacing(WorkingBitmap.get());
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
-        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);
+        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(),
+                                 settings.TransparencyThreshold);
     }
 
-    if (!targetPath.empty()) return SaveBitmapToFile(fi::kFormatGif, WorkingBitmap.get(), targetPath, 0);
+    if (!targetPath.empty())
+        return SaveBitmapToFile(fi::kFormatGif, WorkingBitmap.get(), targetPath, 0);
     ::FreeImage_SeekMemory(ResultStream.get(), 0, SEEK_SET);
     fi::FreeImage_SaveToMemory(fi::kFormatGif, WorkingBitmap.get(), ResultStream.get(), 0);
     return static_cast<std::uint32_t>(::FreeImage_TellMemory(ResultStream.get()));

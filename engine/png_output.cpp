@@ -1,15 +1,12 @@
 // The PNG stage of the pipeline.
 
 #include "engine/engine.h"
+#include "engine/imagelib/palette_quantize.h"
 #include "engine/transparency.h"
 
 namespace pimo::engine {
 
 namespace fi = imagelib;
-
-namespace {
-FREE_IMAGE_QUANTIZE QuantizerFor(int method) { return method == 1 ? FIQ_NNQUANT : FIQ_WUQUANT; }
-}  // namespace
 
 std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
@@ -18,9 +15,15 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
 
     switch (PngPresetKind(settings.PNGPalettePreset)) {
         case PresetKind::Quantize: {
-            const int colors = settings.PNGMaxColors - (ReservesTransparentEntry(settings, sourceTransparent) ? 1 : 0);
-            ReplaceBitmap(WorkingBitmap, fi::FreeImage_ColorQuantizeEx(WorkingBitmap.get(),
-                                                                       QuantizerFor(settings.PNGQuantizationMethod), colors));
+            const bool reserve = ReservesTransparentEntry(settings, sourceTransparent);
+            if (reserve)
+                HideTransparentColours(SourceBitmap.get(), WorkingBitmap.get(),
+                                       settings.TransparencyThreshold);
+            const int colors = settings.PNGMaxColors - (reserve ? 1 : 0);
+            ReplaceBitmap(WorkingBitmap,
+                          fi::QuantizeToPalette(
+                              WorkingBitmap.get(),
+                              fi::QuantizerFromNumber(settings.PNGQuantizationMethod), colors));
             break;
         }
         case PresetKind::DitheredMonochrome:
@@ -32,7 +35,8 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     RemoveMetadata(true, false, true, false, true);
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
-        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);
+        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(),
+                                 settings.TransparencyThreshold);
     }
     const int flags = PngCompressionFlags(settings.PNGCompressionType);
 
@@ -49,9 +53,11 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     if (targetPath.empty()) {
         const std::uint32_t size = encodeIntoStream();
         if (Interactive) {
-            const bool transparent = WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0);
+            const bool transparent =
+                WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0);
             status("Loading result");
-            ReplaceBitmap(WorkingBitmap, fi::FreeImage_LoadFromMemory(fi::kFormatPng, ResultStream.get(), 0));
+            ReplaceBitmap(WorkingBitmap,
+                          fi::FreeImage_LoadFromMemory(fi::kFormatPng, ResultStream.get(), 0));
             if (transparent && WorkingBitmap) ::FreeImage_SetTransparent(WorkingBitmap.get(), TRUE);
         }
         const std::uint32_t optimized = settings.PNGApplyOptimizer ? runOptimizer() : 0;
