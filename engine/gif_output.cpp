@@ -21,8 +21,7 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
     const bool sourceTransparent = fi::FreeImage_IsTransparent(SourceBitmap.get(), 0);
     const bool grey = settings.AdjustGrayscale;
-    if (grey && settings.GIFMaxColors < 256)
-        fi::FreeImage_ConvertToGreyscaleInPlace(WorkingBitmap.get());
+    if (grey && settings.GIFMaxColors < 256) fi::FreeImage_ConvertToGreyscaleInPlace(WorkingBitmap.get());
 
     if (GifPresetKind(settings.GIFPalettePreset) == PresetKind::DitheredMonochrome) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_Dither(WorkingBitmap.get(), FID_FS));
@@ -30,25 +29,22 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertToGreyscale(WorkingBitmap.get()));
     } else {
         const bool reserve = ReservesTransparentEntry(settings, sourceTransparent);
-        if (reserve)
+        if (reserve) {
             HideTransparentColours(SourceBitmap.get(), WorkingBitmap.get(),
                                    settings.TransparencyThreshold);
+        }
         const int colors = settings.GIFMaxColors - (reserve ? 1 : 0);
-        ReplaceBitmap(
-            WorkingBitmap,
-            fi::QuantizeToPalette(WorkingBitmap.get(),
-                                  fi::QuantizerFromNumber(settings.GIFQuantizationMethod), colors));
+        const fi::Quantizer method = fi::QuantizerFromNumber(settings.GIFQuantizationMethod);
+        ReplaceBitmap(WorkingBitmap, fi::QuantizeToPalette(WorkingBitmap.get(), method, colors));
     }
     RemoveMetadata(true, false, false, false, false);
     if (WorkingBitmap && settings.GIFInterlaced) RequestInterlacing(WorkingBitmap.get());
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
-        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(),
-                                 settings.TransparencyThreshold);
+        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);
     }
 
-    if (!targetPath.empty())
-        return SaveBitmapToFile(fi::kFormatGif, WorkingBitmap.get(), targetPath, 0);
+    if (!targetPath.empty()) return SaveBitmapToFile(fi::kFormatGif, WorkingBitmap.get(), targetPath, 0);
     ::FreeImage_SeekMemory(ResultStream.get(), 0, SEEK_SET);
     fi::FreeImage_SaveToMemory(fi::kFormatGif, WorkingBitmap.get(), ResultStream.get(), 0);
     return static_cast<std::uint32_t>(::FreeImage_TellMemory(ResultStream.get()));

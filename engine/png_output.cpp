@@ -16,9 +16,10 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     switch (PngPresetKind(settings.PNGPalettePreset)) {
         case PresetKind::Quantize: {
             const bool reserve = ReservesTransparentEntry(settings, sourceTransparent);
-            if (reserve)
+            if (reserve) {
                 HideTransparentColours(SourceBitmap.get(), WorkingBitmap.get(),
                                        settings.TransparencyThreshold);
+            }
             const int colors = settings.PNGMaxColors - (reserve ? 1 : 0);
             ReplaceBitmap(WorkingBitmap,
                           fi::QuantizeToPalette(
@@ -35,8 +36,7 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     RemoveMetadata(true, false, true, false, true);
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
-        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(),
-                                 settings.TransparencyThreshold);
+        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);
     }
     const int flags = PngCompressionFlags(settings.PNGCompressionType);
 
@@ -53,11 +53,9 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     if (targetPath.empty()) {
         const std::uint32_t size = encodeIntoStream();
         if (Interactive) {
-            const bool transparent =
-                WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0);
+            const bool transparent = WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0);
             status("Loading result");
-            ReplaceBitmap(WorkingBitmap,
-                          fi::FreeImage_LoadFromMemory(fi::kFormatPng, ResultStream.get(), 0));
+            ReplaceBitmap(WorkingBitmap, fi::FreeImage_LoadFromMemory(fi::kFormatPng, ResultStream.get(), 0));
             if (transparent && WorkingBitmap) ::FreeImage_SetTransparent(WorkingBitmap.get(), TRUE);
         }
         const std::uint32_t optimized = settings.PNGApplyOptimizer ? runOptimizer() : 0;

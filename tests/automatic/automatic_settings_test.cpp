@@ -175,8 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
         // bilevel image is proposed the dithered one-bit preset.
         ProposalCase{"greyscale_photograph", [] { return GreyLevels(64, 32, 256); }, 256, PNG, 1, 0,
                      256, 256, 0, 0, 70, Opaque, true},
-        ProposalCase{"greyscale_12_levels", [] { return GreyLevels(16, 16, 12); }, 12, PNG, 3, 2, 12,
-                     12, 0, 0, 70, Opaque, true},
+        ProposalCase{"greyscale_12_levels", [] { return GreyLevels(16, 16, 12); }, 12, PNG, 3, 2,
+                     12, 12, 0, 0, 70, Opaque, true},
         ProposalCase{"bilevel_scan", [] { return GreyLevels(16, 16, 2); }, 2, PNG, 4, 3, 2, 2, 0, 0,
                      70, Opaque, true},
         ProposalCase{"exactly_256_colours", [] { return DistinctColors(32, 32, 256); }, 256, PNG, 1,

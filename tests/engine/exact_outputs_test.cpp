@@ -130,6 +130,10 @@ struct KeepCase {
     int quantizer;
 };
 
+void PrintTo(const KeepCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class KeepFormatTest : public ExactOutputTest, public ::testing::WithParamInterface<KeepCase> {};
 
 TEST_P(KeepFormatTest, PaletteImageIsReencodedLosslessly) {

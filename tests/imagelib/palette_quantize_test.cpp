@@ -75,6 +75,10 @@ struct FitCase {
     int asked;        // palette size asked for
 };
 
+void PrintTo(const FitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ExactPaletteTest : public ::testing::TestWithParam<FitCase> {};
 
 // Whatever the method, an image that fits its palette keeps every pixel.
