@@ -68,10 +68,11 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
     }
     const int flags = JpegSaveFlags();
     RemoveMetadata(true, true, true, true, true);
-    // The thumbnail (the file's JFXX one, or the one the library took from the
-    // EXIF block) is a picture of the EXIF era: it goes with the EXIF block.
-    if (WorkingBitmap && settings.MetadataRemoveEXIF)
+    // The thumbnail (the file's JFXX one, or the one the library read from the
+    // EXIF block) is camera data like the EXIF block, and goes with it.
+    if (WorkingBitmap && settings.MetadataRemoveEXIF) {
         ::FreeImage_SetThumbnail(WorkingBitmap.get(), nullptr);
+    }
 
     if (!targetPath.empty()) return SaveBitmapToFile(fi::kFormatJpeg, WorkingBitmap.get(), targetPath, flags);
 

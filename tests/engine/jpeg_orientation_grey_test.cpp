@@ -157,14 +157,56 @@ INSTANTIATE_TEST_SUITE_P(
                       OrientationCase{"transverse_to_png", 7, PNG, false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(JpegSourceTest, ThumbnailGoesWithTheExifBlock) {
+// An EXIF block whose second directory holds a JPEG thumbnail (IFD1 with
+// Compression 6, JPEGInterchangeFormat and its length).
+Bytes ExifWithThumbnail(const Bytes& thumbnail) {
+    Bytes block = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t value) {
+        test::PutLe16(block, tag);
+        test::PutLe16(block, type);
+        test::PutLe32(block, 1);
+        test::PutLe32(block, value);
+    };
+    test::PutLe16(block, 1);  // IFD0 at 8: Orientation 1, then IFD1 at 26
+    entry(0x0112, 3, 1);
+    test::PutLe32(block, 26);
+    test::PutLe16(block, 3);  // IFD1: three entries, no next directory; data at 68
+    entry(0x0103, 3, 6);
+    entry(0x0201, 4, 68);
+    entry(0x0202, 4, static_cast<std::uint32_t>(thumbnail.size()));
+    test::PutLe32(block, 0);
+    block.insert(block.end(), thumbnail.begin(), thumbnail.end());
+    return block;
+}
+
+struct ThumbnailCase {
+    const char* name;
+    bool jfxx;  // else in the EXIF block
+};
+
+void PrintTo(const ThumbnailCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ThumbnailTest : public JpegSourceTest, public ::testing::WithParamInterface<ThumbnailCase> {};
+
+TEST_P(ThumbnailTest, ThumbnailGoesWithTheExifBlock) {
     test::JpegSpec small;
     small.sample = [](int, int, int) { return std::uint8_t{90}; };
-    Bytes jfxx = {'J', 'F', 'X', 'X', 0, 0x10};
     const Bytes thumbnail = test::EncodeJpeg(small);
-    jfxx.insert(jfxx.end(), thumbnail.begin(), thumbnail.end());
-    const Bytes file = OrientedJpeg(1, {{0xE0, jfxx}});
-    ASSERT_TRUE(test::InspectJpeg(file).hasJfxx);
+    test::JpegSpec shape;
+    shape.width = kWidth;
+    shape.height = kHeight;
+    shape.sample = QuadrantSample;
+    if (GetParam().jfxx) {
+        Bytes jfxx = {'J', 'F', 'X', 'X', 0, 0x10};
+        jfxx.insert(jfxx.end(), thumbnail.begin(), thumbnail.end());
+        shape.markers = {{0xE0, jfxx}, {0xE1, test::BuildExifApp1(false, 1)}};
+    } else {
+        shape.markers = {{0xE1, ExifWithThumbnail(thumbnail)}};
+    }
+    const Bytes file = test::EncodeJpeg(shape);
+    ASSERT_EQ(test::InspectJpeg(file).hasJfxx, GetParam().jfxx);
     Load(file);
     ASSERT_NE(::FreeImage_GetThumbnail(m_engine.SourceBitmap.get()), nullptr);
 
@@ -175,6 +217,11 @@ TEST_F(JpegSourceTest, ThumbnailGoesWithTheExifBlock) {
     EXPECT_FALSE(structure.hasJfxx);
     EXPECT_TRUE(test::DecodeJpeg(bytes).valid);
 }
+
+INSTANTIATE_TEST_SUITE_P(Thumbnails, ThumbnailTest,
+                         ::testing::Values(ThumbnailCase{"jfxx", true},
+                                           ThumbnailCase{"exif", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct GreyCase {
     const char* name;
