@@ -161,24 +161,27 @@ class Network {
 // more than the smallest farthest distance of any entry. Coarse cells (8
 // values a side) filter the whole palette, fine cells (4 a side) filter their
 // coarse cell's list, so a pixel meets a few entries instead of the palette.
+// Cells are listed when a pixel first falls into them: a picture's colours
+// fill a small part of the cube.
 class PaletteIndex {
   public:
-    explicit PaletteIndex(const std::vector<RGBQUAD>& palette) : m_palette(palette) {
-        std::vector<BYTE> all(palette.size());
-        for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<BYTE>(i);
-        const CellLists coarse = Build(palette, 3, [&](int) { return std::span<const BYTE>(all); });
-        m_fine = Build(palette, 2, [&](int cell) {
-            // The coarse cell holding this fine cell: drop the low bit of each side.
-            const int r = cell >> 12, g = (cell >> 6) & 63, b = cell & 63;
-            return coarse.of((r >> 1) << 10 | (g >> 1) << 5 | (b >> 1));
-        });
+    explicit PaletteIndex(const std::vector<RGBQUAD>& palette)
+        : m_palette(palette), m_coarse(3), m_fine(2) {
+        for (std::size_t i = 0; i < palette.size(); ++i) m_all.push_back(static_cast<BYTE>(i));
     }
 
-    BYTE nearest(int r, int g, int b) const {
+    BYTE nearest(int r, int g, int b) {
+        const int fine = (r >> 2) << 12 | (g >> 2) << 6 | (b >> 2);
+        if (!m_fine.listed(fine)) {
+            const int coarse = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
+            if (!m_coarse.listed(coarse))
+                m_coarse.list(coarse, m_palette, std::span<const BYTE>(m_all));
+            m_fine.list(fine, m_palette, m_coarse.of(coarse));
+        }
         // Distance and entry packed as distance * 256 + entry: a branch-free
         // minimum, ties to the lowest entry.
         int best = INT32_MAX;
-        for (const BYTE entry : m_fine.of((r >> 2) << 12 | (g >> 2) << 6 | (b >> 2))) {
+        for (const BYTE entry : m_fine.of(fine)) {
             const RGBQUAD& e = m_palette[entry];
             const int distance =
                 std::abs(e.rgbRed - r) + std::abs(e.rgbGreen - g) + std::abs(e.rgbBlue - b);
@@ -188,54 +191,58 @@ class PaletteIndex {
     }
 
   private:
-    struct CellLists {
-        std::vector<std::uint32_t> first;  // one more than there are cells
-        std::vector<BYTE> entries;
-        std::span<const BYTE> of(int cell) const {
-            return std::span<const BYTE>(entries.data() + first[cell],
-                                         first[cell + 1] - first[cell]);
-        }
-    };
-
-    // Cells of 2^shift values a side; `candidatesOf(cell)` limits the entries considered.
-    template <typename CandidatesOf>
-    static CellLists Build(const std::vector<RGBQUAD>& palette, int shift,
-                           CandidatesOf candidatesOf) {
-        const int side = 256 >> shift, bits = 8 - shift;
-        const int cells = side * side * side;
-        CellLists lists;
-        lists.first.reserve(static_cast<std::size_t>(cells) + 1);
-        std::vector<int> nearest(palette.size());
-        for (int cell = 0; cell < cells; ++cell) {
-            lists.first.push_back(static_cast<std::uint32_t>(lists.entries.size()));
-            const int low[3] = {(cell >> (2 * bits)) << shift,
-                                ((cell >> bits) & (side - 1)) << shift,
-                                (cell & (side - 1)) << shift};
-            const std::span<const BYTE> candidates = candidatesOf(cell);
+    // Cells of 2^shift values a side, each listed once.
+    class Cells {
+      public:
+        explicit Cells(int shift)
+            : m_shift(shift),
+              m_bits(8 - shift),
+              m_start(std::size_t{1} << (3 * (8 - shift)), -1),
+              m_count(m_start.size(), 0) {}
+        bool listed(int cell) const { return m_start[cell] >= 0; }
+        // Lists the entries among `candidates` that can be nearest inside `cell`.
+        void list(int cell, const std::vector<RGBQUAD>& palette, std::span<const BYTE> candidates) {
+            const int side = 1 << m_bits, mask = side - 1;
+            const int low[3] = {(cell >> (2 * m_bits)) << m_shift,
+                                ((cell >> m_bits) & mask) << m_shift, (cell & mask) << m_shift};
+            m_closest.resize(candidates.size());
             int bound = INT32_MAX;
-            for (const BYTE i : candidates) {
-                const int value[3] = {palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue};
+            for (std::size_t k = 0; k < candidates.size(); ++k) {
+                const RGBQUAD& e = palette[candidates[k]];
+                const int value[3] = {e.rgbRed, e.rgbGreen, e.rgbBlue};
                 int closest = 0, farthest = 0;
                 for (int c = 0; c < 3; ++c) {
-                    const int high = low[c] + (1 << shift) - 1;
+                    const int high = low[c] + (1 << m_shift) - 1;
                     closest += value[c] < low[c] ? low[c] - value[c]
                                : value[c] > high ? value[c] - high
                                                  : 0;
                     farthest += std::max(std::abs(value[c] - low[c]), std::abs(value[c] - high));
                 }
-                nearest[i] = closest;
+                m_closest[k] = closest;
                 bound = std::min(bound, farthest);
             }
-            for (const BYTE i : candidates) {
-                if (nearest[i] <= bound) lists.entries.push_back(i);
+            m_start[cell] = static_cast<std::int32_t>(m_entries.size());
+            for (std::size_t k = 0; k < candidates.size(); ++k) {
+                if (m_closest[k] <= bound) m_entries.push_back(candidates[k]);
             }
+            m_count[cell] = static_cast<std::uint16_t>(m_entries.size() -
+                                                       static_cast<std::size_t>(m_start[cell]));
         }
-        lists.first.push_back(static_cast<std::uint32_t>(lists.entries.size()));
-        return lists;
-    }
+        std::span<const BYTE> of(int cell) const {
+            return std::span<const BYTE>(m_entries.data() + m_start[cell], m_count[cell]);
+        }
+
+      private:
+        int m_shift, m_bits;
+        std::vector<std::int32_t> m_start;
+        std::vector<std::uint16_t> m_count;
+        std::vector<BYTE> m_entries;
+        std::vector<int> m_closest;
+    };
 
     std::vector<RGBQUAD> m_palette;
-    CellLists m_fine;
+    std::vector<BYTE> m_all;
+    Cells m_coarse, m_fine;
 };
 
 }  // namespace
@@ -269,7 +276,7 @@ FIBITMAP* NeuQuantPalette(FIBITMAP* bitmap, int colors) {
     std::fill(entries, entries + 256, RGBQUAD{0, 0, 0, 0});
     std::copy(palette.begin(), palette.end(), entries);
 
-    const PaletteIndex index(palette);
+    PaletteIndex index(palette);
     for (unsigned y = 0; y < height; ++y) {
         const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, static_cast<int>(y));
         BYTE* out = ::FreeImage_GetScanLine(result.get(), static_cast<int>(y));
