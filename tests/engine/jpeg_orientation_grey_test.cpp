@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "engine/engine.h"
+#include "engine/geometry.h"
 #include "tests/imagelib/codec_fixtures.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/independent_decoders.h"
@@ -156,6 +157,28 @@ INSTANTIATE_TEST_SUITE_P(
                       OrientationCase{"transpose_exif_stripped", 5, JPEG, true, false, true},
                       OrientationCase{"transverse_to_png", 7, PNG, false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Turned by hand, the picture is what the view showed: the orientation tag
+// no longer applies, neither to the pixels nor in a kept EXIF block.
+TEST_F(JpegSourceTest, TurnedByHandTheTagNoLongerApplies) {
+    Load(OrientedJpeg(6));
+    m_engine.Rotate(Rotation::Right);
+    ASSERT_EQ(::FreeImage_GetWidth(m_engine.SourceBitmap.get()), unsigned(kHeight));
+    for (const bool removeExif : {true, false}) {
+        m_engine.settings.MetadataRemoveEXIF = removeExif;
+        const Bytes bytes = Encode(kFormatJPEG);
+        if (!removeExif) {
+            EXPECT_EQ(test::InspectJpeg(bytes).exifOrientation, 1);
+        }
+        const test::DecodedJpeg jpeg = test::DecodeJpeg(bytes);
+        ASSERT_TRUE(jpeg.valid);
+        ASSERT_EQ(jpeg.width, kHeight);
+        ASSERT_EQ(jpeg.height, kWidth);
+        // Turning right is what orientation 6 asks for, done once.
+        const auto [x, y] = Displayed(6, 8, 4);
+        EXPECT_TRUE(IsRed(jpeg.pixels[static_cast<std::size_t>(y * jpeg.width + x)])) << removeExif;
+    }
+}
 
 // An EXIF block whose second directory holds a JPEG thumbnail (IFD1 with
 // Compression 6, JPEGInterchangeFormat and its length).
