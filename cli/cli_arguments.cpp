@@ -236,7 +236,7 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
          })},
         {"--quantizer", manual([&](auto& o, auto& v) {
              settings.PNGQuantizationMethod = settings.GIFQuantizationMethod =
-                 ParseChoice(o, v, {"wu", "nn"});
+                 ParseChoice(o, v, {"wu", "nn", "liq"});
          })},
         {"--gif-interlaced", Option{false,
                                     [&](auto&, auto&) {
@@ -400,7 +400,8 @@ Settings:
       --png-palette truecolor|256|128|16|mono
       --gif-palette 256|128|16|mono
       --colors N            palette colours, 2..256
-      --quantizer wu|nn
+      --quantizer wu|nn|liq
+                            liq: libimagequant, dithered (best looking)
       --gif-interlaced
       --png-level 0..4      PNG compression effort
       --keep-metadata LIST  comma list of comments,iptc,xmp,exif,icc,all

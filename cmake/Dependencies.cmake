@@ -14,6 +14,8 @@ find_package(ZLIB REQUIRED)
 find_package(TIFF REQUIRED)
 find_path(ZOPFLI_INCLUDE_DIR zopfli.h PATH_SUFFIXES zopfli REQUIRED)
 find_library(ZOPFLI_LIBRARY NAMES zopfli REQUIRED)
+# libimagequant: the dithering palette quantizer.
+pkg_check_modules(IMAGEQUANT REQUIRED IMPORTED_TARGET imagequant)
 
 find_package(GTest REQUIRED)
 # giflib: an independent GIF decoder for the tests.

@@ -129,8 +129,13 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
     settings.AdjustGrayscale = inputs.Greyscale;
     if (inputs.Greyscale) {
         settings.JPEGQuality = QualityBelow(sourceQuality, 70);
-        settings.PNGPalettePreset = kPngDitheredMonochrome;
-        settings.GIFPalettePreset = kGifDitheredMonochrome;
+        // Only a bilevel image (a scan of text or line art) survives one bit
+        // per pixel. Any other grey image keeps the Optimal preset chosen
+        // above: its grey levels fit the palette exactly, so nothing is lost.
+        if (inputs.UniqueColors <= 2 && !inputs.HasTransparency) {
+            settings.PNGPalettePreset = kPngDitheredMonochrome;
+            settings.GIFPalettePreset = kGifDitheredMonochrome;
+        }
     }
 
     if (inputs.HasTransparency) {

@@ -3,6 +3,7 @@
 
 #include "engine/engine.h"
 #include "engine/geometry.h"
+#include "engine/imagelib/jpeg_exif.h"
 
 namespace pimo::engine {
 
@@ -13,6 +14,9 @@ void Engine::Rotate(Rotation rotation) {
     {
         BusyScope scope(*this, "");
         RotateBitmap(SourceBitmap, rotation);
+        // The user turned the picture as the view shows it: an EXIF
+        // orientation would turn the result once more.
+        imagelib::ResetExifOrientation(SourceBitmap.get());
     }
     // Turned images keep their size class: no second large-image question.
     OpenLoadedImage(LoadedFilePath(), false, true);
@@ -23,6 +27,7 @@ void Engine::Flip(FlipAxis axis) {
     {
         BusyScope scope(*this, "");
         FlipBitmap(SourceBitmap.get(), axis);
+        imagelib::ResetExifOrientation(SourceBitmap.get());
     }
     OpenLoadedImage(LoadedFilePath(), false, true);
 }

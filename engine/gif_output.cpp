@@ -1,6 +1,7 @@
 // The GIF stage of the pipeline.
 
 #include "engine/engine.h"
+#include "engine/imagelib/palette_quantize.h"
 #include "engine/transparency.h"
 #include "engine/imagelib/freeimage_ext.h"
 
@@ -28,9 +29,14 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
     } else if (grey && settings.GIFMaxColors == 256) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertToGreyscale(WorkingBitmap.get()));
     } else {
-        const int colors = settings.GIFMaxColors - (ReservesTransparentEntry(settings, sourceTransparent) ? 1 : 0);
-        const FREE_IMAGE_QUANTIZE method = settings.GIFQuantizationMethod == 1 ? FIQ_NNQUANT : FIQ_WUQUANT;
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_ColorQuantizeEx(WorkingBitmap.get(), method, colors));
+        const bool reserve = ReservesTransparentEntry(settings, sourceTransparent);
+        if (reserve) {
+            HideTransparentColours(SourceBitmap.get(), WorkingBitmap.get(),
+                                   settings.TransparencyThreshold);
+        }
+        const int colors = settings.GIFMaxColors - (reserve ? 1 : 0);
+        const fi::Quantizer method = fi::QuantizerFromNumber(settings.GIFQuantizationMethod);
+        ReplaceBitmap(WorkingBitmap, fi::QuantizeToPalette(WorkingBitmap.get(), method, colors));
     }
     RemoveMetadata(MetadataKeptBy(kFormatGIF));
     if (WorkingBitmap && settings.GIFInterlaced) RequestInterlacing(WorkingBitmap.get());

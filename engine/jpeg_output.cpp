@@ -5,6 +5,7 @@
 #include "util/pimoutil.h"
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/neutral_pixels.h"
 
 namespace pimo::engine {
 
@@ -49,11 +50,21 @@ std::uint32_t Engine::SaveBitmapToFile(int format, FIBITMAP* bitmap, const std::
 
 std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
-    if (settings.AdjustGrayscale) {
+    // A grey image is written with one component, as the greyscale
+    // adjustment asks: three would only repeat it. The analysis says whether
+    // the source is grey; the working copy is checked too, since a coloured
+    // background under transparency can tint it.
+    if (settings.AdjustGrayscale ||
+        (imageInfo.Greyscale && fi::HasOnlyGreyPixels(WorkingBitmap.get()))) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertToGreyscale(WorkingBitmap.get()));
     }
     const int flags = JpegSaveFlags();
     RemoveMetadata(MetadataKeptBy(kFormatJPEG));
+    // The thumbnail (the file's JFXX one, or the one the library read from the
+    // EXIF block) is camera data like the EXIF block, and goes with it.
+    if (WorkingBitmap && settings.MetadataRemoveEXIF) {
+        ::FreeImage_SetThumbnail(WorkingBitmap.get(), nullptr);
+    }
 
     if (!targetPath.empty()) return SaveBitmapToFile(fi::kFormatJpeg, WorkingBitmap.get(), targetPath, flags);
 

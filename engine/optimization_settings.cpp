@@ -25,9 +25,9 @@ void OptimizationSettings::Clamp() {
     JPEGQuality = std::clamp(JPEGQuality, 1, 100);
     JPEGChromaSubsampling = std::clamp(JPEGChromaSubsampling, 0, 3);
     GIFPalettePreset = std::clamp(GIFPalettePreset, -1, 3);
-    GIFQuantizationMethod = std::clamp(GIFQuantizationMethod, 0, 1);
+    GIFQuantizationMethod = std::clamp(GIFQuantizationMethod, 0, 2);
     PNGPalettePreset = std::clamp(PNGPalettePreset, -1, 4);
-    PNGQuantizationMethod = std::clamp(PNGQuantizationMethod, 0, 1);
+    PNGQuantizationMethod = std::clamp(PNGQuantizationMethod, 0, 2);
     PNGCompressionType = std::clamp(PNGCompressionType, 0, 4);
     PNGOptimizer = std::max(PNGOptimizer, -1);
     TransparencyThreshold = std::clamp(TransparencyThreshold, 0, 254);

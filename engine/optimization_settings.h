@@ -63,7 +63,7 @@ struct OptimizationSettings {
     int GIFPalettePreset = -1;  // -1..3
     int GIFMaxColors = 256;     // 2..ColorCountMaximum
     bool GIFInterlaced = false;
-    int GIFQuantizationMethod = 0;  // 0 Wu, 1 NeuQuant
+    int GIFQuantizationMethod = 0;  // 0 Wu, 1 NeuQuant, 2 libimagequant (dithered)
 
     // PNG
     int PNGPalettePreset = -1;  // -1..4

@@ -5,6 +5,7 @@
 #include "engine/color_adjustments.h"
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/jpeg_exif.h"
 
 namespace pimo::engine {
 
@@ -19,6 +20,12 @@ constexpr const char* kLargerTitle = "Current settings did not reduced size";
 constexpr const char* kKeepFormatHint =
     "It is recommended to keep the original format (%s) \nor change current format settings\n";
 constexpr const char* kFormatCaptions[3] = {"JPEG", "PNG", "GIF"};
+
+// Only a JPEG that keeps its EXIF block carries the source's orientation on.
+bool KeepsExifOrientation(const OptimizationSettings& settings, FIBITMAP* source) {
+    return settings.Format == kFormatJPEG && !settings.MetadataRemoveEXIF &&
+           ::FreeImage_GetMetadataCount(FIMD_EXIF_RAW, source) > 0;
+}
 }  // namespace
 
 std::string LargerResultDescription(int outputFormat, int sourceFormat) {
@@ -61,6 +68,15 @@ std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
     std::uint32_t size = 0;
     {
         BuildWorkingCopy();
+        // A picture whose orientation tag would be lost is turned so that it
+        // looks as it did. (Palette transparency maps source pixels onto the
+        // working copy by position, so a transparent source stays as it is.)
+        const int orientation = fi::ExifOrientation(SourceBitmap.get());
+        if (WorkingBitmap && orientation > 1 &&
+            !KeepsExifOrientation(settings, SourceBitmap.get()) &&
+            !fi::FreeImage_IsTransparent(SourceBitmap.get(), 0)) {
+            ReplaceBitmap(WorkingBitmap, fi::UprightBitmap(WorkingBitmap.get(), orientation));
+        }
         ApplyColorAdjustments(WorkingBitmap.get(), settings);
         switch (settings.Format) {
             case kFormatJPEG: size = EncodeJPEG(targetPath); break;

@@ -1,16 +1,13 @@
 // The PNG stage of the pipeline.
 
 #include "engine/engine.h"
+#include "engine/imagelib/palette_quantize.h"
 #include "engine/transparency.h"
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
 namespace fi = imagelib;
-
-namespace {
-FREE_IMAGE_QUANTIZE QuantizerFor(int method) { return method == 1 ? FIQ_NNQUANT : FIQ_WUQUANT; }
-}  // namespace
 
 std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
@@ -19,9 +16,16 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
 
     switch (PngPresetKind(settings.PNGPalettePreset)) {
         case PresetKind::Quantize: {
-            const int colors = settings.PNGMaxColors - (ReservesTransparentEntry(settings, sourceTransparent) ? 1 : 0);
-            ReplaceBitmap(WorkingBitmap, fi::FreeImage_ColorQuantizeEx(WorkingBitmap.get(),
-                                                                       QuantizerFor(settings.PNGQuantizationMethod), colors));
+            const bool reserve = ReservesTransparentEntry(settings, sourceTransparent);
+            if (reserve) {
+                HideTransparentColours(SourceBitmap.get(), WorkingBitmap.get(),
+                                       settings.TransparencyThreshold);
+            }
+            const int colors = settings.PNGMaxColors - (reserve ? 1 : 0);
+            ReplaceBitmap(WorkingBitmap,
+                          fi::QuantizeToPalette(
+                              WorkingBitmap.get(),
+                              fi::QuantizerFromNumber(settings.PNGQuantizationMethod), colors));
             break;
         }
         case PresetKind::DitheredMonochrome:

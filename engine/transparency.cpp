@@ -33,6 +33,36 @@ void ApplyPaletteTransparency(FIBITMAP* source, FIBITMAP* working, int threshold
     ::FreeImage_SetTransparencyTable(working, table.data(), static_cast<int>(entries));
 }
 
+void HideTransparentColours(FIBITMAP* source, FIBITMAP* working, int threshold) {
+    if (!source || !working || ::FreeImage_GetBPP(source) != 32) return;
+    const unsigned step = ::FreeImage_GetBPP(working) / 8;
+    if (step != 3 && step != 4) return;
+    const unsigned width = std::min(::FreeImage_GetWidth(source), ::FreeImage_GetWidth(working));
+    const unsigned height = std::min(::FreeImage_GetHeight(source), ::FreeImage_GetHeight(working));
+    const auto visible = [&](unsigned x, unsigned y) {
+        return ::FreeImage_GetScanLine(source, y)[x * 4 + FI_RGBA_ALPHA] > threshold;
+    };
+    // The colour to copy starts as the first visible pixel's (rows top to bottom).
+    const BYTE* fill = nullptr;
+    for (unsigned y = height; y-- > 0 && !fill;) {
+        for (unsigned x = 0; x < width && !fill; ++x) {
+            if (visible(x, y)) fill = ::FreeImage_GetScanLine(working, y) + x * step;
+        }
+    }
+    if (!fill) return;
+    BYTE colour[3] = {fill[0], fill[1], fill[2]};
+    for (unsigned y = height; y-- > 0;) {
+        BYTE* pixel = ::FreeImage_GetScanLine(working, y);
+        for (unsigned x = 0; x < width; ++x, pixel += step) {
+            if (visible(x, y)) {
+                std::copy(pixel, pixel + 3, colour);
+            } else {
+                std::copy(colour, colour + 3, pixel);
+            }
+        }
+    }
+}
+
 bool ReservesTransparentEntry(const OptimizationSettings& settings, bool sourceTransparent) {
     return sourceTransparent && settings.TransparencyMode == TransparencyMode::Keep &&
            settings.Format != kFormatJPEG;

@@ -21,6 +21,14 @@ bool FormatKeepsTransparency(int format);
 /// JPEG's background is filled with the solid colour.
 void ApplyFormatTransparencyRule(OptimizationSettings& settings);
 
+/// Gives every pixel of a 24- or 32-bit working bitmap whose source alpha is
+/// at or below `threshold` the colour of a visible pixel (the last one before
+/// it in the image, or the first one for pixels before any). These pixels
+/// become the reserved transparent entry afterwards, so their hidden colours
+/// must not take palette entries from the visible ones. Nothing happens for
+/// an opaque source, other depths or an image without a visible pixel.
+void HideTransparentColours(FIBITMAP* source, FIBITMAP* working, int threshold);
+
 /// Whether the palette output must reserve an entry for transparency: the
 /// source is transparent and Keep is selected (and offered, so not for JPEG).
 bool ReservesTransparentEntry(const OptimizationSettings& settings, bool sourceTransparent);

@@ -40,59 +40,11 @@ namespace pimo::ui {
 namespace {
 constexpr const char* kNoImageTitle = "PIMO - No image loaded";
 
-// The system's own services for what the caller left empty.
-WindowEnvironment Completed(WindowEnvironment environment) {
-    if (!environment.folders)
-        environment.folders = std::make_shared<platform::SystemKnownFolders>();
-    if (!environment.fetchText) {
-        environment.fetchText = [](const std::string& url, std::stop_token stop) {
-            return update::PlatformTextFetcher(std::move(stop))(url);
-        };
-    }
-    if (!environment.openUrl) {
-        environment.openUrl = [](const std::string& url) {
-            QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
-        };
-    }
-    if (!environment.now) environment.now = [] { return platform::LocalDateTimeNow(); };
-    if (!environment.batchDialogs.askFolder) {
-        environment.batchDialogs.askFolder = [](const QString& caption, const QString& start) {
-            return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, start);
-        };
-    }
-    if (!environment.batchDialogs.askImageFiles) {
-        environment.batchDialogs.askImageFiles = [] {
-            return QFileDialog::getOpenFileNames(QApplication::activeWindow(),
-                                                 QObject::tr("Add images"), QString(),
-                                                 DialogFilter(engine::BuildOpenFilter().filter));
-        };
-    }
-    if (!environment.askText) {
-        environment.askText = [](const std::string& caption, const std::string& prompt,
-                                 const std::string& initial) -> std::optional<std::string> {
-            bool confirmed = false;
-            const QString text =
-                QInputDialog::getText(QApplication::activeWindow(), Qs(caption), Qs(prompt),
-                                      QLineEdit::Normal, Qs(initial), &confirmed);
-            if (!confirmed) return std::nullopt;
-            return text.toStdString();
-        };
-    }
-    if (!environment.askSaveFileName) {
-        environment.askSaveFileName = [](const QString& caption, const QString& path,
-                                         const QString& filter) {
-            return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, path,
-                                                filter);
-        };
-    }
-    return environment;
-}
-
 }  // namespace
 
 TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* parent)
     : QMainWindow(parent),
-      m_environment(Completed(std::move(environment))),
+      m_environment(CompletedEnvironment(std::move(environment))),
       m_engine(*this),
       m_arguments(std::move(arguments)) {
     buildWidgets();

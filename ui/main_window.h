@@ -24,30 +24,12 @@
 #include "settings/settings_files.h"
 #include "settings/window_settings.h"
 #include "ui/batch_window.h"
+#include "ui/window_environment.h"
 #include "ui/format_panel.h"
 #include "ui/image_pane.h"
 #include "update/update_check.h"
 
 namespace pimo::ui {
-
-/// What the main window takes from its surroundings: where its settings
-/// files are, how it reaches the web and opens addresses, and the clock. The
-/// program leaves every member empty (the system's own); tests fill them in.
-struct WindowEnvironment {
-    std::shared_ptr<const platform::KnownFolders> folders;
-    /// Fetches the latest-version answer; the token ends it when the window goes.
-    std::function<platform::FetchedText(const std::string& url, std::stop_token stop)> fetchText;
-    std::function<void(const std::string& url)> openUrl;
-    /// Now, as days since 30 December 1899 in local time.
-    std::function<double()> now;
-    /// The save dialog: a caption, the path it starts from and the filter;
-    /// the chosen path, empty when cancelled.
-    std::function<QString(const QString& caption, const QString& path, const QString& filter)>
-        askSaveFileName;
-    BatchDialogs batchDialogs;
-    /// A one-line question: caption, prompt and initial text; nothing when cancelled.
-    engine::TextQuery askText;
-};
 
 class TForm1 : public QMainWindow, public engine::Host {
     Q_OBJECT

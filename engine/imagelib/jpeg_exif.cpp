@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/imagelib/freeimage_ext.h"
+
 namespace pimo::imagelib {
 
 namespace {
@@ -93,6 +95,59 @@ bool ResetExifOrientation(FIBITMAP* bitmap) {
         }
     }
     return true;
+}
+
+int ExifOrientation(FIBITMAP* bitmap) {
+    FITAG* tag = nullptr;
+    if (!bitmap || !::FreeImage_GetMetadata(FIMD_EXIF_MAIN, bitmap, "Orientation", &tag) || !tag)
+        return 1;
+    if (::FreeImage_GetTagType(tag) != FIDT_SHORT || ::FreeImage_GetTagLength(tag) < 2 ||
+        !::FreeImage_GetTagValue(tag)) {
+        return 1;
+    }
+    WORD orientation = 0;
+    std::memcpy(&orientation, ::FreeImage_GetTagValue(tag), sizeof orientation);
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+FIBITMAP* UprightBitmap(FIBITMAP* bitmap, int orientation) {
+    if (!bitmap) return nullptr;
+    // The library turns counter-clockwise for positive angles. Orientations
+    // 5 and 7 (the two diagonal mirrors) are a quarter turn and a flip.
+    double angle = 0;
+    bool mirror = false, flip = false;
+    switch (orientation) {
+        case 2:
+            mirror = true;
+            break;
+        case 3:
+            angle = 180;
+            break;
+        case 4:
+            flip = true;
+            break;
+        case 5:
+            angle = 90, flip = true;
+            break;
+        case 6:
+            angle = -90;
+            break;
+        case 7:
+            angle = -90, flip = true;
+            break;
+        case 8:
+            angle = 90;
+            break;
+        default:
+            break;
+    }
+    Bitmap upright(angle != 0 ? imagelib::FreeImage_Rotate(bitmap, angle)
+                              : imagelib::FreeImage_Clone(bitmap));
+    if (!upright) return nullptr;
+    if (mirror && !::FreeImage_FlipHorizontal(upright.get())) return nullptr;
+    if (flip && !::FreeImage_FlipVertical(upright.get())) return nullptr;
+    ResetExifOrientation(upright.get());
+    return upright.release();
 }
 
 }  // namespace pimo::imagelib

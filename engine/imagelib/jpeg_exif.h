@@ -20,4 +20,14 @@ bool SetExifBlockOrientation(std::span<std::uint8_t> block, std::uint16_t value)
 /// the image a second time. Returns whether the bitmap was changed.
 bool ResetExifOrientation(FIBITMAP* bitmap);
 
+/// The EXIF Orientation of a bitmap (FIMD_EXIF_MAIN), 1 when it has none or
+/// a value outside 1..8.
+int ExifOrientation(FIBITMAP* bitmap);
+
+/// A copy of `bitmap` turned and mirrored as EXIF `orientation` (1..8) asks,
+/// so that it looks upright to a viewer that sees no orientation tag. The
+/// carried data goes along, its orientation set to 1. nullptr when the
+/// library fails or for no bitmap.
+FIBITMAP* UprightBitmap(FIBITMAP* bitmap, int orientation);
+
 }  // namespace pimo::imagelib

@@ -172,8 +172,14 @@ INSTANTIATE_TEST_SUITE_P(
         // left as they were (the GIF count follows its preset, 128).
         ProposalCase{"icon_soft_alpha", SoftAlphaIcon, 200, PNG, 0, 1, 200, 128, 0, 1, 75, Keep,
                      false},
-        ProposalCase{"greyscale_scan", [] { return GreyLevels(64, 32, 256); }, 256, PNG, 4, 3, 256,
-                     256, 0, 0, 70, Opaque, true},
+        // A grey photograph keeps its grey levels in an exact palette; only a
+        // bilevel image is proposed the dithered one-bit preset.
+        ProposalCase{"greyscale_photograph", [] { return GreyLevels(64, 32, 256); }, 256, PNG, 1, 0,
+                     256, 256, 0, 0, 70, Opaque, true},
+        ProposalCase{"greyscale_12_levels", [] { return GreyLevels(16, 16, 12); }, 12, PNG, 3, 2,
+                     12, 12, 0, 0, 70, Opaque, true},
+        ProposalCase{"bilevel_scan", [] { return GreyLevels(16, 16, 2); }, 2, PNG, 4, 3, 2, 2, 0, 0,
+                     70, Opaque, true},
         ProposalCase{"exactly_256_colours", [] { return DistinctColors(32, 32, 256); }, 256, PNG, 1,
                      0, 256, 256, 0, 0, 75, Opaque, false},
         ProposalCase{"257_colours", [] { return DistinctColors(32, 32, 257); }, 257, JPEG, 0, 0,

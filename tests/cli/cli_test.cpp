@@ -12,12 +12,14 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/cli/cli_run.h"
+#include "tests/support/independent_decoders.h"
 #include "tests/support/test_images.h"
 #include "engine/imagelib/freeimage_ext.h"
 
@@ -307,6 +309,60 @@ TEST_F(CliTest, QualityDecidesTheJpegSize) {
     ASSERT_EQ(RunCli(dir.path(), {"-q", "20", "in/photo.jpg", "-o", "low"}).exitCode, 0);
     ASSERT_EQ(RunCli(dir.path(), {"-q", "90", "in/photo.jpg", "-o", "high"}).exitCode, 0);
     EXPECT_LT(fs::file_size(at("low/photo.jpg")), fs::file_size(at("high/photo.jpg")));
+}
+
+// The format-keeping mode re-encodes palette files without changing a pixel,
+// even with 256 colours, where a quantizer would move some.
+TEST_F(CliTest, KeepModeIsLosslessOnPaletteFiles) {
+    // All 256 entries in use, neighbours a step apart: Wu's 32-level
+    // histogram would merge them.
+    Bitmap palettized(FreeImage_Allocate(64, 48, 8));
+    RGBQUAD* palette = FreeImage_GetPalette(palettized.get());
+    for (unsigned i = 0; i < 256; ++i)
+        palette[i] = RGBQUAD{BYTE(i), BYTE(i / 2 + 60), BYTE(255 - i), 0};
+    for (unsigned y = 0; y < 48; ++y) {
+        BYTE* row = FreeImage_GetScanLine(palettized.get(), y);
+        for (unsigned x = 0; x < 64; ++x) row[x] = static_cast<BYTE>((x * 7 + y * 13) % 256);
+    }
+    const Bytes png = EncodeWithLibrary(FIF_PNG, palettized.get(), 0);
+    const Bytes gif = EncodeWithLibrary(FIF_GIF, palettized.get(), 0);
+    fs::create_directories(at("palette"));
+    WriteFileBytes(at("palette/colours.png"), png);
+    WriteFileBytes(at("palette/colours.gif"), gif);
+    const CliOutput output = RunCli(dir.path(), {"--mode", "keep", "palette", "-o", "out"});
+    ASSERT_EQ(output.exitCode, 0) << output.err;
+
+    const DecodedPng pngIn = DecodePng(png),
+                     pngOut = DecodePng(ReadFileBytes(at("out/colours.png")));
+    ASSERT_TRUE(pngIn.valid && pngOut.valid);
+    EXPECT_EQ(pngOut.colorType, 3);
+    EXPECT_TRUE(pngOut.pixels == pngIn.pixels);
+
+    const auto pixels = [](const DecodedGif& decoded) {
+        std::vector<Rgba> out;
+        for (const std::uint8_t index : decoded.indices) out.push_back(decoded.colorMap.at(index));
+        return out;
+    };
+    const DecodedGif gifIn = DecodeGif(gif),
+                     gifOut = DecodeGif(ReadFileBytes(at("out/colours.gif")));
+    ASSERT_TRUE(gifIn.valid && gifOut.valid);
+    EXPECT_TRUE(pixels(gifOut) == pixels(gifIn));
+}
+
+TEST_F(CliTest, QuantizerChoosesTheMethod) {
+    for (const char* method : {"wu", "nn", "liq"}) {
+        const std::string folder = std::string("out-") + method;
+        const CliOutput output =
+            RunCli(dir.path(), {"--quantizer", method, "--format", "png", "--png-palette", "16",
+                                "in/photo.jpg", "-o", folder});
+        ASSERT_EQ(output.exitCode, 0) << method << output.err;
+        const DecodedPng png = DecodePng(ReadFileBytes(at(folder + "/photo.png")));
+        ASSERT_TRUE(png.valid) << method;
+        EXPECT_EQ(png.colorType, 3) << method;
+        EXPECT_LE(std::set<std::uint8_t>(png.indices.begin(), png.indices.end()).size(), 16u)
+            << method;
+    }
+    EXPECT_EQ(RunCli(dir.path(), {"--quantizer", "pngquant", "in", "-o", "x"}).exitCode, 2);
 }
 
 TEST_F(CliTest, InfoPrintsTheAnalysisReport) {

@@ -41,7 +41,8 @@ zcat "$prefix/share/man/man1/pimo-cli.1.gz" | cmp -s - "$source_dir/data/man/pim
 # The installed program runs away from its build tree, with a home of its own.
 export HOME="$prefix/home" XDG_CONFIG_HOME="" XDG_DATA_HOME=""
 mkdir -p "$HOME"
-"$prefix/bin/pimo-cli" --help | grep -q '^Usage: pimo-cli' || fail "installed --help"
+"$prefix/bin/pimo-cli" --help >"$prefix/help.txt" || fail "installed --help failed"
+grep -q "^Usage: pimo-cli" "$prefix/help.txt" || fail "installed --help"
 "$prefix/bin/pimo-cli" --quiet -o "$prefix/out" "$source_dir/samples/sample.jpg"
 [ -s "$prefix/out/sample.jpg" ] || fail "the installed pimo-cli wrote nothing"
 echo "installed ${#expected[@]} files; pimo-cli runs"

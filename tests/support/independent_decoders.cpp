@@ -1,10 +1,13 @@
 #include "tests/support/independent_decoders.h"
 
 #include <gif_lib.h>
+#include <jpeglib.h>
 #include <png.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 namespace pimo::test {
 
@@ -179,6 +182,50 @@ DecodedGif DecodeGif(const std::vector<std::uint8_t>& bytes) {
         result.valid = true;
     }
     DGifCloseFile(file, &error);
+    return result;
+}
+
+namespace {
+// libjpeg reports a fatal error through error_exit, which must not return:
+// it throws, and the decompressor's owner releases it.
+struct JpegDecompressor {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    JpegDecompressor() {
+        info.err = jpeg_std_error(&errors);
+        errors.error_exit = [](j_common_ptr) { throw std::runtime_error("libjpeg error"); };
+        errors.output_message = [](j_common_ptr) {};
+        jpeg_create_decompress(&info);
+    }
+    ~JpegDecompressor() { jpeg_destroy_decompress(&info); }
+};
+}  // namespace
+
+DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t>& bytes) {
+    DecodedJpeg result;
+    try {
+        JpegDecompressor d;
+        jpeg_mem_src(&d.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+        jpeg_read_header(&d.info, TRUE);
+        result.components = d.info.num_components;
+        d.info.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&d.info);
+        result.width = static_cast<int>(d.info.output_width);
+        result.height = static_cast<int>(d.info.output_height);
+        std::vector<JSAMPLE> row(static_cast<std::size_t>(result.width) * 3);
+        while (d.info.output_scanline < d.info.output_height) {
+            JSAMPROW pointer = row.data();
+            jpeg_read_scanlines(&d.info, &pointer, 1);
+            for (int x = 0; x < result.width; ++x) {
+                const JSAMPLE* p = row.data() + 3 * x;
+                result.pixels.push_back({p[0], p[1], p[2], 255});
+            }
+        }
+        jpeg_finish_decompress(&d.info);
+    } catch (const std::runtime_error&) {
+        return DecodedJpeg{};
+    }
+    result.valid = true;
     return result;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Decoders that do not go through the image library, to check what our
-// encoders wrote: libpng for PNG, giflib for GIF.
+// encoders wrote: libpng for PNG, giflib for GIF, libjpeg for JPEG.
 
 #include <cstdint>
 #include <string>
@@ -46,5 +46,14 @@ struct DecodedGif {
 };
 
 DecodedGif DecodeGif(const std::vector<std::uint8_t>& bytes);
+
+struct DecodedJpeg {
+    bool valid = false;
+    int width = 0, height = 0;
+    int components = 0;        // as stored: 1 grey, 3 colour
+    std::vector<Rgba> pixels;  // rows top to bottom, grey expanded to RGB
+};
+
+DecodedJpeg DecodeJpeg(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace pimo::test

@@ -63,6 +63,8 @@ JpegStructure InspectJpeg(const std::vector<std::uint8_t>& bytes) {
             result.hasXmp = true;
         } else if (marker == 0xED && StartsWith(data, size, "Photoshop 3.0")) {
             result.hasIptc = true;
+        } else if (marker == 0xE0 && StartsWith(data, size, "JFXX")) {
+            result.hasJfxx = true;
         } else if (marker == 0xFE) {
             result.hasComment = true;
         } else if (marker == 0xE2 && StartsWith(data, size, "ICC_PROFILE")) {

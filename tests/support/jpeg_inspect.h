@@ -17,6 +17,7 @@ struct JpegStructure {
     int width = 0, height = 0;
     std::vector<JpegComponent> components;
     bool hasExif = false, hasXmp = false, hasIptc = false, hasComment = false, hasIcc = false;
+    bool hasJfxx = false;     // an APP0 "JFXX" extension (a thumbnail)
     int exifOrientation = 0;  // 0 when absent
     std::vector<std::uint8_t> exifBlock;
     std::vector<std::uint8_t> iccProfile;

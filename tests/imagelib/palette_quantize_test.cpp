@@ -1,0 +1,196 @@
+// Palette reduction: the exact palette of an image that fits, and the three
+// quantizers (Wu, our NeuQuant, libimagequant) on images that do not.
+
+#include "engine/imagelib/palette_quantize.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "tests/support/test_images.h"
+
+namespace pimo::imagelib {
+namespace {
+
+using test::Bitmap;
+
+// `colors` (up to 512) distinct colours, in stripes that make neighbouring
+// pixels differ. Blue alone tells the first 256 apart (37 is odd); red tells
+// the next 256 from them.
+Bitmap DistinctColors(unsigned width, unsigned height, unsigned colors) {
+    return test::MakeRgb(width, height, [=](unsigned x, unsigned y) {
+        const unsigned i = (x * 7 + y * 13) % colors;
+        return RGBQUAD{BYTE(i * 37), BYTE(i * 11), BYTE(i + (i >> 8) * 77), 0};
+    });
+}
+
+unsigned CountColors(FIBITMAP* image) {
+    std::set<std::uint32_t> colors;
+    for (unsigned y = 0; y < ::FreeImage_GetHeight(image); ++y) {
+        for (unsigned x = 0; x < ::FreeImage_GetWidth(image); ++x) {
+            const RGBQUAD c = test::PixelAt(image, x, y);
+            colors.insert(std::uint32_t{c.rgbRed} << 16 | std::uint32_t{c.rgbGreen} << 8 |
+                          c.rgbBlue);
+        }
+    }
+    return static_cast<unsigned>(colors.size());
+}
+
+RGBQUAD PaletteColorAt(FIBITMAP* palettized, unsigned x, unsigned y) {
+    BYTE index = 0;
+    ::FreeImage_GetPixelIndex(palettized, x, ::FreeImage_GetHeight(palettized) - 1 - y, &index);
+    return ::FreeImage_GetPalette(palettized)[index];
+}
+
+std::set<BYTE> UsedIndices(FIBITMAP* palettized) {
+    std::set<BYTE> used;
+    for (unsigned y = 0; y < ::FreeImage_GetHeight(palettized); ++y) {
+        const BYTE* row = ::FreeImage_GetScanLine(palettized, y);
+        used.insert(row, row + ::FreeImage_GetWidth(palettized));
+    }
+    return used;
+}
+
+double Psnr(FIBITMAP* original, FIBITMAP* palettized) {
+    double sum = 0;
+    const unsigned width = ::FreeImage_GetWidth(original), height = ::FreeImage_GetHeight(original);
+    for (unsigned y = 0; y < height; ++y) {
+        for (unsigned x = 0; x < width; ++x) {
+            const RGBQUAD a = test::PixelAt(original, x, y), b = PaletteColorAt(palettized, x, y);
+            for (const double d : {double(a.rgbRed) - b.rgbRed, double(a.rgbGreen) - b.rgbGreen,
+                                   double(a.rgbBlue) - b.rgbBlue}) {
+                sum += d * d;
+            }
+        }
+    }
+    return 10 * std::log10(255.0 * 255.0 * 3 * width * height / sum);
+}
+
+const Quantizer kAll[] = {Quantizer::Wu, Quantizer::NeuQuant, Quantizer::ImageQuant};
+
+struct FitCase {
+    const char* name;
+    unsigned colors;  // distinct colours of the image
+    int asked;        // palette size asked for
+};
+
+void PrintTo(const FitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ExactPaletteTest : public ::testing::TestWithParam<FitCase> {};
+
+// Whatever the method, an image that fits its palette keeps every pixel.
+TEST_P(ExactPaletteTest, KeepsEveryPixel) {
+    const FitCase& c = GetParam();
+    Bitmap image = DistinctColors(61, 37, c.colors);
+    ASSERT_EQ(CountColors(image.get()), c.colors);
+    for (const Quantizer method : kAll) {
+        Bitmap result(QuantizeToPalette(image.get(), method, c.asked));
+        ASSERT_TRUE(result);
+        ASSERT_EQ(::FreeImage_GetBPP(result.get()), 8u);
+        EXPECT_EQ(UsedIndices(result.get()).size(), c.colors);
+        for (unsigned y = 0; y < 37; ++y) {
+            for (unsigned x = 0; x < 61; ++x) {
+                const RGBQUAD a = test::PixelAt(image.get(), x, y),
+                              b = PaletteColorAt(result.get(), x, y);
+                ASSERT_TRUE(a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen &&
+                            a.rgbBlue == b.rgbBlue)
+                    << "method " << int(method) << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fits, ExactPaletteTest,
+                         ::testing::Values(FitCase{"two_colours", 2, 2},
+                                           FitCase{"twelve_of_fifteen", 12, 15},
+                                           FitCase{"255_of_256", 255, 256},
+                                           FitCase{"256_of_256", 256, 256}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(QuantizeTest, OneColourMoreThanAskedIsQuantized) {
+    Bitmap image = DistinctColors(61, 37, 257);
+    ASSERT_EQ(CountColors(image.get()), 257u);
+    for (const Quantizer method : kAll) {
+        Bitmap result(QuantizeToPalette(image.get(), method, 256));
+        ASSERT_TRUE(result) << int(method);
+        EXPECT_LE(UsedIndices(result.get()).size(), 256u);
+        EXPECT_NE(Psnr(image.get(), result.get()), INFINITY) << int(method);  // some pixel changed
+    }
+}
+
+TEST(QuantizeTest, CarriesTheFileFactsOfItsSource) {
+    Bitmap image = test::MakePhotoLike(40, 30);
+    ASSERT_GT(CountColors(image.get()), 16u);
+    RecordOriginalFacts(image.get(), 77);
+    for (const Quantizer method : kAll) {
+        Bitmap result(QuantizeToPalette(image.get(), method, 16));
+        ASSERT_TRUE(result);
+        EXPECT_EQ(FreeImage_GetJPEGQuality(result.get()), 77) << int(method);
+        EXPECT_LE(UsedIndices(result.get()).size(), 16u);
+    }
+}
+
+// Our NeuQuant learns from a sample of a large image; the palette must be as
+// good as the library's NeuQuant, which learns from every pixel. Below a
+// million pixels both learn from every pixel; above, ours samples.
+TEST(QuantizeTest, NeuQuantMatchesTheLibrarysQuality) {
+    for (const auto& [width, height] : {std::pair{300u, 200u}, std::pair{2400u, 1000u}}) {
+        Bitmap photo = test::MakePhotoLike(width, height, 7);
+        Bitmap ours(QuantizeToPalette(photo.get(), Quantizer::NeuQuant, 256));
+        Bitmap library(::FreeImage_ColorQuantizeEx(photo.get(), FIQ_NNQUANT, 256, 0, nullptr));
+        ASSERT_TRUE(ours && library);
+        EXPECT_GE(Psnr(photo.get(), ours.get()), Psnr(photo.get(), library.get()) - 0.3) << width;
+    }
+}
+
+// Dithering trades pixel accuracy for the right colour on average: over 8x8
+// blocks of a smooth gradient with 8 colours, libimagequant's output is much
+// closer to the original than Wu's bands.
+TEST(QuantizeTest, ImageQuantDithersAGradient) {
+    Bitmap gradient = test::MakeRgb(256, 64, [](unsigned x, unsigned y) {
+        return RGBQUAD{BYTE(x), BYTE(255 - x), BYTE(y * 2), 0};
+    });
+    const auto blockError = [&](FIBITMAP* palettized) {
+        double error = 0;
+        for (unsigned by = 0; by < 64; by += 8) {
+            for (unsigned bx = 0; bx < 256; bx += 8) {
+                double original = 0, reduced = 0;
+                for (unsigned y = by; y < by + 8; ++y) {
+                    for (unsigned x = bx; x < bx + 8; ++x) {
+                        original += test::PixelAt(gradient.get(), x, y).rgbBlue;
+                        reduced += PaletteColorAt(palettized, x, y).rgbBlue;
+                    }
+                }
+                error += std::abs(original - reduced) / 64;
+            }
+        }
+        return error / (32 * 8);
+    };
+    Bitmap dithered(QuantizeToPalette(gradient.get(), Quantizer::ImageQuant, 8));
+    Bitmap banded(QuantizeToPalette(gradient.get(), Quantizer::Wu, 8));
+    ASSERT_TRUE(dithered && banded);
+    EXPECT_LE(UsedIndices(dithered.get()).size(), 8u);
+    EXPECT_LT(blockError(dithered.get()) * 2, blockError(banded.get()));
+}
+
+TEST(QuantizeTest, RefusesWhatItCannotReduce) {
+    Bitmap grey(::FreeImage_Allocate(8, 8, 8));
+    EXPECT_FALSE(Bitmap(QuantizeToPalette(grey.get(), Quantizer::Wu, 16)));
+    EXPECT_FALSE(Bitmap(QuantizeToPalette(nullptr, Quantizer::ImageQuant, 16)));
+    Bitmap photo = test::MakePhotoLike(8, 8);
+    EXPECT_FALSE(Bitmap(QuantizeToPalette(photo.get(), Quantizer::NeuQuant, 0)));
+    EXPECT_FALSE(Bitmap(QuantizeToPalette(photo.get(), Quantizer::NeuQuant, 257)));
+}
+
+TEST(QuantizeTest, NumbersNameTheMethods) {
+    EXPECT_EQ(QuantizerFromNumber(0), Quantizer::Wu);
+    EXPECT_EQ(QuantizerFromNumber(1), Quantizer::NeuQuant);
+    EXPECT_EQ(QuantizerFromNumber(2), Quantizer::ImageQuant);
+    EXPECT_EQ(QuantizerFromNumber(7), Quantizer::Wu);
+}
+
+}  // namespace
+}  // namespace pimo::imagelib
