@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <new>
 
 #include "engine/imagelib/declared_size.h"
 #include "engine/imagelib/decode_budget.h"
@@ -62,7 +63,16 @@ FIBITMAP* LoadWithLibrary(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t
                           int flags) {
     ByteReader reader(bytes, [](int value) { ReportProgress(value); });
     FreeImageIO io = ByteReader::Io();
-    return ::FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&reader), flags);
+    // A decoder that does not catch what the reader throws at the end of the
+    // data, or the library's own allocation failure, fails this load only.
+    try {
+        return ::FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&reader), flags);
+    } catch (const char* text) {
+        ::FreeImage_OutputMessageProc(format, "%s", text);
+    } catch (const std::bad_alloc&) {
+        ::FreeImage_OutputMessageProc(format, "%s", "not enough memory to decode this file");
+    }
+    return nullptr;
 }
 
 // Refuses, before anything is allocated, a file whose header declares a size

@@ -119,3 +119,12 @@ bool PngRowsDecodeWithLibpng(const Bytes& bytes) {
 }
 
 }  // namespace pimo::test
+
+namespace pimo::test {
+
+Bytes TruncatedXbm() {
+    const std::string text = "#define a_width 8\n#define a_height 2\nstatic char a_bits[] = {\n 0";
+    return Bytes(text.begin(), text.end());
+}
+
+}  // namespace pimo::test

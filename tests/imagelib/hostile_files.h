@@ -23,3 +23,11 @@ bool HasMarker(const Bytes& jpeg, std::uint8_t marker);
 bool PngRowsDecodeWithLibpng(const Bytes& png);
 
 }  // namespace pimo::test
+
+namespace pimo::test {
+
+/// An XBM cut inside its pixel list, where the library's decoder (3.18) reads
+/// past the end again and again.
+Bytes TruncatedXbm();
+
+}  // namespace pimo::test
