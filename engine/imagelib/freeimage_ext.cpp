@@ -12,6 +12,7 @@
 #include "engine/imagelib/decode_budget.h"
 #include "engine/imagelib/file_io.h"
 #include "engine/imagelib/gif_still.h"
+#include "engine/imagelib/isolated_decoder.h"
 #include "engine/imagelib/load_repairs.h"
 #include "engine/imagelib/png_effort.h"
 
@@ -47,14 +48,6 @@ thread_local OutputMessageHandler tOutputHandler;
 
 void DispatchOutputMessage(FREE_IMAGE_FORMAT format, const char* message) {
     if (tOutputHandler) tOutputHandler(FromLibraryFormat(format), message ? message : "");
-}
-
-void InstallLibraryCallbacks() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ::FreeImage_SetOutputMessage(DispatchOutputMessage);
-        RouteCodecWarnings();
-    });
 }
 
 // Loads with the library's own decoder through our IO, reporting progress as
@@ -140,6 +133,14 @@ bool Alpha32InUse(FIBITMAP* bitmap) {
 }
 
 }  // namespace
+
+void InstallLibraryCallbacks() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ::FreeImage_SetOutputMessage(DispatchOutputMessage);
+        RouteCodecWarnings();
+    });
+}
 
 // ---- format identifiers ----
 
@@ -267,7 +268,15 @@ FIBITMAP* FreeImage_LoadFromBytes(int format, std::span<const std::uint8_t> byte
 FIBITMAP* FreeImage_Load(int format, const std::string& path, int flags) {
     const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
     if (!bytes) return nullptr;
-    return FreeImage_LoadFromBytes(format, *bytes, flags);
+    return FreeImage_LoadIsolated(format, *bytes, flags);
+}
+
+FIBITMAP* FreeImage_LoadIsolated(int format, std::span<const std::uint8_t> bytes, int flags) {
+    const int libraryFormat = ToLibraryFormat(format);
+    if (libraryFormat < 0 || bytes.empty()) return nullptr;
+    return DecodeIsolated(
+        static_cast<FREE_IMAGE_FORMAT>(libraryFormat),
+        [&] { return FreeImage_LoadFromBytes(format, bytes, flags); }, CurrentDecodeBudget());
 }
 
 FIBITMAP* FreeImage_LoadFromMemory(int format, FIMEMORY* stream, int flags) {
@@ -284,7 +293,7 @@ FIBITMAP* FreeImage_LoadFromBuffer(int format, const std::uint8_t* data, int fla
     if (!data || ToLibraryFormat(format) != FIF_PNG) return nullptr;
     const std::size_t length = PngLengthInBuffer(data, limit);
     if (length == 0) return nullptr;
-    return FreeImage_LoadFromBytes(format, std::span<const std::uint8_t>(data, length), flags);
+    return FreeImage_LoadIsolated(format, std::span<const std::uint8_t>(data, length), flags);
 }
 
 // ---- saving ----
