@@ -45,6 +45,7 @@ std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
 // well defined all the same.
 std::atomic<std::uint64_t> gMemoryBytes{0};
 std::atomic<unsigned> gSeconds{0};
+std::atomic<bool> gInProcess{false};
 
 std::string Dimensions(const DeclaredSize& size) {
     return std::to_string(size.width) + "x" + std::to_string(size.height);
@@ -59,13 +60,14 @@ DecodeBudget DefaultDecodeBudget() {
 void SetDecodeBudget(DecodeBudget budget) {
     gMemoryBytes = budget.memoryBytes;
     gSeconds = budget.seconds;
+    gInProcess = !budget.isolated;
 }
 
 DecodeBudget CurrentDecodeBudget() {
     const DecodeBudget defaults = DefaultDecodeBudget();
     const std::uint64_t memory = gMemoryBytes.load();
     const unsigned seconds = gSeconds.load();
-    return {memory ? memory : defaults.memoryBytes, seconds ? seconds : defaults.seconds};
+    return {memory ? memory : defaults.memoryBytes, seconds ? seconds : defaults.seconds, !gInProcess.load()};
 }
 
 std::uint64_t OpeningCost(const DeclaredSize& size) {

@@ -15,9 +15,13 @@ namespace pimo::imagelib {
 struct DecodeBudget {
     std::uint64_t memoryBytes = 0;  // for the decoded bitmap and its normalised copy
     unsigned seconds = 0;
+    // Off only on request: the decode then runs in this process, guarded by
+    // the header checks alone (a crash in the library ends the program).
+    bool isolated = true;
 };
 
-/// A quarter of the machine's physical memory (at least 256 MiB) and 60 s.
+/// A quarter of the machine's physical memory (at least 256 MiB) and 60 s,
+/// isolated.
 DecodeBudget DefaultDecodeBudget();
 
 /// The budget every later decode of this process uses. Set it before worker

@@ -272,11 +272,8 @@ FIBITMAP* FreeImage_Load(int format, const std::string& path, int flags) {
 }
 
 FIBITMAP* FreeImage_LoadIsolated(int format, std::span<const std::uint8_t> bytes, int flags) {
-    const int libraryFormat = ToLibraryFormat(format);
-    if (libraryFormat < 0 || bytes.empty()) return nullptr;
-    return DecodeIsolated(
-        static_cast<FREE_IMAGE_FORMAT>(libraryFormat),
-        [&] { return FreeImage_LoadFromBytes(format, bytes, flags); }, CurrentDecodeBudget());
+    if (ToLibraryFormat(format) < 0 || bytes.empty()) return nullptr;
+    return DecodeIsolated(format, bytes, flags, CurrentDecodeBudget());
 }
 
 FIBITMAP* FreeImage_LoadFromMemory(int format, FIMEMORY* stream, int flags) {

@@ -44,9 +44,20 @@ class MessageLog {
     OutputMessageHandler m_previous;
 };
 
+// The bitmap the decoder process hands back: a clone of `original`, made in
+// a process forked after `original` exists.
+FIBITMAP* gOriginal = nullptr;
+FIBITMAP* CloneOriginal(int, std::span<const std::uint8_t>, int) {
+    return ::FreeImage_Clone(gOriginal);
+}
+
 Bitmap Isolated(FIBITMAP* original, const DecodeBudget& budget = CurrentDecodeBudget()) {
-    return Bitmap(DecodeIsolated(
-        FIF_PNG, [&] { return ::FreeImage_Clone(original); }, budget));
+    gOriginal = original;
+    StopDecoderProcess();
+    const std::uint8_t unused = 0;
+    Bitmap back(DecodeIsolated(kFormatPng, std::span(&unused, 1), 0, budget, &CloneOriginal));
+    StopDecoderProcess();
+    return back;
 }
 
 void ExpectSameBitmap(FIBITMAP* a, FIBITMAP* b) {
@@ -148,7 +159,7 @@ TEST(IsolatedDecoderTest, LoadedJpegMatchesTheInProcessDecode) {
 
 struct Fault {
     const char* name;
-    std::function<FIBITMAP*()> decode;
+    DecodeFunction decode;
     std::string message;
 };
 
@@ -158,32 +169,36 @@ void PrintTo(const Fault& fault, std::ostream* os) {
 
 constexpr DecodeBudget kSmallBudget{64u << 20, 1};
 
+FIBITMAP* Segfault(int, std::span<const std::uint8_t>, int) {
+    return std::raise(SIGSEGV), nullptr;
+}
+FIBITMAP* Abort(int, std::span<const std::uint8_t>, int) {
+    std::abort();
+}
+FIBITMAP* Hang(int, std::span<const std::uint8_t>, int) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+// Allocates far beyond the budget, as a decompression bomb does.
+FIBITMAP* Bomb(int, std::span<const std::uint8_t>, int) {
+    Bitmap huge(::FreeImage_Allocate(20000, 20000, 32));
+    if (!huge) return nullptr;
+    std::memset(::FreeImage_GetBits(huge.get()), 1, 20000u * 20000u * 4u);
+    return huge.release();
+}
+FIBITMAP* ThrowingBomb(int, std::span<const std::uint8_t>, int) {
+    std::vector<std::uint8_t> huge(std::size_t{1} << 33, 1);
+    return huge[5] ? nullptr : nullptr;
+}
+
 std::vector<Fault> Faults() {
     std::vector<Fault> faults = {
-        {"Segfault", [] { return std::raise(SIGSEGV), nullptr; }, CrashedMessage()},
-        {"Abort", []() -> FIBITMAP* { std::abort(); }, CrashedMessage()},
-        {"Hang",
-         []() -> FIBITMAP* {
-             for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-         },
-         TookTooLongMessage(kSmallBudget)},
+        {"Segfault", &Segfault, CrashedMessage()},
+        {"Abort", &Abort, CrashedMessage()},
+        {"Hang", &Hang, TookTooLongMessage(kSmallBudget)},
     };
 #ifndef PIMO_TEST_ASAN
-    // Allocates far beyond the budget, as a decompression bomb does.
-    faults.push_back({"Bomb",
-                      []() -> FIBITMAP* {
-                          Bitmap huge(::FreeImage_Allocate(20000, 20000, 32));
-                          if (!huge) return nullptr;
-                          std::memset(::FreeImage_GetBits(huge.get()), 1, 20000u * 20000u * 4u);
-                          return huge.release();
-                      },
-                      NeedsMoreMemoryMessage(kSmallBudget)});
-    faults.push_back({"ThrowingBomb",
-                      []() -> FIBITMAP* {
-                          std::vector<std::uint8_t> huge(std::size_t{1} << 33, 1);
-                          return huge[5] ? nullptr : nullptr;
-                      },
-                      NeedsMoreMemoryMessage(kSmallBudget)});
+    faults.push_back({"Bomb", &Bomb, NeedsMoreMemoryMessage(kSmallBudget)});
+    faults.push_back({"ThrowingBomb", &ThrowingBomb, NeedsMoreMemoryMessage(kSmallBudget)});
 #endif
     return faults;
 }
@@ -194,7 +209,9 @@ TEST_P(IsolatedFaultTest, CostsOneDecodeAClearMessage) {
     const Fault& fault = GetParam();
     {
         MessageLog log;
-        EXPECT_EQ(DecodeIsolated(FIF_PSD, fault.decode, kSmallBudget), nullptr);
+        const std::uint8_t byte = 0;
+        EXPECT_EQ(DecodeIsolated(FIF_PSD, std::span(&byte, 1), 0, kSmallBudget, fault.decode),
+                  nullptr);
         EXPECT_NE(log.text().find(fault.message), std::string::npos) << log.text();
     }
     // This process goes on decoding.
@@ -239,8 +256,8 @@ TEST(IsolatedDecoderTest, ParallelDecodesStayApart) {
     std::thread crashing([&] {
         for (int i = 0; i < 10; ++i) {
             MessageLog log;
-            DecodeIsolated(
-                FIF_PSD, [] { return std::raise(SIGSEGV), nullptr; }, kSmallBudget);
+            const std::uint8_t byte = 0;
+            DecodeIsolated(FIF_PSD, std::span(&byte, 1), 0, kSmallBudget, &Segfault);
             crashLog += log.text();
         }
     });
