@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
     libjpeg-turbo-progs optipng advancecomp zopfli imagemagick
     xauth xvfb
+    clang libclang-rt-14-dev
 )
 
 missing=()
