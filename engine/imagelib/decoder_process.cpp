@@ -245,7 +245,8 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
 // ---- the parent ----
 
 // Waits until the reply can be read or the process has gone; false when the
-// deadline passed first.
+// deadline passed first. Every tenth of a second the progress callback runs,
+// so that a window that processes its events there stays responsive.
 bool AwaitReply(int socket, std::chrono::steady_clock::time_point deadline) {
     while (true) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -253,8 +254,9 @@ bool AwaitReply(int socket, std::chrono::steady_clock::time_point deadline) {
         if (left.count() <= 0) return false;
         pollfd watch{socket, POLLIN, 0};
         const int ready =
-            ::poll(&watch, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
+            ::poll(&watch, 1, static_cast<int>(std::min<long long>(left.count() + 1, 100)));
         if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+        if (ready == 0) ReportProgress(0);
     }
 }
 
