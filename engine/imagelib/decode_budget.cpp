@@ -67,7 +67,8 @@ DecodeBudget CurrentDecodeBudget() {
     const DecodeBudget defaults = DefaultDecodeBudget();
     const std::uint64_t memory = gMemoryBytes.load();
     const unsigned seconds = gSeconds.load();
-    return {memory ? memory : defaults.memoryBytes, seconds ? seconds : defaults.seconds, !gInProcess.load()};
+    return {memory ? memory : defaults.memoryBytes, seconds ? seconds : defaults.seconds,
+            !gInProcess.load()};
 }
 
 std::uint64_t OpeningCost(const DeclaredSize& size) {
