@@ -176,6 +176,13 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
              settings.PNGApplyOptimizer = true;
          })},
         {"--jobs", valued([&](auto& o, auto& v) { result.jobs = ParseInteger(o, v, 1, 256); })},
+        {"--decode-memory", valued([&](auto& o, auto& v) {
+             result.decodeMemoryMiB = static_cast<unsigned>(ParseInteger(o, v, 16, 1 << 24));
+         })},
+        {"--decode-seconds", valued([&](auto& o, auto& v) {
+             result.decodeSeconds = static_cast<unsigned>(ParseInteger(o, v, 1, 86400));
+         })},
+        {"--decode-in-process", flag([&] { result.decodeInProcess = true; })},
         {"--output", valued([&](auto& o, auto& v) {
              if (v.empty()) throw UsageError(o + " needs a folder");
              batch.OutputPath = v;
@@ -385,6 +392,12 @@ Output:
                             without it, from the user's own Pimo.ini if any.
                             The options given override them.
       --info                print each input's analysis report and exit
+      --decode-memory MIB   memory one image may take to decode and open
+                            (default: a quarter of the machine's memory)
+      --decode-seconds S    time one image may take to decode (default: 60)
+      --decode-in-process   decode in pimo-cli itself, not in a child process:
+                            a little faster, but a file that crashes the image
+                            library ends the whole run
 
 Settings:
       --mode auto|keep|user|manual

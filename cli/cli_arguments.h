@@ -30,6 +30,12 @@ struct CliArguments {
     unsigned jobs = 0;          // 0: one per core
     std::string settingsFile;   // --settings; read before parsing (see cli_settings.h)
     std::string optimizer;      // --optimizer: a preset's position or a custom preset's name
+
+    // The decode budget of every image (0: the default).
+    unsigned decodeMemoryMiB = 0;  // --decode-memory
+    unsigned decodeSeconds = 0;    // --decode-seconds
+    bool decodeInProcess = false;  // --decode-in-process
+
     batch::BatchOptions batch;
     engine::OptimizationSettings settings;
 };

@@ -23,6 +23,8 @@
 #include "cli/file_list.h"
 #include "cli/json_text.h"
 #include "engine/engine.h"
+#include "engine/imagelib/decode_budget.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "engine/open_filter.h"
 #include "optimizers/optimizer_presets.h"
 #include "optimizers/optimizer_runner.h"
@@ -92,22 +94,34 @@ int PrintInfo(const batch::BatchItems& items, bool json) {
     engine.Interactive = false;
     int exitCode = kExitSuccess;
     for (const batch::TBatchItem& item : items) {
+        // The library's reasons for a failed load (the size refused, the
+        // decoder's crash), said beside the failure.
+        std::string reason;
+        imagelib::OutputMessageHandler previous =
+            imagelib::FreeImage_SetOutputMessage([&reason](int, const std::string& message) {
+                reason += (reason.empty() ? "" : "; ") + message;
+            });
         // A pipe or a device is never opened: reading it could block forever.
         const bool loaded =
             batch::IsRegularFile(item.FilePath) && engine.LoadImageFile(item.FilePath);
+        imagelib::FreeImage_SetOutputMessage(std::move(previous));
         std::vector<std::string> lines;
         if (loaded) lines = engine::ImageInfoReport(engine.imageInfo);
         if (!loaded) exitCode = kExitFailed;
         if (json) {
             std::cout << "{" << JsonPath("file", item.FilePath)
                       << ",\"loaded\":" << (loaded ? "true" : "false");
+            if (!loaded && !reason.empty()) std::cout << ",\"error\":" << JsonText(reason);
             std::cout << ",\"report\":[";
             for (std::size_t i = 0; i < lines.size(); ++i)
                 std::cout << (i ? "," : "") << cli::JsonText(lines[i]);
             std::cout << "]}\n";
         } else {
             std::cout << item.FilePath << ":\n";
-            if (!loaded) std::cout << "  error: the image could not be loaded\n";
+            if (!loaded) {
+                std::cout << "  error: the image could not be loaded"
+                          << (reason.empty() ? "" : ": " + reason) << '\n';
+            }
             for (const std::string& line : lines) std::cout << "  " << line << '\n';
         }
         engine.UnloadImage();
@@ -302,6 +316,16 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     return failed ? kExitFailed : kExitSuccess;
 }
 
+// Before any worker starts: every decode of the run uses this budget.
+void ApplyDecodeBudget(const cli::CliArguments& arguments) {
+    imagelib::DecodeBudget budget = imagelib::DefaultDecodeBudget();
+    if (arguments.decodeMemoryMiB)
+        budget.memoryBytes = std::uint64_t{arguments.decodeMemoryMiB} << 20;
+    if (arguments.decodeSeconds) budget.seconds = arguments.decodeSeconds;
+    budget.isolated = !arguments.decodeInProcess;
+    imagelib::SetDecodeBudget(budget);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -319,6 +343,7 @@ int main(int argc, char** argv) {
                 cli::ReadFileList(arguments.filesFrom, arguments.nulSeparated);
             arguments.inputs.insert(arguments.inputs.end(), listed.begin(), listed.end());
         }
+        ApplyDecodeBudget(arguments);
         return Run(arguments, *stored);
     } catch (const cli::UsageError& error) {
         std::cerr << "pimo-cli: " << error.what() << "\n\n" << cli::UsageText();

@@ -4,6 +4,14 @@ if(PIMO_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Fuzzing builds: every library carries the fuzzer's coverage hooks and the
+# sanitizers; only the fuzz targets link the fuzzer's main.
+if(PIMO_BUILD_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
 function(pimo_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})

@@ -12,6 +12,7 @@ packages=(
     pngquant libjxl-devtools
     xauth xvfb openbox xdotool
     desktop-file-utils appstream parallel jq librsvg2-bin dpkg-dev file
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -90,9 +90,15 @@ FreeImageIO ByteReader::Io() {
 
 unsigned ByteReader::Read(void* buffer, unsigned size, unsigned count, fi_handle handle) {
     auto* self = static_cast<ByteReader*>(handle);
-    if (size == 0) return 0;
+    if (size == 0 || count == 0) return 0;
     const std::size_t available = self->m_bytes.size() - self->m_position;
+    // Whole items only, and never more bytes than the caller's size x count.
     const std::size_t items = std::min<std::size_t>(count, available / size);
+    if (items == 0) {
+        self->noteReadAtEnd();
+        return 0;
+    }
+    self->m_readsAtEnd = 0;
     // Some decoders read byte by byte, millions of times: a single byte is
     // copied without the call to memcpy.
     if (items * size == 1) {
@@ -101,14 +107,24 @@ unsigned ByteReader::Read(void* buffer, unsigned size, unsigned count, fi_handle
         std::memcpy(buffer, self->m_bytes.data() + self->m_position, items * size);
     }
     self->m_position += items * size;
-    // Report only when the next whole percent is reached.
-    if (self->m_progress && self->m_position >= self->m_nextReport) {
-        const std::size_t total = self->m_bytes.size();
-        const int value = static_cast<int>(self->m_position * 10000 / total);
-        self->m_progress(value);
-        self->m_nextReport = (static_cast<std::size_t>(value / 100) + 1) * total / 100 + 1;
-    }
+    self->reportProgress();
     return static_cast<unsigned>(items);
+}
+
+void ByteReader::noteReadAtEnd() {
+    // Some of the library's decoders (XBM 3.18) ignore a read that returns
+    // nothing and read again forever. The library's decoders catch a thrown
+    // text as their own failure; the load path catches it when one does not.
+    if (++m_readsAtEnd > kMaxReadsAtEnd) throw kEndOfDataText;
+}
+
+void ByteReader::reportProgress() {
+    // Report only when the next whole percent is reached.
+    const std::size_t total = m_bytes.size();
+    if (!m_progress || total == 0 || m_position < m_nextReport) return;
+    const int value = static_cast<int>(m_position * 10000 / total);
+    m_progress(value);
+    m_nextReport = (static_cast<std::size_t>(value / 100) + 1) * total / 100 + 1;
 }
 
 int ByteReader::Seek(fi_handle handle, long offset, int origin) {
@@ -119,6 +135,7 @@ int ByteReader::Seek(fi_handle handle, long offset, int origin) {
     const long long target = base + offset;
     if (target < 0 || target > static_cast<long long>(self->m_bytes.size())) return -1;
     self->m_position = static_cast<std::size_t>(target);
+    self->m_readsAtEnd = 0;
     return 0;
 }
 

@@ -5,8 +5,6 @@
 
 #include <FreeImage.h>
 
-#include "util/pimoutil.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +13,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "util/pimoutil.h"
 
 namespace pimo::imagelib {
 
@@ -33,26 +33,38 @@ std::string WriteFileReplacing(const std::string& path, std::span<const std::uin
 std::size_t PngLengthInBuffer(const std::uint8_t* data, std::size_t limit);
 
 /// Library IO over bytes in memory. Reports read progress (0..10000) as the
-/// decoder advances, when given a callback.
+/// decoder advances, when given a callback. A read never writes more than the
+/// size x count bytes asked for, and only whole items. At the end of the data a
+/// read returns 0; once a decoder has asked again kMaxReadsAtEnd times in a
+/// row without moving, the read throws kEndOfDataText (a `const char*`, which
+/// the library's decoders report as their failure), so that a decoder that
+/// loops on a short read ends.
 class ByteReader {
-public:
+  public:
+    static constexpr unsigned kMaxReadsAtEnd = 4096;
+    static constexpr const char* kEndOfDataText = "the file ends before its image does";
+
     ByteReader(std::span<const std::uint8_t> bytes, std::function<void(int)> progress);
     static FreeImageIO Io();
 
-private:
+  private:
     static unsigned Read(void* buffer, unsigned size, unsigned count, fi_handle handle);
     static int Seek(fi_handle handle, long offset, int origin);
     static long Tell(fi_handle handle);
 
     std::span<const std::uint8_t> m_bytes;
     std::size_t m_position = 0;
+    void noteReadAtEnd();
+    void reportProgress();
+
     std::function<void(int)> m_progress;
     std::size_t m_nextReport = 0;
+    unsigned m_readsAtEnd = 0;
 };
 
 /// Library IO over a file opened for reading by its UTF-8 path.
 class FileReader {
-public:
+  public:
     explicit FileReader(const std::string& path);
     ~FileReader();
     FileReader(const FileReader&) = delete;
@@ -60,7 +72,7 @@ public:
     bool isOpen() const { return m_file != nullptr; }
     static FreeImageIO Io();
 
-private:
+  private:
     static unsigned Read(void* buffer, unsigned size, unsigned count, fi_handle handle);
     static int Seek(fi_handle handle, long offset, int origin);
     static long Tell(fi_handle handle);

@@ -6,9 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <new>
 
+#include "engine/imagelib/declared_size.h"
+#include "engine/imagelib/decode_budget.h"
 #include "engine/imagelib/file_io.h"
 #include "engine/imagelib/gif_still.h"
+#include "engine/imagelib/isolated_decoder.h"
 #include "engine/imagelib/load_repairs.h"
 #include "engine/imagelib/png_effort.h"
 
@@ -53,44 +57,42 @@ void DispatchOutputMessage(FREE_IMAGE_FORMAT format, const char* message) {
     if (tOutputHandler) tOutputHandler(FromLibraryFormat(format), message ? message : "");
 }
 
-void InstallLibraryCallbacks() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ::FreeImage_SetOutputMessage(DispatchOutputMessage);
-        RouteCodecWarnings();
-    });
-}
-
 // Loads with the library's own decoder through our IO, reporting progress as
 // the decoder reads the bytes.
 FIBITMAP* LoadWithLibrary(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes,
                           int flags) {
     ByteReader reader(bytes, [](int value) { ReportProgress(value); });
     FreeImageIO io = ByteReader::Io();
-    return ::FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&reader), flags);
+    // A decoder that does not catch what the reader throws at the end of the
+    // data, or the library's own allocation failure, fails this load only.
+    try {
+        return ::FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&reader), flags);
+    } catch (const char* text) {
+        ::FreeImage_OutputMessageProc(format, "%s", text);
+    } catch (const std::bad_alloc&) {
+        ::FreeImage_OutputMessageProc(format, "%s", "not enough memory to decode this file");
+    }
+    return nullptr;
 }
 
-// A file whose header declares far more pixels than its bytes could hold is
-// damaged or hostile: decoding it would allocate gigabytes for nothing. No
-// real codec packs more than about 1000 pixel bytes into one file byte.
-bool DeclaresImpossibleSize(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes, int flags) {
-    if (!::FreeImage_FIFSupportsNoPixels(format)) return false;
-    Bitmap header(LoadWithLibrary(format, bytes, flags | FIF_LOAD_NOPIXELS));
-    if (!header) return false;
-    const std::uint64_t pixelBytes = std::uint64_t{::FreeImage_GetWidth(header.get())} *
-                                     ::FreeImage_GetHeight(header.get()) * ::FreeImage_GetBPP(header.get()) / 8;
-    constexpr std::uint64_t kAlwaysAllowed = 64u << 20;
-    constexpr std::uint64_t kMaxRatio = 2000;
-    if (pixelBytes <= kAlwaysAllowed || pixelBytes <= kMaxRatio * bytes.size()) return false;
-    ::FreeImage_OutputMessageProc(format, "The image declares %ux%u pixels, more than its %u bytes can hold.",
-                                  ::FreeImage_GetWidth(header.get()), ::FreeImage_GetHeight(header.get()),
-                                  static_cast<unsigned>(bytes.size()));
+// Refuses, before anything is allocated, a file whose header declares a size
+// that does not fit the decode budget or that its bytes could not hold. The
+// header is read by us: the library's header-only load still allocates the
+// whole image for some formats (progressive JPEG).
+bool RefusedByDeclaredSize(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes) {
+    const std::optional<DeclaredSize> size = ReadDeclaredSize(format, bytes);
+    if (!size) return false;
+    std::optional<std::string> refusal = RefusalForDeclaredSize(*size, CurrentDecodeBudget());
+    if (!refusal) refusal = RefusalForImplausibleSize(*size, bytes.size());
+    if (!refusal) return false;
+    ::FreeImage_OutputMessageProc(format, "%s", refusal->c_str());
     return true;
 }
 
 // Bits per pixel that the file itself stores, where the library's decoder
 // widens it (a 4-bit PNG with transparency decodes to 8 bits).
-unsigned StoredBitsPerPixel(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes, FIBITMAP* bitmap) {
+unsigned StoredBitsPerPixel(FREE_IMAGE_FORMAT format, std::span<const std::uint8_t> bytes,
+                            FIBITMAP* bitmap) {
     if (format == FIF_PNG && bytes.size() >= 26 && std::memcmp(bytes.data() + 12, "IHDR", 4) == 0) {
         const unsigned depth = bytes[24];
         const unsigned channels[7] = {1, 0, 3, 1, 2, 0, 4};
@@ -139,37 +141,63 @@ bool Alpha32InUse(FIBITMAP* bitmap) {
 
 }  // namespace
 
+void InstallLibraryCallbacks() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ::FreeImage_SetOutputMessage(DispatchOutputMessage);
+        RouteCodecWarnings();
+    });
+}
+
 // ---- format identifiers ----
 
 int ToLibraryFormat(int systemFormat) {
     switch (systemFormat) {
-        case kFormatJpeg: return FIF_JPEG;
-        case kFormatPng: return FIF_PNG;
-        case kFormatGif: return FIF_GIF;
-        case kFormatPastedBitmap: return FIF_BMP;
-        case kFormatIcon: return FIF_ICO;
+        case kFormatJpeg:
+            return FIF_JPEG;
+        case kFormatPng:
+            return FIF_PNG;
+        case kFormatGif:
+            return FIF_GIF;
+        case kFormatPastedBitmap:
+            return FIF_BMP;
+        case kFormatIcon:
+            return FIF_ICO;
         // The two library formats whose numbers the system's identifiers took
         // move to the numbers the moved formats left free.
-        case FIF_PNG: return FIF_JNG;
-        case FIF_GIF: return FIF_MNG;
-        default: return systemFormat;
+        case FIF_PNG:
+            return FIF_JNG;
+        case FIF_GIF:
+            return FIF_MNG;
+        default:
+            return systemFormat;
     }
 }
 
 int FromLibraryFormat(int libraryFormat) {
     switch (libraryFormat) {
-        case FIF_JPEG: return kFormatJpeg;
-        case FIF_PNG: return kFormatPng;
-        case FIF_GIF: return kFormatGif;
-        case FIF_BMP: return kFormatPastedBitmap;
-        case FIF_ICO: return kFormatIcon;
-        case FIF_JNG: return FIF_PNG;
-        case FIF_MNG: return FIF_GIF;
-        default: return libraryFormat;
+        case FIF_JPEG:
+            return kFormatJpeg;
+        case FIF_PNG:
+            return kFormatPng;
+        case FIF_GIF:
+            return kFormatGif;
+        case FIF_BMP:
+            return kFormatPastedBitmap;
+        case FIF_ICO:
+            return kFormatIcon;
+        case FIF_JNG:
+            return FIF_PNG;
+        case FIF_MNG:
+            return FIF_GIF;
+        default:
+            return libraryFormat;
     }
 }
 
-MemoryStream OpenMemoryStream() { return MemoryStream(::FreeImage_OpenMemory(nullptr, 0)); }
+MemoryStream OpenMemoryStream() {
+    return MemoryStream(::FreeImage_OpenMemory(nullptr, 0));
+}
 
 std::vector<std::uint8_t> StreamBytes(FIMEMORY* stream) {
     BYTE* data = nullptr;
@@ -185,7 +213,8 @@ int FreeImage_GetFileType(const std::string& path) {
     FileReader reader(path);
     if (!reader.isOpen()) return kFormatUnknown;
     FreeImageIO io = FileReader::Io();
-    return FromLibraryFormat(::FreeImage_GetFileTypeFromHandle(&io, static_cast<fi_handle>(&reader), 0));
+    return FromLibraryFormat(
+        ::FreeImage_GetFileTypeFromHandle(&io, static_cast<fi_handle>(&reader), 0));
 }
 
 int FreeImage_GetFIFFromFilename(const std::string& path) {
@@ -196,7 +225,8 @@ int FreeImage_GetFileTypeFromMemory(std::span<const std::uint8_t> bytes) {
     InstallLibraryCallbacks();
     ByteReader reader(bytes, nullptr);
     FreeImageIO io = ByteReader::Io();
-    return FromLibraryFormat(::FreeImage_GetFileTypeFromHandle(&io, static_cast<fi_handle>(&reader), 0));
+    return FromLibraryFormat(
+        ::FreeImage_GetFileTypeFromHandle(&io, static_cast<fi_handle>(&reader), 0));
 }
 
 bool FreeImage_FIFSupportsReading(int format) {
@@ -205,7 +235,8 @@ bool FreeImage_FIFSupportsReading(int format) {
 }
 
 std::string FreeImage_GetFormatFromFIF(int format) {
-    const char* name = ::FreeImage_GetFormatFromFIF(static_cast<FREE_IMAGE_FORMAT>(ToLibraryFormat(format)));
+    const char* name =
+        ::FreeImage_GetFormatFromFIF(static_cast<FREE_IMAGE_FORMAT>(ToLibraryFormat(format)));
     return name ? name : "Unknown Format";
 }
 
@@ -224,8 +255,12 @@ FIBITMAP* FreeImage_LoadFromBytes(int format, std::span<const std::uint8_t> byte
     const int libraryFlags = fif == FIF_JPEG ? flags & ~kJpegLoadDetectQuality : flags;
 
     ReportProgress(0);
+    if (RefusedByDeclaredSize(fif, bytes)) {
+        ReportProgress(10000);
+        return nullptr;
+    }
     FIBITMAP* bitmap = DecodeWhereLibraryFails(fif, bytes, libraryFlags);
-    if (!bitmap && !DeclaresImpossibleSize(fif, bytes, libraryFlags)) {
+    if (!bitmap) {
         bitmap = LoadWithLibrary(fif, bytes, libraryFlags);
         if (bitmap) RepairDecodedBitmap(fif, bytes, libraryFlags, bitmap);
     }
@@ -240,7 +275,12 @@ FIBITMAP* FreeImage_LoadFromBytes(int format, std::span<const std::uint8_t> byte
 FIBITMAP* FreeImage_Load(int format, const std::string& path, int flags) {
     const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
     if (!bytes) return nullptr;
-    return FreeImage_LoadFromBytes(format, *bytes, flags);
+    return FreeImage_LoadIsolated(format, *bytes, flags);
+}
+
+FIBITMAP* FreeImage_LoadIsolated(int format, std::span<const std::uint8_t> bytes, int flags) {
+    if (ToLibraryFormat(format) < 0 || bytes.empty()) return nullptr;
+    return DecodeIsolated(format, bytes, flags, CurrentDecodeBudget());
 }
 
 FIBITMAP* FreeImage_LoadFromMemory(int format, FIMEMORY* stream, int flags) {
@@ -257,7 +297,7 @@ FIBITMAP* FreeImage_LoadFromBuffer(int format, const std::uint8_t* data, int fla
     if (!data || ToLibraryFormat(format) != FIF_PNG) return nullptr;
     const std::size_t length = PngLengthInBuffer(data, limit);
     if (length == 0) return nullptr;
-    return FreeImage_LoadFromBytes(format, std::span<const std::uint8_t>(data, length), flags);
+    return FreeImage_LoadIsolated(format, std::span<const std::uint8_t>(data, length), flags);
 }
 
 // ---- saving ----
@@ -273,14 +313,18 @@ bool FreeImage_SaveToMemory(int format, FIBITMAP* bitmap, FIMEMORY* stream, int 
     // scratch stream first.
     const auto finished = [&](auto finish) {
         MemoryStream plain = OpenMemoryStream();
-        if (!::FreeImage_SaveToMemory(fif, bitmap, plain.get(), flags & ~kPngSaveExtendedEffort)) return false;
+        if (!::FreeImage_SaveToMemory(fif, bitmap, plain.get(), flags & ~kPngSaveExtendedEffort))
+            return false;
         const std::vector<std::uint8_t> bytes = finish(StreamBytes(plain.get()));
-        return ::FreeImage_WriteMemory(bytes.data(), 1, static_cast<unsigned>(bytes.size()), stream) == bytes.size();
+        return ::FreeImage_WriteMemory(bytes.data(), 1, static_cast<unsigned>(bytes.size()),
+                                       stream) == bytes.size();
     };
     if (fif == FIF_PNG && (flags & kPngSaveExtendedEffort)) {
-        ok = finished([&](const std::vector<std::uint8_t>& png) { return RecompressPng(png, flags & 0x0F); });
+        ok = finished(
+            [&](const std::vector<std::uint8_t>& png) { return RecompressPng(png, flags & 0x0F); });
     } else if (fif == FIF_GIF) {
-        ok = finished([](const std::vector<std::uint8_t>& gif) { return WithoutStillAnimationBlock(gif); });
+        ok = finished(
+            [](const std::vector<std::uint8_t>& gif) { return WithoutStillAnimationBlock(gif); });
     } else {
         ok = ::FreeImage_SaveToMemory(fif, bitmap, stream, flags);
     }
@@ -300,14 +344,16 @@ int FreeImage_GetJPEGQuality(FIBITMAP* bitmap) {
     return static_cast<int>(GetCustomLong(bitmap, kKeyJpegQuality));
 }
 
-unsigned FreeImage_GetOriginalBPP(FIBITMAP* bitmap) { return GetCustomLong(bitmap, kKeyOriginalBpp); }
+unsigned FreeImage_GetOriginalBPP(FIBITMAP* bitmap) {
+    return GetCustomLong(bitmap, kKeyOriginalBpp);
+}
 
 bool FreeImage_OriginalHasAlpha(FIBITMAP* bitmap) {
     return GetCustomLong(bitmap, kKeyOriginalHasAlpha) != 0;
 }
 
-bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,
-                    DWORD count, DWORD length, const void* value) {
+bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key,
+                    FREE_IMAGE_MDTYPE type, DWORD count, DWORD length, const void* value) {
     FITAG* tag = ::FreeImage_CreateTag();
     if (!tag) return false;
     ::FreeImage_SetTagKey(tag, key);
@@ -323,12 +369,13 @@ bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key,
 void RecordOriginalFacts(FIBITMAP* bitmap, int jpegQuality) {
     if (!bitmap) return;
     const FREE_IMAGE_TYPE type = ::FreeImage_GetImageType(bitmap);
-    const bool hasAlphaChannel =
-        type == FIT_RGBA16 || type == FIT_RGBAF ||
-        (type == FIT_BITMAP && ::FreeImage_GetBPP(bitmap) == 32 && ::FreeImage_IsTransparent(bitmap));
+    const bool hasAlphaChannel = type == FIT_RGBA16 || type == FIT_RGBAF ||
+                                 (type == FIT_BITMAP && ::FreeImage_GetBPP(bitmap) == 32 &&
+                                  ::FreeImage_IsTransparent(bitmap));
     SetCustomLong(bitmap, kKeyOriginalBpp, ::FreeImage_GetBPP(bitmap));
     SetCustomLong(bitmap, kKeyOriginalHasAlpha, hasAlphaChannel ? 1 : 0);
-    SetCustomLong(bitmap, kKeyJpegQuality, static_cast<std::uint32_t>(std::clamp(jpegQuality, 0, 100)));
+    SetCustomLong(bitmap, kKeyJpegQuality,
+                  static_cast<std::uint32_t>(std::clamp(jpegQuality, 0, 100)));
 }
 
 void CarryBitmapData(FIBITMAP* from, FIBITMAP* to) {
@@ -350,7 +397,9 @@ FIBITMAP* Carried(FIBITMAP* from, FIBITMAP* to) {
 }
 }  // namespace
 
-FIBITMAP* FreeImage_Clone(FIBITMAP* b) { return b ? Carried(b, ::FreeImage_Clone(b)) : nullptr; }
+FIBITMAP* FreeImage_Clone(FIBITMAP* b) {
+    return b ? Carried(b, ::FreeImage_Clone(b)) : nullptr;
+}
 FIBITMAP* FreeImage_ConvertTo24Bits(FIBITMAP* b) {
     return b ? Carried(b, ::FreeImage_ConvertTo24Bits(b)) : nullptr;
 }
@@ -432,7 +481,9 @@ bool FreeImage_IsTransparent(FIBITMAP* bitmap, int mode) {
 
 // ---- callbacks ----
 
-void FreeImage_SetProgress(ProgressCallback callback) { tProgress = std::move(callback); }
+void FreeImage_SetProgress(ProgressCallback callback) {
+    tProgress = std::move(callback);
+}
 
 void ReportProgress(int value) {
     if (tProgress) tProgress(std::clamp(value, 0, 10000));

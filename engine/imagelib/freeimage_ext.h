@@ -60,15 +60,22 @@ std::string FreeImage_GetVersion();
 
 // ---- Loading and saving ----------------------------------------------------
 
-/// Decodes a file (UTF-8 path). Returns nullptr on failure; the library's
-/// message, if any, goes to the output-message handler.
+/// Decodes a file (UTF-8 path), isolated as FreeImage_LoadIsolated. Returns
+/// nullptr on failure; the library's message, if any, goes to the
+/// output-message handler.
 FIBITMAP* FreeImage_Load(int format, const std::string& path, int flags);
+/// Decodes outside data (a user's file, pasted bytes) as FreeImage_LoadFromBytes
+/// does, but in a child process under the current decode budget: a crash, a
+/// hang or a bomb in the library fails this decode with a clear message and
+/// nothing else.
+FIBITMAP* FreeImage_LoadIsolated(int format, std::span<const std::uint8_t> bytes, int flags);
 /// Decodes bytes in memory with the same repairs as FreeImage_Load.
 FIBITMAP* FreeImage_LoadFromBytes(int format, std::span<const std::uint8_t> bytes, int flags);
 /// Decodes a memory stream from its start (the stream is rewound first).
 FIBITMAP* FreeImage_LoadFromMemory(int format, FIMEMORY* stream, int flags);
-/// Decodes a PNG whose length is not known: the chunk structure is walked to
-/// IEND, never beyond `limit` bytes. nullptr when no complete PNG is found.
+/// Decodes a PNG whose length is not known (pasted data, isolated as
+/// FreeImage_LoadIsolated): the chunk structure is walked to IEND, never beyond
+/// `limit` bytes. nullptr when no complete PNG is found.
 FIBITMAP* FreeImage_LoadFromBuffer(int format, const std::uint8_t* data, int flags,
                                    std::size_t limit = SIZE_MAX);
 
@@ -94,8 +101,8 @@ bool FreeImage_OriginalHasAlpha(FIBITMAP* bitmap);
 void CarryBitmapData(FIBITMAP* from, FIBITMAP* to);
 /// Attaches a tag of `type` holding `count` values (`length` bytes in all)
 /// under `key` in metadata `model`. Returns whether the library took it.
-bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type,
-                    DWORD count, DWORD length, const void* value);
+bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key,
+                    FREE_IMAGE_MDTYPE type, DWORD count, DWORD length, const void* value);
 
 /// Records the file facts on a freshly decoded bitmap.
 void RecordOriginalFacts(FIBITMAP* bitmap, int jpegQuality);
@@ -126,6 +133,10 @@ bool FreeImage_ConvertToGreyscaleInPlace(FIBITMAP* bitmap);
 bool FreeImage_IsTransparent(FIBITMAP* bitmap, int mode);
 
 // ---- Callbacks -------------------------------------------------------------
+
+/// Installs this layer's handlers in the library, once. Every entry of the
+/// layer does it; a caller about to fork does it first.
+void InstallLibraryCallbacks();
 
 /// Progress: 0 at the start of a long operation, rising values, 10000 at the end,
 /// called on the thread doing the work.

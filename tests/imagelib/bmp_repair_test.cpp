@@ -44,7 +44,7 @@ std::vector<Rgba> PixelsOf(FIBITMAP* bitmap) {
 
 struct BmpCase {
     std::string name;
-    BmpSpec shape;                                       // without pixel values
+    BmpSpec shape;                                      // without pixel values
     std::function<std::uint32_t(int x, int y)> stored;  // y from the top
     std::function<Rgba(int x, int y)> expected;
     unsigned expectedBpp;

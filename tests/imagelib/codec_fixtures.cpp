@@ -86,8 +86,8 @@ Bytes BuildBmp(const BmpSpec& shape) {
     const bool bitFields = shape.compression == 3 || shape.compression == 6;
     const std::uint32_t trailingMasks =
         shape.headerSize == 40 && bitFields ? (shape.compression == 6 ? 16 : 12) : 0;
-    const std::uint32_t pixelOffset =
-        14 + shape.headerSize + trailingMasks + static_cast<std::uint32_t>(shape.palette.size() * 4);
+    const std::uint32_t pixelOffset = 14 + shape.headerSize + trailingMasks +
+                                      static_cast<std::uint32_t>(shape.palette.size() * 4);
     const std::uint32_t profileOffset = pixelOffset + static_cast<std::uint32_t>(pixels.size());
     const std::uint32_t fileSize = profileOffset + static_cast<std::uint32_t>(shape.profile.size());
 
@@ -113,7 +113,7 @@ Bytes BuildBmp(const BmpSpec& shape) {
     }
     if (shape.headerSize >= 108) {
         PutLe32(out, shape.profile.empty() ? 0x73524742u : 0x4D424544u);  // 'sRGB' or 'MBED'
-        for (int i = 0; i < 12; ++i) PutLe32(out, 0);                    // endpoints, gamma
+        for (int i = 0; i < 12; ++i) PutLe32(out, 0);                     // endpoints, gamma
     }
     if (shape.headerSize >= 124) {
         PutLe32(out, 4);  // perceptual intent
@@ -169,7 +169,7 @@ Bytes EncodeJpeg(const JpegSpec& shape) {
     c.info.input_components = shape.components;
     c.info.in_color_space = shape.components == 1   ? JCS_GRAYSCALE
                             : shape.components == 3 ? JCS_RGB
-                                                   : JCS_CMYK;
+                                                    : JCS_CMYK;
     jpeg_set_defaults(&c.info);
     jpeg_set_quality(&c.info, shape.quality, shape.baseline ? TRUE : FALSE);
     if (shape.components == 4) {

@@ -1,0 +1,44 @@
+#pragma once
+// A decoded bitmap as plain bytes, so that a child process can hand it to its
+// parent through shared memory: pixels, type, depth, masks, palette,
+// transparency table, background colour, resolution, ICC profile, every
+// metadata tag (the carried custom tags included), and the library's messages.
+
+#include <FreeImage.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/imagelib/decode_budget.h"
+#include "engine/imagelib/freeimage_ext.h"
+
+namespace pimo::imagelib {
+
+struct LibraryMessage {
+    int libraryFormat = -1;
+    std::string text;
+};
+
+/// Bytes that WriteTransfer needs for this bitmap (may be null) and messages.
+std::size_t TransferSize(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages);
+
+/// Writes the bitmap and the messages into `out`, which holds exactly
+/// TransferSize bytes.
+void WriteTransfer(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages,
+                   std::span<std::uint8_t> out);
+
+struct ReceivedTransfer {
+    Bitmap bitmap;  // null when the decode gave none
+    std::vector<LibraryMessage> messages;
+};
+
+/// Rebuilds what WriteTransfer wrote. Every field is checked against the bytes:
+/// nothing when they are not a complete, consistent transfer. A bitmap whose
+/// opening cost exceeds `budget` is not allocated: `overBudget` is set.
+std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes,
+                                             const DecodeBudget& budget, bool& overBudget);
+
+}  // namespace pimo::imagelib

@@ -1,0 +1,372 @@
+#include "engine/imagelib/decoder_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/imagelib/bitmap_transfer.h"
+#include "engine/imagelib/freeimage_ext.h"
+
+namespace pimo::imagelib {
+
+namespace {
+
+constexpr int kExitOutOfMemory = 86;
+// A process that served this many decodes is replaced, so that what the
+// library leaks or fragments does not add up.
+constexpr unsigned kMaxServed = 256;
+
+enum class ReplyStatus : std::uint32_t { Done = 1, OutOfMemory = 2 };
+
+struct Request {
+    std::int32_t format;
+    std::int32_t flags;
+    std::uint64_t size;
+};
+
+struct Reply {
+    ReplyStatus status;
+    std::uint64_t size;
+};
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+void Report(int libraryFormat, const std::string& text) {
+    ::FreeImage_OutputMessageProc(libraryFormat, "%s", text.c_str());
+}
+
+bool WriteAll(int fd, const void* data, std::size_t length) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (length > 0) {
+        const ssize_t written = ::send(fd, bytes, length, MSG_NOSIGNAL);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// False at the end of the stream or on an error.
+bool ReadAll(int fd, void* data, std::size_t length) {
+    auto* bytes = static_cast<std::uint8_t*>(data);
+    while (length > 0) {
+        const ssize_t got = ::recv(fd, bytes, length, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        bytes += got;
+        length -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool WriteFileAt0(int fd, std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written =
+            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+// A shared-memory file mapped once and kept: mapping it anew for every
+// decode costs more page-table work than the copy itself.
+class SharedMapping {
+  public:
+    ~SharedMapping() { unmap(); }
+    // Maps at least `size` bytes of `fd`; with `grow`, first makes the file
+    // that long (it never shrinks, so its pages stay for the next decode).
+    std::uint8_t* reach(int fd, std::size_t size, bool grow) {
+        if (size <= m_length) return m_data;
+        std::size_t length = size;
+        if (grow) {
+            length = std::max({size, m_length * 2, std::size_t{4} << 20});
+            if (::ftruncate(fd, static_cast<off_t>(length)) != 0) return nullptr;
+        } else {
+            struct stat facts {};
+            if (::fstat(fd, &facts) != 0 || static_cast<std::size_t>(facts.st_size) < size)
+                return nullptr;
+            length = static_cast<std::size_t>(facts.st_size);
+        }
+        unmap();
+        const int protection = grow ? PROT_READ | PROT_WRITE : PROT_READ;
+        void* data = ::mmap(nullptr, length, protection, MAP_SHARED, fd, 0);
+        if (data == MAP_FAILED) return nullptr;
+        m_data = static_cast<std::uint8_t*>(data);
+        m_length = length;
+        return m_data;
+    }
+
+  private:
+    void unmap() {
+        if (m_data) ::munmap(m_data, m_length);
+        m_data = nullptr;
+        m_length = 0;
+    }
+    std::uint8_t* m_data = nullptr;
+    std::size_t m_length = 0;
+};
+
+namespace {
+
+// ---- the child ----
+
+// Address space the child already has (libraries, the parent's heap, other
+// threads' stacks): the budget comes on top of it.
+std::uint64_t AddressSpaceInUse() {
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[64] = {};
+    const ssize_t length = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (length <= 0) return 0;
+    return std::strtoull(text, nullptr, 10) * static_cast<std::uint64_t>(::sysconf(_SC_PAGE_SIZE));
+}
+
+void LimitChild(const DecodeBudget& budget) {
+    // A crash must not write a core file the size of the bomb.
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    // The address sanitizer reserves terabytes of shadow memory up front, so
+    // its builds rely on the header checks alone.
+    if (kAddressSanitizer) return;
+    const std::uint64_t inUse = AddressSpaceInUse();
+    const std::uint64_t limit =
+        budget.memoryBytes > std::numeric_limits<std::uint64_t>::max() - inUse
+            ? RLIM_INFINITY
+            : inUse + budget.memoryBytes;
+    const rlimit addressSpace{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+    ::setrlimit(RLIMIT_AS, &addressSpace);
+}
+
+// Keeps descriptors 0-2 and `own`; closes everything else the fork copied,
+// so that no other thread's decoder stays open because this process holds it.
+void CloseOthers(std::array<int, 3> own) {
+    std::sort(own.begin(), own.end());
+    unsigned from = 3;
+    for (int fd : own) {
+        if (static_cast<unsigned>(fd) > from) ::close_range(from, static_cast<unsigned>(fd) - 1, 0);
+        from = std::max(from, static_cast<unsigned>(fd) + 1);
+    }
+    ::close_range(from, ~0u, 0);
+}
+
+// The library's own words for an allocation that failed.
+bool ReportsAllocationFailure(const std::vector<LibraryMessage>& messages) {
+    return std::any_of(messages.begin(), messages.end(), [](const LibraryMessage& message) {
+        std::string lower = message.text;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        for (const char* phrase :
+             {"insufficient memory", "out of memory", "allocation failed", "not enough memory"}) {
+            if (lower.find(phrase) != std::string::npos) return true;
+        }
+        return false;
+    });
+}
+
+// Leaves the result in the output file; the reply to send.
+Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
+              const std::vector<LibraryMessage>& messages) {
+    const std::size_t size = TransferSize(bitmap, messages);
+    std::uint8_t* data = mapping.reach(output, size, true);
+    if (!data) return {ReplyStatus::OutOfMemory, 0};
+    WriteTransfer(bitmap, messages, std::span<std::uint8_t>(data, size));
+    return {ReplyStatus::Done, size};
+}
+
+// The child: serve requests until the parent's end closes, then end without
+// running any of the parent's exit handlers.
+[[noreturn]] void Serve(int socket, int input, int output, pid_t parent, DecodeFunction decode,
+                        const DecodeBudget& budget) {
+    // Ends with the thread that forked it, whatever way that thread ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(0);
+    CloseOthers({socket, input, output});
+    LimitChild(budget);
+    std::set_new_handler([] { ::_exit(kExitOutOfMemory); });
+    // The parent's handlers may touch windows or consoles: not from here.
+    FreeImage_SetProgress(nullptr);
+    std::vector<LibraryMessage> messages;
+    FreeImage_SetOutputMessage([&messages](int format, const std::string& text) {
+        messages.push_back({ToLibraryFormat(format), text});
+    });
+    SharedMapping in, out;
+    Request request{};
+    while (ReadAll(socket, &request, sizeof request)) {
+        messages.clear();
+        const std::uint8_t* data = in.reach(input, request.size, false);
+        if (!data && request.size) ::_exit(kExitOutOfMemory);
+        errno = 0;
+        FIBITMAP* bitmap = decode(request.format, std::span<const std::uint8_t>(data, request.size),
+                                  request.flags);
+        const bool allocationFailed =
+            !bitmap && (errno == ENOMEM || ReportsAllocationFailure(messages));
+        const Reply reply = allocationFailed ? Reply{ReplyStatus::OutOfMemory, 0}
+                                             : Publish(output, out, bitmap, messages);
+        if (bitmap) ::FreeImage_Unload(bitmap);
+        if (!WriteAll(socket, &reply, sizeof reply)) break;
+    }
+    ::_exit(0);
+}
+
+// ---- the parent ----
+
+// Waits until the reply can be read or the process has gone; false when the
+// deadline passed first. Every tenth of a second the progress callback runs,
+// so that a window that processes its events there stays responsive.
+bool AwaitReply(int socket, std::chrono::steady_clock::time_point deadline) {
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd watch{socket, POLLIN, 0};
+        const int ready =
+            ::poll(&watch, 1, static_cast<int>(std::min<long long>(left.count() + 1, 100)));
+        if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+        if (ready == 0) ReportProgress(0);
+    }
+}
+
+int Reap(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+}  // namespace
+
+std::unique_ptr<DecoderProcess> DecoderProcess::Start(DecodeFunction decode,
+                                                      const DecodeBudget& budget) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
+    const int input = ::memfd_create("pimo-decode-in", MFD_CLOEXEC);
+    const int output = ::memfd_create("pimo-decode-out", MFD_CLOEXEC);
+    const pid_t parent = ::getpid();
+    const pid_t pid = input >= 0 && output >= 0 ? ::fork() : -1;
+    if (pid == 0) {
+        ::close(pair[0]);
+        Serve(pair[1], input, output, parent, decode, budget);
+    }
+    ::close(pair[1]);
+    std::unique_ptr<DecoderProcess> process(new DecoderProcess);
+    process->m_pid = pid;
+    process->m_socket = pair[0];
+    process->m_input = input;
+    process->m_output = output;
+    process->m_decode = decode;
+    process->m_budget = budget;
+    process->m_outputMapping = std::make_unique<SharedMapping>();
+    if (pid < 0) return nullptr;  // the destructor closes what was opened
+    return process;
+}
+
+DecoderProcess::~DecoderProcess() {
+    // The process is idle between requests (or was just given up on): ending
+    // it at once is safe, and waiting for it leaves no zombie.
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        Reap(m_pid);
+    }
+    m_outputMapping.reset();
+    for (int fd : {m_socket, m_input, m_output}) {
+        if (fd >= 0) ::close(fd);
+    }
+}
+
+bool DecoderProcess::serves(DecodeFunction decode, const DecodeBudget& budget) const {
+    return m_decode == decode && m_budget.memoryBytes == budget.memoryBytes &&
+           m_budget.seconds == budget.seconds;
+}
+
+DecoderProcess::Outcome DecoderProcess::decode(int format, std::span<const std::uint8_t> bytes,
+                                               int flags) {
+    const int libraryFormat = ToLibraryFormat(format);
+    // The file only grows; the child maps what it needs of it.
+    if (bytes.size() > m_inputCapacity) {
+        const std::size_t capacity =
+            std::max({bytes.size(), m_inputCapacity * 2, std::size_t{4} << 20});
+        if (::ftruncate(m_input, static_cast<off_t>(capacity)) != 0) {
+            Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
+            return {};
+        }
+        m_inputCapacity = capacity;
+    }
+    const Request request{format, flags, bytes.size()};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_budget.seconds);
+    Reply reply{};
+    const bool sent = WriteFileAt0(m_input, bytes) && WriteAll(m_socket, &request, sizeof request);
+    if (sent && !AwaitReply(m_socket, deadline)) {
+        Report(libraryFormat, TookTooLongMessage(m_budget));
+        return {};  // the destructor ends the process
+    }
+    if (!sent || !ReadAll(m_socket, &reply, sizeof reply)) {
+        // The process is gone: how it ended says why.
+        const int status = Reap(m_pid);
+        m_pid = -1;
+        const bool outOfMemory =
+            (WIFEXITED(status) && WEXITSTATUS(status) == kExitOutOfMemory) ||
+            (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);  // the kernel's OOM killer
+        Report(libraryFormat, outOfMemory ? NeedsMoreMemoryMessage(m_budget) : CrashedMessage());
+        return {};
+    }
+    if (reply.status != ReplyStatus::Done) {
+        Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
+        return {};
+    }
+
+    const std::uint8_t* data = m_outputMapping->reach(m_output, reply.size, false);
+    if (!data) {
+        Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
+        return {};
+    }
+    bool overBudget = false;
+    std::optional<ReceivedTransfer> received =
+        ReadTransfer(std::span<const std::uint8_t>(data, reply.size), m_budget, overBudget);
+    if (!received) {
+        Report(libraryFormat, CrashedMessage());
+        return {};
+    }
+    for (const LibraryMessage& message : received->messages)
+        Report(message.libraryFormat, message.text);
+    if (overBudget) Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
+    FIBITMAP* bitmap = received->bitmap.release();
+    // A failed decode may have left the library's state damaged: a fresh
+    // process serves the next one.
+    return {bitmap, bitmap != nullptr && ++m_served < kMaxServed};
+}
+
+}  // namespace pimo::imagelib

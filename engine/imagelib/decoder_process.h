@@ -1,0 +1,48 @@
+#pragma once
+// One decoder process (Linux): forked once, then serving decode requests in
+// a loop. Requests and replies are small records on a socket pair; the bytes
+// to decode and the decoded bitmap travel through two shared-memory files.
+
+#include <sys/types.h>
+
+#include <memory>
+
+#include "engine/imagelib/isolated_decoder.h"
+
+namespace pimo::imagelib {
+
+class SharedMapping;
+
+class DecoderProcess {
+  public:
+    /// Forks a process serving `decode` under `budget`; nothing when the
+    /// system gives no process or shared memory.
+    static std::unique_ptr<DecoderProcess> Start(DecodeFunction decode, const DecodeBudget& budget);
+    ~DecoderProcess();
+    DecoderProcess(const DecoderProcess&) = delete;
+    DecoderProcess& operator=(const DecoderProcess&) = delete;
+
+    bool serves(DecodeFunction decode, const DecodeBudget& budget) const;
+
+    struct Outcome {
+        FIBITMAP* bitmap = nullptr;
+        bool keepProcess = false;  // false: the process has ended or must not serve again
+    };
+    /// Decodes in the process, reporting failures to this thread's output handler.
+    Outcome decode(int format, std::span<const std::uint8_t> bytes, int flags);
+
+  private:
+    DecoderProcess() = default;
+
+    pid_t m_pid = -1;
+    int m_socket = -1;
+    int m_input = -1;
+    int m_output = -1;
+    std::size_t m_inputCapacity = 0;
+    unsigned m_served = 0;
+    DecodeFunction m_decode = nullptr;
+    DecodeBudget m_budget;
+    std::unique_ptr<SharedMapping> m_outputMapping;
+};
+
+}  // namespace pimo::imagelib

@@ -1,0 +1,47 @@
+#pragma once
+// Decoding in a child process. The image library is not ours: a file that
+// makes it crash, hang or allocate without bound must cost that one file a
+// clear error, not the program.
+//
+// On Linux each thread that decodes has a decoder process of its own, forked
+// on first use and kept for the decodes that follow (a fork per file costs
+// more than the decode of a small image). The bytes go to it, and the decoded
+// bitmap comes back, through shared memory; it runs under a memory limit, and
+// the thread waits for it no longer than the time budget. A process that
+// crashed, ran out of memory or took too long is ended and replaced on the
+// next decode. Elsewhere the decode runs in this process.
+
+#include <FreeImage.h>
+
+#include <cstdint>
+#include <span>
+
+#include "engine/imagelib/decode_budget.h"
+
+namespace pimo::imagelib {
+
+/// A decode of outside bytes (system format identifier, bytes, load flags).
+using DecodeFunction = FIBITMAP* (*)(int format, std::span<const std::uint8_t> bytes, int flags);
+
+/// Runs `decode` (FreeImage_LoadFromBytes when null) over `bytes` in this
+/// thread's decoder process and returns the bitmap rebuilt here, or nullptr.
+/// The library's messages from the decoder reach this thread's output handler
+/// as if the decode had run here; a crash, a decode that exceeds `budget`, or
+/// one that outlasts it is reported there under the format with its own
+/// message ("the image library crashed while decoding this file", "...needs
+/// more than N MiB...", "...took longer than N s..."). With `budget.isolated`
+/// off, `decode` runs in this process.
+///
+/// Safe from several threads at once: the decoder process is forked by the
+/// thread that uses it and needs no lock another thread may hold at the fork
+/// (the library's callbacks are installed before it; glibc's malloc is
+/// fork-safe; the process uses no stdio, closes every descriptor it does not
+/// own, and ends with _exit).
+FIBITMAP* DecodeIsolated(int format, std::span<const std::uint8_t> bytes, int flags,
+                         const DecodeBudget& budget, DecodeFunction decode = nullptr);
+
+/// Ends this thread's decoder process; the next decode starts a fresh one.
+/// Threads need not call it: their process ends with them.
+void StopDecoderProcess();
+
+}  // namespace pimo::imagelib

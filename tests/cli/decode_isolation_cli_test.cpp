@@ -1,0 +1,114 @@
+// pimo-cli over hostile files among good ones, with one and with two workers:
+// each hostile file fails with its clear message, quickly and with bounded
+// memory, and the good files are written as if the hostile ones were absent.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/imagelib/hostile_files.h"
+#include "tests/support/test_images.h"
+
+namespace pimo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliOutput {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+CliOutput RunCli(const fs::path& folder, const std::vector<std::string>& arguments) {
+    std::string command = "cd '" + folder.string() + "' && XDG_DATA_HOME='" +
+                          (folder / "xdg").string() + "' '" + PIMO_CLI_PATH + "'";
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    command += " > cli.out 2> cli.err";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(folder / "cli.out"),
+            ReadText(folder / "cli.err")};
+}
+
+class DecodeIsolationCliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(dir.path() / "in");
+        for (int i = 0; i < 3; ++i) {
+            Bitmap photo = MakePhotoLike(50 + 10 * i, 40, 30 + i);
+            WriteFileBytes(dir.path() / "in" / ("good" + std::to_string(i) + ".png"),
+                           EncodeWithLibrary(FIF_PNG, photo.get(), 0));
+        }
+        WriteFileBytes(dir.path() / "in/bomb.ras", SunRasterBomb());
+        WriteFileBytes(dir.path() / "in/huge.jpg", ProgressiveJpegDeclaring65000());
+        WriteFileBytes(dir.path() / "in/cut.xbm", TruncatedXbm());
+    }
+    TempDir dir;
+};
+
+TEST_F(DecodeIsolationCliTest, HostileFilesFailAloneWithTheirReasons) {
+    const CliOutput one = RunCli(
+        dir.path(), {"--jobs", "1", "in", "-o", "one", "-f", "png", "--decode-memory", "512"});
+    const CliOutput two = RunCli(
+        dir.path(), {"--jobs", "2", "in", "-o", "two", "-f", "png", "--decode-memory", "512"});
+    for (const CliOutput* run : {&one, &two}) {
+        EXPECT_EQ(run->exitCode, 1);
+        EXPECT_NE(run->err.find("declares 48x33554465 pixels"), std::string::npos) << run->err;
+        EXPECT_NE(run->err.find("declares 65000x65000 pixels"), std::string::npos) << run->err;
+        EXPECT_NE(run->err.find("memory budget of 512 MiB"), std::string::npos) << run->err;
+        EXPECT_NE(run->err.find("the file ends before its image does"), std::string::npos)
+            << run->err;
+    }
+    EXPECT_EQ(one.out, two.out);
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "good" + std::to_string(i) + ".png";
+        ASSERT_TRUE(fs::exists(dir.path() / "one" / name)) << name;
+        EXPECT_EQ(ReadFileBytes(dir.path() / "one" / name),
+                  ReadFileBytes(dir.path() / "two" / name))
+            << name;
+    }
+}
+
+TEST_F(DecodeIsolationCliTest, InfoNamesTheReason) {
+    const CliOutput info = RunCli(dir.path(), {"--info", "in/bomb.ras", "in/good0.png"});
+    EXPECT_EQ(info.exitCode, 1);
+    EXPECT_NE(info.out.find("could not be loaded: the image declares 48x33554465 pixels"),
+              std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("Unique colors"), std::string::npos) << info.out;
+}
+
+TEST_F(DecodeIsolationCliTest, BudgetOptionsAreChecked) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--decode-memory", "0"},
+          {"--decode-memory", "lots"},
+          {"--decode-seconds", "0"},
+          {"--decode-seconds", "-5"},
+          {"--decode-in-process=yes"}}) {
+        std::vector<std::string> all = arguments;
+        all.insert(all.end(), {"in", "-o", "out"});
+        const CliOutput run = RunCli(dir.path(), all);
+        EXPECT_EQ(run.exitCode, 2) << arguments[0];
+        EXPECT_NE(run.err.find(arguments[0].substr(0, arguments[0].find('='))), std::string::npos)
+            << run.err;
+    }
+    // Decoding in this process gives the same good outputs.
+    const CliOutput here =
+        RunCli(dir.path(), {"--decode-in-process", "in/good0.png", "-o", "here", "-f", "png"});
+    EXPECT_EQ(here.exitCode, 0) << here.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "here/good0.png"));
+}
+
+}  // namespace
+}  // namespace pimo::test

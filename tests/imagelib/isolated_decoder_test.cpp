@@ -1,0 +1,279 @@
+// Decoding in a child process: what comes back is the bitmap the library made,
+// with everything the engine reads from it; a crash, a hang or a bomb in the
+// decoder costs that decode a clear message and leaves this process working.
+#include "engine/imagelib/isolated_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "engine/imagelib/decode_budget.h"
+#include "engine/imagelib/file_io.h"
+#include "engine/imagelib/freeimage_ext.h"
+#include "tests/imagelib/codec_fixtures.h"
+#include "tests/imagelib/hostile_files.h"
+#include "tests/support/test_images.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PIMO_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PIMO_TEST_ASAN 1
+#endif
+#endif
+
+namespace pimo::imagelib {
+namespace {
+
+using test::Bytes;
+
+// Collects this thread's library messages while alive.
+class MessageLog {
+  public:
+    MessageLog() {
+        m_previous = FreeImage_SetOutputMessage(
+            [this](int, const std::string& text) { m_text += text + "\n"; });
+    }
+    ~MessageLog() { FreeImage_SetOutputMessage(std::move(m_previous)); }
+    const std::string& text() const { return m_text; }
+
+  private:
+    std::string m_text;
+    OutputMessageHandler m_previous;
+};
+
+// The bitmap the decoder process hands back: a clone of `original`, made in
+// a process forked after `original` exists.
+FIBITMAP* gOriginal = nullptr;
+FIBITMAP* CloneOriginal(int, std::span<const std::uint8_t>, int) {
+    return ::FreeImage_Clone(gOriginal);
+}
+
+Bitmap Isolated(FIBITMAP* original, const DecodeBudget& budget = CurrentDecodeBudget()) {
+    gOriginal = original;
+    StopDecoderProcess();
+    const std::uint8_t unused = 0;
+    Bitmap back(DecodeIsolated(kFormatPng, std::span(&unused, 1), 0, budget, &CloneOriginal));
+    StopDecoderProcess();
+    return back;
+}
+
+void ExpectSameBitmap(FIBITMAP* a, FIBITMAP* b) {
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(::FreeImage_GetImageType(a), ::FreeImage_GetImageType(b));
+    EXPECT_EQ(::FreeImage_GetWidth(a), ::FreeImage_GetWidth(b));
+    EXPECT_EQ(::FreeImage_GetHeight(a), ::FreeImage_GetHeight(b));
+    ASSERT_EQ(::FreeImage_GetBPP(a), ::FreeImage_GetBPP(b));
+    ASSERT_EQ(::FreeImage_GetPitch(a), ::FreeImage_GetPitch(b));
+    EXPECT_EQ(0, std::memcmp(::FreeImage_GetBits(a), ::FreeImage_GetBits(b),
+                             std::size_t{::FreeImage_GetPitch(a)} * ::FreeImage_GetHeight(a)));
+    ASSERT_EQ(::FreeImage_GetColorsUsed(a), ::FreeImage_GetColorsUsed(b));
+    if (::FreeImage_GetPalette(a)) {
+        EXPECT_EQ(0, std::memcmp(::FreeImage_GetPalette(a), ::FreeImage_GetPalette(b),
+                                 ::FreeImage_GetColorsUsed(a) * sizeof(RGBQUAD)));
+    }
+    EXPECT_EQ(::FreeImage_IsTransparent(a), ::FreeImage_IsTransparent(b));
+    ASSERT_EQ(::FreeImage_GetTransparencyCount(a), ::FreeImage_GetTransparencyCount(b));
+    if (::FreeImage_GetTransparencyCount(a)) {
+        EXPECT_EQ(
+            0, std::memcmp(::FreeImage_GetTransparencyTable(a), ::FreeImage_GetTransparencyTable(b),
+                           ::FreeImage_GetTransparencyCount(a)));
+    }
+    EXPECT_EQ(::FreeImage_GetDotsPerMeterX(a), ::FreeImage_GetDotsPerMeterX(b));
+    EXPECT_EQ(::FreeImage_GetDotsPerMeterY(a), ::FreeImage_GetDotsPerMeterY(b));
+    EXPECT_EQ(::FreeImage_GetRedMask(a), ::FreeImage_GetRedMask(b));
+    const FIICCPROFILE* pa = ::FreeImage_GetICCProfile(a);
+    const FIICCPROFILE* pb = ::FreeImage_GetICCProfile(b);
+    ASSERT_EQ(pa->size, pb->size);
+    if (pa->size) {
+        EXPECT_EQ(0, std::memcmp(pa->data, pb->data, pa->size));
+    }
+    EXPECT_EQ(pa->flags, pb->flags);
+    for (int model = FIMD_COMMENTS; model <= FIMD_EXIF_RAW; ++model) {
+        EXPECT_EQ(::FreeImage_GetMetadataCount(static_cast<FREE_IMAGE_MDMODEL>(model), a),
+                  ::FreeImage_GetMetadataCount(static_cast<FREE_IMAGE_MDMODEL>(model), b))
+            << "model " << model;
+    }
+    EXPECT_EQ(FreeImage_GetOriginalBPP(a), FreeImage_GetOriginalBPP(b));
+    EXPECT_EQ(FreeImage_GetJPEGQuality(a), FreeImage_GetJPEGQuality(b));
+    EXPECT_EQ(FreeImage_OriginalHasAlpha(a), FreeImage_OriginalHasAlpha(b));
+}
+
+TEST(IsolatedDecoderTest, PalettedBitmapWithTransparencyComesBackWhole) {
+    Bitmap paletted(::FreeImage_Allocate(5, 3, 4));
+    for (unsigned i = 0; i < 16; ++i)
+        ::FreeImage_GetPalette(paletted.get())[i] = RGBQUAD{BYTE(i), BYTE(2 * i), 7, 0};
+    for (unsigned y = 0; y < 3; ++y) {
+        for (unsigned x = 0; x < 5; ++x) {
+            BYTE index = static_cast<BYTE>((x + y) % 16);
+            ::FreeImage_SetPixelIndex(paletted.get(), x, y, &index);
+        }
+    }
+    BYTE table[3] = {0, 128, 255};
+    ::FreeImage_SetTransparencyTable(paletted.get(), table, 3);
+    ::FreeImage_SetDotsPerMeterX(paletted.get(), 2835);
+    ::FreeImage_SetDotsPerMeterY(paletted.get(), 1417);
+    RGBQUAD background{1, 2, 3, 0};
+    ::FreeImage_SetBackgroundColor(paletted.get(), &background);
+    const Bytes profile = test::MakeIccProfile("carried");
+    ::FreeImage_CreateICCProfile(paletted.get(), const_cast<std::uint8_t*>(profile.data()),
+                                 static_cast<long>(profile.size()));
+    RecordOriginalFacts(paletted.get(), 77);
+    ::FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, paletted.get(), "Comment", "made in a test");
+
+    const Bitmap back = Isolated(paletted.get());
+    ExpectSameBitmap(paletted.get(), back.get());
+    RGBQUAD backColour{};
+    ASSERT_TRUE(::FreeImage_GetBackgroundColor(back.get(), &backColour));
+    EXPECT_EQ(backColour.rgbBlue, 1);
+    EXPECT_EQ(FreeImage_GetJPEGQuality(back.get()), 77);
+}
+
+TEST(IsolatedDecoderTest, EveryImageTypeComesBackWhole) {
+    const std::pair<FREE_IMAGE_TYPE, int> types[] = {
+        {FIT_BITMAP, 1}, {FIT_BITMAP, 16}, {FIT_BITMAP, 32}, {FIT_UINT16, 16},
+        {FIT_RGB16, 48}, {FIT_RGBAF, 128}, {FIT_DOUBLE, 64}, {FIT_COMPLEX, 128}};
+    for (const auto& [type, bpp] : types) {
+        SCOPED_TRACE(std::to_string(type) + "/" + std::to_string(bpp));
+        Bitmap bitmap(::FreeImage_AllocateT(type, 7, 3, bpp, 0xF800, 0x07E0, 0x001F));
+        ASSERT_TRUE(bitmap);
+        BYTE* bits = ::FreeImage_GetBits(bitmap.get());
+        for (std::size_t i = 0; i < std::size_t{::FreeImage_GetPitch(bitmap.get())} * 3; ++i)
+            bits[i] = BYTE(i * 7);
+        const Bitmap back = Isolated(bitmap.get());
+        ExpectSameBitmap(bitmap.get(), back.get());
+    }
+}
+
+TEST(IsolatedDecoderTest, LoadedJpegMatchesTheInProcessDecode) {
+    auto photo = test::MakePhotoLike(64, 48);
+    const Bytes jpeg = test::EncodeWithLibrary(FIF_JPEG, photo.get(), 85);
+    const int flags = JPEG_ACCURATE | kJpegLoadDetectQuality;
+    const Bitmap here(FreeImage_LoadFromBytes(kFormatJpeg, jpeg, flags));
+    const Bitmap there(FreeImage_LoadIsolated(kFormatJpeg, jpeg, flags));
+    ExpectSameBitmap(here.get(), there.get());
+    EXPECT_EQ(FreeImage_GetJPEGQuality(there.get()), 85);
+}
+
+struct Fault {
+    const char* name;
+    DecodeFunction decode;
+    std::string message;
+};
+
+void PrintTo(const Fault& fault, std::ostream* os) {
+    *os << fault.name;
+}
+
+constexpr DecodeBudget kSmallBudget{64u << 20, 1};
+
+FIBITMAP* Segfault(int, std::span<const std::uint8_t>, int) {
+    return std::raise(SIGSEGV), nullptr;
+}
+FIBITMAP* Abort(int, std::span<const std::uint8_t>, int) {
+    std::abort();
+}
+FIBITMAP* Hang(int, std::span<const std::uint8_t>, int) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+// Allocates far beyond the budget, as a decompression bomb does.
+FIBITMAP* Bomb(int, std::span<const std::uint8_t>, int) {
+    Bitmap huge(::FreeImage_Allocate(20000, 20000, 32));
+    if (!huge) return nullptr;
+    std::memset(::FreeImage_GetBits(huge.get()), 1, 20000u * 20000u * 4u);
+    return huge.release();
+}
+FIBITMAP* ThrowingBomb(int, std::span<const std::uint8_t>, int) {
+    std::vector<std::uint8_t> huge(std::size_t{1} << 33, 1);
+    return huge[5] ? nullptr : nullptr;
+}
+
+std::vector<Fault> Faults() {
+    std::vector<Fault> faults = {
+        {"Segfault", &Segfault, CrashedMessage()},
+        {"Abort", &Abort, CrashedMessage()},
+        {"Hang", &Hang, TookTooLongMessage(kSmallBudget)},
+    };
+#ifndef PIMO_TEST_ASAN
+    faults.push_back({"Bomb", &Bomb, NeedsMoreMemoryMessage(kSmallBudget)});
+    faults.push_back({"ThrowingBomb", &ThrowingBomb, NeedsMoreMemoryMessage(kSmallBudget)});
+#endif
+    return faults;
+}
+
+class IsolatedFaultTest : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(IsolatedFaultTest, CostsOneDecodeAClearMessage) {
+    const Fault& fault = GetParam();
+    {
+        MessageLog log;
+        const std::uint8_t byte = 0;
+        EXPECT_EQ(DecodeIsolated(FIF_PSD, std::span(&byte, 1), 0, kSmallBudget, fault.decode),
+                  nullptr);
+        EXPECT_NE(log.text().find(fault.message), std::string::npos) << log.text();
+    }
+    // This process goes on decoding.
+    auto tiny = test::MakePhotoLike(4, 4);
+    EXPECT_TRUE(Isolated(tiny.get(), kSmallBudget));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, IsolatedFaultTest, ::testing::ValuesIn(Faults()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IsolatedDecoderTest, MessagesTextsNameTheBudget) {
+    EXPECT_EQ(NeedsMoreMemoryMessage({64u << 20, 1}),
+              "the image library needs more than 64 MiB to decode this file");
+    EXPECT_EQ(TookTooLongMessage({0, 60}),
+              "the image library took longer than 60 s to decode this file");
+    EXPECT_EQ(CrashedMessage(), "the image library crashed while decoding this file");
+}
+
+// The library's own messages from the child reach the thread that asked.
+TEST(IsolatedDecoderTest, TruncatedXbmFailsWithTheLibrarysMessage) {
+    MessageLog log;
+    EXPECT_FALSE(Bitmap(FreeImage_LoadIsolated(FIF_XBM, test::TruncatedXbm(), 0)));
+    EXPECT_NE(log.text().find(ByteReader::kEndOfDataText), std::string::npos) << log.text();
+}
+
+// A bitmap the child made within its memory limit, but whose normalised copy
+// would not fit the budget, is not rebuilt here.
+TEST(IsolatedDecoderTest, ResultOverTheBudgetIsNotRebuilt) {
+    MessageLog log;
+    auto photo = test::MakePhotoLike(512, 512);
+    EXPECT_FALSE(Isolated(photo.get(), DecodeBudget{1u << 20, 5}));
+    EXPECT_NE(log.text().find("needs more than 1 MiB"), std::string::npos) << log.text();
+}
+
+// Threads decode at once; each hears only its own messages, and a crash in
+// one costs the other nothing.
+TEST(IsolatedDecoderTest, ParallelDecodesStayApart) {
+    auto photo = test::MakePhotoLike(300, 200);
+    const Bytes png = test::EncodeWithLibrary(FIF_PNG, photo.get(), 0);
+    std::string crashLog, goodLog;
+    int decoded = 0;
+    std::thread crashing([&] {
+        for (int i = 0; i < 10; ++i) {
+            MessageLog log;
+            const std::uint8_t byte = 0;
+            DecodeIsolated(FIF_PSD, std::span(&byte, 1), 0, kSmallBudget, &Segfault);
+            crashLog += log.text();
+        }
+    });
+    std::thread good([&] {
+        for (int i = 0; i < 10; ++i) {
+            MessageLog log;
+            decoded += Bitmap(FreeImage_LoadIsolated(kFormatPng, png, 0)) != nullptr;
+            goodLog += log.text();
+        }
+    });
+    crashing.join();
+    good.join();
+    EXPECT_EQ(decoded, 10);
+    EXPECT_EQ(goodLog, "");
+    EXPECT_NE(crashLog.find(CrashedMessage()), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pimo::imagelib
