@@ -111,7 +111,7 @@ int PrintInfo(const batch::BatchItems& items, bool json) {
         if (json) {
             std::cout << "{" << JsonPath("file", item.FilePath)
                       << ",\"loaded\":" << (loaded ? "true" : "false");
-            if (!loaded && !reason.empty()) std::cout << ",\"error\":" << JsonText(reason);
+            if (!loaded && !reason.empty()) std::cout << ",\"error\":" << cli::JsonText(reason);
             std::cout << ",\"report\":[";
             for (std::size_t i = 0; i < lines.size(); ++i)
                 std::cout << (i ? "," : "") << cli::JsonText(lines[i]);

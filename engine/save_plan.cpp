@@ -54,13 +54,16 @@ SavePlan PlanSave(const SaveRequest& request,
                                                        : Utf8Of(PathOf(request.sourcePath).stem());
     if (!HasExtension(plan.name)) plan.name += plan.format.defaultExtension;
     plan.replaceQuestion = "Replace " + plan.name + " ?";
+    const fs::path sourceFolder = fs::absolute(PathOf(request.sourcePath)).parent_path();
     if (request.saveAs) {
         plan.caption = "Save as";
-        plan.dialogStart = InFolder(request.saveAsFolder, plan.name);
+        // Without a remembered folder the dialog starts beside the source.
+        const std::string folder =
+            request.saveAsFolder.empty() ? Utf8Of(sourceFolder) : request.saveAsFolder;
+        plan.dialogStart = InFolder(folder, plan.name);
         return plan;
     }
     plan.caption = "Save";
-    const fs::path sourceFolder = fs::absolute(PathOf(request.sourcePath)).parent_path();
     plan.besideSource = InFolder(Utf8Of(sourceFolder), plan.name);
     plan.offerReplace = !request.showDialogOnSave && exists(plan.besideSource);
     plan.dialogStart = plan.besideSource;

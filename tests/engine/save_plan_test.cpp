@@ -86,6 +86,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "/out/c.jpg",
                  false,
                  ""},
+        PlanCase{"SaveAsWithoutAFolderStartsBesideTheSource",
+                 Request(true, kFormatJPEG, kFormatPNG, "/pics/c.png", ""), {}, "c.jpg",
+                 "/pics/c.jpg", false, ""},
         // An image without a file ("Untitled") gets the extension.
         PlanCase{"UntitledGetsTheExtension",
                  Request(true, kFormatPNG, 3, "Untitled", "/out"),
