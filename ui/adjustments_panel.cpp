@@ -46,7 +46,7 @@ ImageAdjustTab::ImageAdjustTab(Settings& settings, bool& saveImageAdjustments, Q
     label_brightness = ValueLabel("label_brightness", "0");
     label_contrast = ValueLabel("label_contrast", "0");
     label_gamma = ValueLabel("label_gamma", "1");
-    invert = Named(new QCheckBox(tr("Invert colours (negative)")), "invert");
+    invert = Named(new QCheckBox(tr("Invert colors (negative)")), "invert");
     grayscale = Named(new QCheckBox(tr("Grayscale")), "grayscale");
     Button2 = Named(new QPushButton(tr("Reset")), "Button2");
     Button1 = Named(new QPushButton(tr("Apply to source image")), "Button1");

@@ -95,10 +95,14 @@ void PngOptimizerGroup::showSettings() {
 }
 
 void PngOptimizerGroup::updateActions() {
+    btn_start_png_optimizer->setEnabled(canRun());
+}
+
+bool PngOptimizerGroup::canRun() const {
     // A PNG optimizer has nothing to work on in a JPEG or GIF result, nor
-    // while the engine is still making one.
-    btn_start_png_optimizer->setEnabled(m_engine.SourceBitmap != nullptr && !m_engine.Busy() &&
-                                        m_engine.settings.Format == engine::kFormatPNG);
+    // while the engine is making one or a batch run drives it.
+    return m_engine.SourceBitmap != nullptr && !m_engine.Busy() && m_engine.Interactive &&
+           m_engine.settings.Format == engine::kFormatPNG;
 }
 
 void PngOptimizerGroup::followSelection() {
@@ -154,7 +158,7 @@ void PngOptimizerGroup::btn_remove_png_optimizerClick() {
 }
 
 void PngOptimizerGroup::btn_start_png_optimizerClick() {
-    if (m_engine.Busy() || !m_engine.SourceBitmap) return;
+    if (!canRun()) return;
     // Without automatic preview a stale result is made again first, so the
     // tool works on what the settings say.
     if (!m_engine.AutomaticPreview && m_engine.ResultStale) {

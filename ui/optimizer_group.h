@@ -54,6 +54,8 @@ class PngOptimizerGroup : public QWidget {
     void btn_start_png_optimizerClick();
     /// Selects `row` in the list and the settings without a reaction.
     void selectSilently(int row);
+    /// Whether there is a PNG result the tool may work on now.
+    bool canRun() const;
     /// Remove and configure are for custom presets only.
     void followSelection();
 

@@ -306,6 +306,10 @@ TEST_F(PresetEditorTest, RunNowPassesAPngResultThroughTheTool) {
     EXPECT_EQ(test::PixelAt(decoded.get(), 5, 7).rgbGreen,
               test::PixelAt(source.get(), 5, 7).rgbGreen);
 
+    engine.Interactive = false;
+    group.updateActions();
+    EXPECT_FALSE(start->isEnabled()) << "a batch run owns the engine";
+    engine.Interactive = true;
     engine.settings.Format = engine::kFormatJPEG;
     group.updateActions();
     EXPECT_FALSE(start->isEnabled()) << "a PNG tool has nothing to do with a JPEG";
