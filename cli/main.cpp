@@ -16,7 +16,6 @@
 
 #include "batch/batch_list.h"
 #include "batch/batch_runner.h"
-#include "batch/batch_summary.h"
 #include "cli/cli_arguments.h"
 #include "cli/cli_settings.h"
 #include "cli/console_host.h"
@@ -205,7 +204,8 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     }
 
     const bool progressBar = !arguments.json && isatty(STDERR_FILENO);
-    batch::BatchTotals totals;
+    std::size_t processed = 0, failed = 0, skipped = 0;
+    std::int64_t before = 0, after = 0;
     std::vector<std::string> errorLog;
     for (std::size_t index = 0; index < items.size(); ++index) {
         {
@@ -213,7 +213,17 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
             finished.wait(lock, [&] { return done[index]; });
         }
         const batch::BatchEntryResult& result = results[index];
-        totals.Add(result);
+        if (result.Skipped) {
+            ++skipped;
+        } else {
+            ++processed;
+            if (result.Failed) {
+                ++failed;
+            } else {
+                before += std::max<std::int64_t>(result.OriginalSize, 0);
+                after += result.ResultSize;
+            }
+        }
         errorLog.insert(errorLog.end(), result.ErrorLog.begin(), result.ErrorLog.end());
         if (progressBar) std::cerr << "\r\033[K";
         if (arguments.json) {
@@ -241,18 +251,19 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     for (std::thread& thread : threads) thread.join();
     if (progressBar) std::cerr << "\r\033[K";
 
+    const double saved = before > 0 ? (before - after) * 100.0 / static_cast<double>(before) : 0.0;
     if (arguments.json) {
-        std::cout << "{\"summary\":{\"files\":" << totals.processed
-                  << ",\"failed\":" << totals.failed << ",\"skipped\":" << totals.skipped
-                  << ",\"bytes_before\":" << totals.bytesBefore
-                  << ",\"bytes_after\":" << totals.bytesAfter
-                  << ",\"saved_percent\":" << Percent(totals.SavedPercent()) << "}}\n";
+        std::cout << "{\"summary\":{\"files\":" << processed << ",\"failed\":" << failed
+                  << ",\"skipped\":" << skipped << ",\"bytes_before\":" << before
+                  << ",\"bytes_after\":" << after << ",\"saved_percent\":" << Percent(saved)
+                  << "}}\n";
     } else {
         for (const std::string& line : errorLog) std::cerr << line << '\n';
-        // The batch window shows the same line at the end of its run.
-        std::cout << batch::BatchSummaryText(totals) << '\n';
+        std::cout << processed << " file(s) processed, " << failed << " failed, " << skipped
+                  << " skipped; " << before << " bytes before, " << after << " bytes after, "
+                  << Percent(saved) << "% saved\n";
     }
-    return totals.failed ? kExitFailed : kExitSuccess;
+    return failed ? kExitFailed : kExitSuccess;
 }
 
 }  // namespace
