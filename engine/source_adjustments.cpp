@@ -1,8 +1,7 @@
 #include "engine/source_adjustments.h"
 
-#include <FreeImage.h>
-
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 

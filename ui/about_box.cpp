@@ -6,34 +6,24 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include "app/product.h"
-#include "engine/imagelib/freeimage_ext.h"
-#include "ui/message_box.h"
 #include "ui/named.h"
 
 namespace pimo::ui {
 
-QString ProductVersionText() {
-    return QObject::tr("Version %1").arg(Qs(std::string(kProductVersion)));
-}
-
-QString LibraryVersionsText() {
-    return QObject::tr("FreeImage %1\nQt %2")
-        .arg(Qs(imagelib::FreeImage_GetVersion()), QString::fromLatin1(qVersion()));
-}
-
-TAboutBox::TAboutBox(const QString& notices, QWidget* parent) : QDialog(parent) {
+TAboutBox::TAboutBox(const AboutFacts& facts, const QString& notices, QWidget* parent)
+    : QDialog(parent) {
     setObjectName("AboutBox");
-    const QString name = Qs(std::string(kProductName));
-    setWindowTitle(tr("About %1").arg(name));
+    setWindowTitle(tr("About %1").arg(facts.name));
 
-    auto* productName = Named(new QLabel(name), "ProductName");
+    auto* productName = Named(new QLabel(facts.name), "ProductName");
     QFont large = productName->font();
     large.setPointSizeF(large.pointSizeF() * 1.8);
     large.setBold(true);
     productName->setFont(large);
-    auto* version = Named(new QLabel(ProductVersionText()), "Version");
-    auto* libraries = Named(new QLabel(LibraryVersionsText()), "LibraryVersion");
+    auto* version = Named(new QLabel(tr("Version %1").arg(facts.version)), "Version");
+    auto* libraries =
+        Named(new QLabel(tr("FreeImage %1\nQt %2").arg(facts.libraryVersion, qVersion())),
+              "LibraryVersion");
     libraries->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     // Long licence texts scroll inside the box instead of stretching it.

@@ -7,16 +7,19 @@
 
 namespace pimo::ui {
 
+/// What the box says about the program; the window passes the product's
+/// name and version and the image library's version text.
+struct AboutFacts {
+    QString name;
+    QString version;
+    QString libraryVersion;
+};
+
 class TAboutBox : public QDialog {
     Q_OBJECT
   public:
     /// `notices`: the third-party notices in Markdown, shown in a scrollable view.
-    explicit TAboutBox(const QString& notices, QWidget* parent = nullptr);
+    TAboutBox(const AboutFacts& facts, const QString& notices, QWidget* parent = nullptr);
 };
-
-/// "Version " and the program's version.
-QString ProductVersionText();
-/// The image library's version text and the widget toolkit's version.
-QString LibraryVersionsText();
 
 }  // namespace pimo::ui

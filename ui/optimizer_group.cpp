@@ -159,12 +159,9 @@ void PngOptimizerGroup::btn_remove_png_optimizerClick() {
 
 void PngOptimizerGroup::btn_start_png_optimizerClick() {
     if (!canRun()) return;
-    // Without automatic preview a stale result is made again first, so the
-    // tool works on what the settings say.
-    if (!m_engine.AutomaticPreview && m_engine.ResultStale) {
-        m_engine.ResultStale = false;
-        m_engine.PreviewImage();
-    }
+    // A stale result is made again and shown first, so the tool works on
+    // what the settings say and the view shows what it worked on.
+    if (m_engine.ResultStale) m_engine.PreviewImage();
     m_runner.RunExternalOptimizer(m_engine);
     emit optimizerRun();
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -34,7 +35,6 @@ class SourceAdjustmentsTest : public ::testing::Test {
         m_engine.settings.Mode = 3;
         m_engine.settings.Format = kFormatPNG;
         m_engine.settings.PNGPalettePreset = 0;  // true colour: every pixel counts
-        m_engine.AutomaticPreview = false;
         m_engine.Interactive = false;
         const Bitmap source = test::MakePhotoLike(24, 16);
         test::WriteFileBytes(m_dir.file("source.png"),

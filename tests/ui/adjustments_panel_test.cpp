@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "engine/source_adjustments.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
@@ -169,7 +170,6 @@ class AdjustmentsWithEngineTest : public ::testing::Test {
         engine.settings.Mode = 3;
         engine.settings.Format = engine::kFormatPNG;
         engine.settings.PNGPalettePreset = 0;
-        engine.AutomaticPreview = false;
         engine.Interactive = false;
         const test::Bitmap source = test::MakePhotoLike(16, 12);
         test::WriteFileBytes(dir.file("source.png"),

@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "optimizers/optimizer_runner.h"
 #include "settings/ini_store.h"
 #include "tests/support/fake_host.h"
@@ -289,7 +290,6 @@ TEST_F(PresetEditorTest, RunNowPassesAPngResultThroughTheTool) {
     group.showSettings();
     const test::Bitmap source = test::MakePhotoLike(64, 48);
     test::WriteFileBytes(dir.file("source.png"), test::EncodeWithLibrary(FIF_PNG, source.get(), 0));
-    engine.AutomaticPreview = false;
     ASSERT_TRUE(engine.LoadImageFile(dir.file("source.png")));
     engine.PreviewImage();
     const std::size_t encoded = imagelib::StreamBytes(engine.ResultStream.get()).size();
