@@ -455,6 +455,7 @@ BatchRunSummary RunBatch(Engine& engine, BatchItems& items, const BatchJob& job,
                                 result.ErrorLog.end());
         items[index].Status = result.Status;
         if (callbacks.statusChanged) callbacks.statusChanged(index, items[index]);
+        summary.totals.Add(result);
         if (result.Skipped) continue;
         ++summary.processed;
         if (result.Failed) ++summary.failed;

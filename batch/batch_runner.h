@@ -27,6 +27,7 @@
 #include "batch/batch_list.h"
 #include "batch/batch_settings.h"
 #include "batch/run_files.h"
+#include "batch/batch_summary.h"
 #include "engine/optimization_settings.h"
 
 namespace pimo::engine {
@@ -119,6 +120,8 @@ struct BatchRunSummary {
     std::size_t processed = 0;  // entries that were not skipped
     std::size_t failed = 0;
     bool stopped = false;
+    /// Files and bytes before and after, for the closing summary.
+    BatchTotals totals;
 };
 
 /// Runs the list in order through `engine` with Interactive off, after
