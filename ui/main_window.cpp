@@ -32,6 +32,7 @@
 #include "ui/bitmap_image.h"
 #include "util/product.h"
 #include "ui/dialog_filter.h"
+#include "ui/icons.h"
 #include "ui/message_box.h"
 #include "ui/options_dialog.h"
 
@@ -106,6 +107,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
     m_window.Height = placement.height();
     m_window.Left = placement.x();
     m_window.Top = placement.y();
+    // The stored position is the frame's, as the window is placed again.
+    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
+    m_window.Left -= frameOffset.x();
+    m_window.Top -= frameOffset.y();
+    m_window.DualView = Panel4->dualView();
+    m_window.FitOnlyBig = Panel4->fitOnlyBig();
     m_window.WindowState = isMaximized()   ? settings::kWindowMaximized
                            : isMinimized() ? settings::kWindowMinimized
                                            : settings::kWindowNormal;
@@ -118,24 +125,10 @@ void TForm1::buildWidgets() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
 
-    auto* panes = new QHBoxLayout;
-    auto* sourceColumn = new QVBoxLayout;
-    auto* resultColumn = new QVBoxLayout;
-    Image1 = new ImagePane;
-    Image2 = new ImagePane;
-    dim_img_initiala = new QLabel;
-    dim_img_optimizata = new QLabel;
-    dim_img_initiala->setObjectName("dim_img_initiala");
-    dim_img_optimizata->setObjectName("dim_img_optimizata");
-    sourceColumn->addWidget(new QLabel(tr("Original")));
-    sourceColumn->addWidget(Image1, 1);
-    sourceColumn->addWidget(dim_img_initiala);
-    resultColumn->addWidget(new QLabel(tr("Optimized")));
-    resultColumn->addWidget(Image2, 1);
-    resultColumn->addWidget(dim_img_optimizata);
-    panes->addLayout(sourceColumn, 1);
-    panes->addLayout(resultColumn, 1);
-    layout->addLayout(panes, 1);
+    Panel4 = new ImageView;
+    layout->addWidget(Panel4, 1);
+    connect(Panel4, &ImageView::zoomTextChanged, this,
+            [this](const QString& text) { m_statusPanels[0]->setText(text); });
 
     m_formatPanel = new FormatPanel(m_engine);
     layout->addWidget(m_formatPanel);
@@ -144,9 +137,12 @@ void TForm1::buildWidgets() {
 
     // The slider and the edit mirror each other; both end in one settings change.
 
+    // Status panels of 90, 200, 200 and 100 pixels; the last takes what is left.
+    constexpr int kPanelWidths[4] = {90, 200, 200, 100};
     for (int i = 0; i < 4; ++i) {
         m_statusPanels[i] = new QLabel;
-        statusBar()->addWidget(m_statusPanels[i], i == 0 ? 1 : 0);
+        m_statusPanels[i]->setMinimumWidth(kPanelWidths[i]);
+        statusBar()->addWidget(m_statusPanels[i], i == 3 ? 1 : 0);
     }
     m_statusPanels[0]->setText("Ready");
 }
@@ -200,7 +196,9 @@ void TForm1::buildActions() {
     tools->addSeparator();
     tools->addWidget(ModeButton);
 
-    buildImageActions(tools);
+    m_imageCommands = new ImageCommands(m_engine, *this, m_environment.askText,
+                                        {[this] { sourceReplaced(); }, [this] { showSettings(); }});
+    m_imageCommands->addTo(menuBar()->addMenu(tr("&Image")), tools);
 
     QMenu* view = menuBar()->addMenu(tr("&Preview"));
     automat = view->addAction(tr("&Automatic preview"), this, &TForm1::automatClick);
@@ -218,7 +216,24 @@ void TForm1::buildActions() {
     preview_btn->setObjectName("preview_btn");
     connect(preview_btn, &QAction::triggered, this, preview);
     tools->addAction(preview_btn);
+    buildViewMenu();
+    const std::pair<QAction*, const char*> icons[] = {
+        {open, "open"}, {m_save, "save"},       {m_saveAs, "save_as"},
+        {batchCommand, "batch"}, {options, "options"}, {preview_btn, "preview"}};
+    for (const auto& [action, icon] : icons) action->setIcon(ToolbarIcon(icon));
+    ModeButton->setIcon(ToolbarIcon("mode"));
     updateSaveActions();
+}
+
+// The view's commands, full screen among them.
+void TForm1::buildViewMenu() {
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addActions({Panel4->zoomInAction(), Panel4->zoomOutAction(),
+                      Panel4->actualSizeAction(), Panel4->fitInWindowAction()});
+    view->addSeparator();
+    view->addActions({Panel4->dualViewAction(), Panel4->fitOnlyBigAction()});
+    m_fullScreen = new FullScreenSwitch(*this, {ToolBar1, m_formatPanel});
+    view->addAction(m_fullScreen->action());
 }
 
 void TForm1::buildHelpMenu() {
@@ -271,6 +286,7 @@ void TForm1::Options1Click() {
     Toptions dialog(m_engine.options, this);
     if (dialog.exec() != QDialog::Accepted) return;
     m_engine.options = dialog.applied(m_engine.options);
+    Panel4->setZoomFactor(m_engine.options.ZoomFactor);
     applyToolbarCaptions();
     if (!m_settingsFiles.settings.isOpen()) return;
     if (const auto failure =
@@ -286,10 +302,13 @@ void TForm1::Options1Click() {
 void TForm1::applyToolbarCaptions() {
     const bool captions = m_engine.options.ShowCaptions;
     ToolBar1->setToolButtonStyle(captions ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    // At least square; a longer caption widens its button rather than being cut.
     const int side = captions ? 59 : 32;
     for (QAction* action : ToolBar1->actions()) {
         QWidget* button = ToolBar1->widgetForAction(action);
-        if (button && button != ModeButton) button->setFixedSize(side, side);
+        if (!button || button == ModeButton) continue;
+        button->setMinimumSize(side, side);
+        button->setMaximumSize(captions ? QWIDGETSIZE_MAX : side, side);
     }
 }
 
@@ -320,46 +339,6 @@ void TForm1::Checkforupdates1Click(bool manual) {
         key && m_settingsFiles.settings.isOpen()) {
         settings::StoreKey(m_settingsFiles.settings, *key, settingsFields());
     }
-}
-
-// Turning, mirroring and compressing to a size, available while an image is
-// open.
-void TForm1::buildImageActions(QToolBar* tools) {
-    QMenu* image = menuBar()->addMenu(tr("&Image"));
-    const auto add = [&](const QString& text, const char* name, auto command) {
-        QAction* action = image->addAction(text, this, command);
-        action->setObjectName(name);
-        m_imageActions << action;
-        return action;
-    };
-    add(tr("Rotate left"), "rotate_left", [this] {
-        m_engine.Rotate(engine::Rotation::Left);
-        sourceReplaced();
-    });
-    add(tr("Rotate right"), "rotate_right", [this] {
-        m_engine.Rotate(engine::Rotation::Right);
-        sourceReplaced();
-    });
-    add(tr("Flip horizontally"), "flip_horizontally", [this] {
-        m_engine.Flip(engine::FlipAxis::Horizontal);
-        sourceReplaced();
-    });
-    add(tr("Flip vertically"), "flip_vertically", [this] {
-        m_engine.Flip(engine::FlipAxis::Vertical);
-        sourceReplaced();
-    });
-    compress2size_btn = add(tr("Compress to size..."), "compress2size_btn", [this] {
-        engine::CompressToSize(m_engine, m_environment.askText);
-        showSettings();
-    });
-    tools->addSeparator();
-    for (QAction* action : m_imageActions) tools->addAction(action);
-    updateImageActions();
-}
-
-void TForm1::updateImageActions() {
-    for (QAction* action : m_imageActions) action->setEnabled(m_engine.SourceBitmap != nullptr);
-    compress2size_btn->setEnabled(engine::CompressToSizeAvailable(m_engine));
 }
 
 void TForm1::sourceReplaced() {
@@ -401,6 +380,9 @@ void TForm1::loadSettings() {
     showSettings();
     automat->setChecked(m_engine.options.AutomaticPreview);
     automatClick(m_engine.options.AutomaticPreview);
+    Panel4->setZoomFactor(m_engine.options.ZoomFactor);
+    Panel4->setFitOnlyBig(m_window.FitOnlyBig);
+    Panel4->setDualView(m_window.DualView);
 }
 
 // Several files: the batch window takes those it can read; this window stays
@@ -517,11 +499,11 @@ void TForm1::ModePupupClick(int entry) {
 // preview command brings it up to date.
 void TForm1::automatClick(bool on) {
     m_engine.options.AutomaticPreview = on;
-    preview_btn->setEnabled(!on);
+    preview_btn->setEnabled(!on && m_engine.SourceBitmap);
 }
 
 void TForm1::updateSaveActions() {
-    updateImageActions();
+    m_imageCommands->update();
     const bool result = m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale;
     m_saveAs->setEnabled(result);
     m_save->setEnabled(result && m_engine.ResultUnsaved);
@@ -551,7 +533,7 @@ void TForm1::showBalloon(const std::string& title, const std::string& descriptio
         "<b>" + Qs(title).toHtmlEscaped() + "</b>" +
         (description.empty() ? QString()
                              : "<br>" + Qs(description).toHtmlEscaped().replace("\n", "<br>"));
-    QToolTip::showText(Image2->mapToGlobal(Image2->rect().center()), text, Image2, {}, timeoutMs);
+    QToolTip::showText(Panel4->mapToGlobal(Panel4->rect().center()), text, Panel4, {}, timeoutMs);
 }
 
 void TForm1::hideBalloon() {
@@ -568,45 +550,50 @@ void TForm1::setMainWindowEnabled(bool enabled) {
 
 void TForm1::showNoImage() {
     m_formatPanel->sourceChanged();
-    Image1->clear();
-    Image2->clear();
-    dim_img_initiala->clear();
-    dim_img_optimizata->clear();
+    Panel4->clear();
+    m_statusPanels[2]->clear();
+    preview_btn->setEnabled(false);
     setWindowTitle(kNoImageTitle);
 }
 
 void TForm1::showFileInformation(const std::string& caption, const std::string& sizeText,
                                  const std::string& sizeHint) {
     setWindowTitle(Qs(caption));
-    dim_img_initiala->setText(Qs(sizeText));
-    dim_img_initiala->setToolTip(Qs(sizeHint));
+    Panel4->setSourceSizeText(Qs(sizeText), Qs(sizeHint));
 }
 
 void TForm1::showSourceImage(bool actualSize) {
-    Image1->setFitToWindow(!actualSize);
-    Image2->setFitToWindow(!actualSize);
-    Image1->setImage(ToQImage(m_engine.SourceBitmap.get()));
+    Panel4->setSourceImage(ToQImage(m_engine.SourceBitmap.get()));
+    if (actualSize) {
+        Panel4->actual_sizeExecute();
+    } else {
+        Panel4->fit_in_windowExecute();
+    }
 }
 
 bool TForm1::showResultImage() {
     if (!m_engine.WorkingBitmap) {
-        Image2->clear();
+        Panel4->setResultImage({});
         return false;
     }
-    Image2->setImage(ToQImage(m_engine.WorkingBitmap.get()));
-    return Image2->hasPicture();
+    const QImage result = ToQImage(m_engine.WorkingBitmap.get());
+    Panel4->setResultImage(result);
+    return !result.isNull();
 }
 
 void TForm1::showResultSize(const std::string& sizeText, const std::string& sizeHint,
                             bool smaller) {
-    dim_img_optimizata->setText(Qs(sizeText));
-    dim_img_optimizata->setToolTip(Qs(sizeHint));
     // Green when the result is smaller than the source, maroon otherwise.
-    dim_img_optimizata->setStyleSheet(smaller ? "color: rgb(0,128,0);" : "color: rgb(128,0,0);");
+    Panel4->setResultSizeText(Qs(sizeText), Qs(sizeHint),
+                              smaller ? QColor(0, 128, 0) : QColor(128, 0, 0));
 }
 
 void TForm1::engineStateChanged() {
     updateSaveActions();
+}
+
+void TForm1::resampleLargeImage() {
+    m_imageCommands->resampleExecute();
 }
 
 }  // namespace pimo::ui

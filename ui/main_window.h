@@ -26,7 +26,9 @@
 #include "ui/batch_window.h"
 #include "ui/window_environment.h"
 #include "ui/format_panel.h"
-#include "ui/image_pane.h"
+#include "ui/full_screen.h"
+#include "ui/image_commands.h"
+#include "ui/image_view.h"
 #include "update/update_check.h"
 
 namespace pimo::ui {
@@ -59,6 +61,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void showResultSize(const std::string& sizeText, const std::string& sizeHint,
                         bool smaller) override;
     void engineStateChanged() override;
+    void resampleLargeImage() override;
 
     /// Loads an image file (UTF-8 path) as the open command does.
     bool openFile(const QString& path);
@@ -120,8 +123,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void showSettings();
     void openWebPage(std::string_view path);
     void applyToolbarCaptions();
-    void buildImageActions(QToolBar* tools);
-    void updateImageActions();
+    void buildViewMenu();
     /// After the source changed (opened, turned, mirrored): controls and actions follow.
     void sourceReplaced();
     void leaveBatchMode();
@@ -134,18 +136,15 @@ class TForm1 : public QMainWindow, public engine::Host {
     engine::Engine m_engine;
     QStringList m_arguments;
     QTimer Timer1;
-    ImagePane* Image1 = nullptr;
-    ImagePane* Image2 = nullptr;
-    QLabel* dim_img_initiala = nullptr;
-    QLabel* dim_img_optimizata = nullptr;
+    ImageView* Panel4 = nullptr;
+    FullScreenSwitch* m_fullScreen = nullptr;
     FormatPanel* m_formatPanel = nullptr;
     QLabel* m_statusPanels[4] = {};
     QAction* m_save = nullptr;
     QToolButton* ModeButton = nullptr;
     QAction* m_modeEntries[4] = {};
     QAction* automat = nullptr;
-    QList<QAction*> m_imageActions;  // need a source image
-    QAction* compress2size_btn = nullptr;
+    ImageCommands* m_imageCommands = nullptr;
     QAction* preview_btn = nullptr;
     QAction* m_saveAs = nullptr;
     QToolBar* ToolBar1 = nullptr;

@@ -29,6 +29,8 @@
 #include "tests/support/test_images.h"
 #include "tests/ui/ui_helpers.h"
 #include "ui/options_dialog.h"
+#include "ui/image_view.h"
+#include "engine/display_pixels.h"
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::ui {
@@ -532,6 +534,71 @@ TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
         window.findChild<QAction*>(name)->trigger();
     const std::string site(kProductWebSite);
     EXPECT_EQ(m_world.opened, (std::vector<std::string>{site + "/docs", site, site + "/feed/"}));
+}
+
+
+// A picture smaller than the view opens at actual size while fitting only
+// big pictures; the status bar says so.
+TEST_F(MainWindowTest, SmallImageOpensAtActualSize) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    window.resize(1200, 900);
+    window.show();
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    auto* view = window.findChild<ImageView*>("Panel4");
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->fitOnlyBig());
+    EXPECT_EQ(view->viewport().view.width, 320);
+    EXPECT_EQ(view->viewport().view.height, 240);
+}
+
+// Yes to the large-image question shows the resample dialog; its size is
+// the size the image is opened at.
+TEST_F(MainWindowTest, LargeImageQuestionResamplesToTheEnteredSize) {
+    auto big = test::MakePhotoLike(1200, 1000);
+    test::WriteFileBytes(m_dir.path() / "big.png",
+                         test::EncodeWithLibrary(FIF_PNG, big.get(), 0));
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    window.engine().options.LargeImagesResolution = 1;
+    std::vector<std::string> questions;
+    test::AnswerNextMessage(QMessageBox::Yes, questions);
+    test::WhenShown<QDialog>(
+        [](QDialog* dialog) {
+            auto* width = dialog->findChild<QLineEdit*>("resize_w");
+            width->setText("600");
+            dialog->findChild<QLineEdit*>("resize_h")->setText("500");
+            dialog->accept();
+        },
+        "resample");
+    ASSERT_TRUE(window.openFile(QString::fromStdString(m_dir.file("big.png"))));
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(engine::DisplayFormatOf(window.engine().SourceBitmap.get()).width, 600);
+    EXPECT_EQ(engine::DisplayFormatOf(window.engine().SourceBitmap.get()).height, 500);
+}
+
+// The keys of the image commands reach them.
+TEST_F(MainWindowTest, ImageCommandKeys) {
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    const std::pair<const char*, QKeySequence> keys[] = {
+        {"rotate_left", Qt::Key_L},     {"rotate_right", Qt::Key_R},
+        {"flip_horizontally", Qt::Key_H}, {"flip_vertically", Qt::Key_V},
+        {"action_resample", Qt::CTRL | Qt::Key_R}, {"compress2size_btn", Qt::Key_F9}};
+    for (const auto& [name, key] : keys) {
+        auto* action = window.findChild<QAction*>(name);
+        ASSERT_NE(action, nullptr) << name;
+        EXPECT_EQ(action->shortcut(), key) << name;
+    }
+    // L turns the open picture.
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(window.openFile(QString::fromStdString(m_dir.file("photo.png"))));
+    QTest::keyClick(&window, Qt::Key_L);
+    EXPECT_EQ(engine::DisplayFormatOf(window.engine().SourceBitmap.get()).width, 240);
 }
 
 }  // namespace
