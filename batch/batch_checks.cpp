@@ -3,13 +3,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "util/pimoutil.h"
 #include "batch/batch_runner.h"
 #include "engine/compress_to_size.h"
 #include "engine/host.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/open_filter.h"
 #include "platform/known_folders.h"
+#include "util/pimoutil.h"
 
 namespace pimo::batch {
 
@@ -89,9 +89,9 @@ std::optional<BatchJob> PrepareBatchRun(BatchOptions& options,
     if (options.TaskCompressToSize) {
         options.SizeThreshold =
             engine::NormaliseDecimalSeparator(options.SizeThreshold, decimalSeparator);
-        const double kibibytes =
-            util::ParseDecimal(options.SizeThreshold, decimalSeparator,
-                                util::SurroundingSpaces::Allowed).value_or(0.0);
+        const double kibibytes = util::ParseDecimal(options.SizeThreshold, decimalSeparator,
+                                                    util::SurroundingSpaces::Allowed)
+                                     .value_or(0.0);
         job.TargetBytes = engine::KibibytesToBytes(kibibytes);
         // A negative size could never be met: refused like zero.
         if (job.TargetBytes <= 0) return refuse(kInvalidThreshold);

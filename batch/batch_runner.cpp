@@ -7,17 +7,17 @@
 #include <system_error>
 
 #include "batch/frame_count.h"
-#include "util/pimoutil.h"
 #include "batch/output_file.h"
 #include "engine/compress_to_size.h"
 #include "engine/engine.h"
 #include "engine/geometry.h"
 #include "engine/imagelib/file_io.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/jpeg_stream_check.h"
 #include "engine/open_filter.h"
-#include "engine/imagelib/freeimage_ext.h"
 #include "platform/file_times.h"
 #include "platform/known_folders.h"
+#include "util/pimoutil.h"
 
 namespace pimo::batch {
 

@@ -26,8 +26,8 @@
 
 #include "batch/batch_list.h"
 #include "batch/batch_settings.h"
-#include "batch/run_files.h"
 #include "batch/batch_summary.h"
+#include "batch/run_files.h"
 #include "engine/optimization_settings.h"
 
 namespace pimo::engine {

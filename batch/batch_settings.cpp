@@ -54,7 +54,7 @@ const std::array<BatchKey, 16> kBatchKeys{{
 std::optional<double> ThresholdNumber(const BatchOptions& options,
                                       std::string_view decimalSeparator) {
     return util::ParseDecimal(options.SizeThreshold, decimalSeparator,
-                                util::SurroundingSpaces::Allowed);
+                              util::SurroundingSpaces::Allowed);
 }
 
 void ReadKey(const settings::IniStore& store, const BatchKey& key, BatchOptions& options) {

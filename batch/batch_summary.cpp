@@ -96,14 +96,14 @@ std::string BatchSummaryText(const BatchTotals& totals) {
 std::string RunDescription(const OptimizationSettings& settings, std::string_view optimizerName) {
     // The automatic modes choose per image once it is loaded.
     switch (settings.Mode) {
-        case 0:
+        case engine::OptimizationMode::FullAuto:
             return "Automatic: format and settings chosen for each image";
-        case 1:
+        case engine::OptimizationMode::AutoKeepFormat:
             return "Automatic: each image keeps its format, settings chosen for it";
-        case 2:
+        case engine::OptimizationMode::AutoUserFormat:
             return std::string(Entry(kFormatNames, settings.Format)) +
                    ", settings chosen for each image";
-        default:
+        case engine::OptimizationMode::Manual:
             break;
     }
     std::string text = FormatDetails(settings, optimizerName);

@@ -25,15 +25,16 @@ FIBITMAP* Graphic() {
     static test::Bitmap graphic = test::MakeRgba(kWidth, kHeight, [](unsigned x, unsigned y) {
         const unsigned i = (x / 40 + y / 30) % 200;
         const BYTE alpha = i < 20 ? 0 : i < 40 ? 128 : 255;
-        return RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i * 3), alpha};
+        return RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(255 - i), static_cast<BYTE>(i * 3),
+                       alpha};
     });
     return graphic.get();
 }
 
 void ReportPerPixel(benchmark::State& state) {
-    state.counters["ns_per_pixel"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kWidth * kHeight,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_pixel"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kWidth * kHeight,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void Analyse(benchmark::State& state, FIBITMAP* bitmap) {
@@ -54,10 +55,18 @@ void SumBytes(benchmark::State& state, FIBITMAP* bitmap) {
     ReportPerPixel(state);
 }
 
-void BM_AnalysePhoto(benchmark::State& state) { Analyse(state, Photo()); }
-void BM_FloorPhoto(benchmark::State& state) { SumBytes(state, Photo()); }
-void BM_AnalyseGraphicWithAlpha(benchmark::State& state) { Analyse(state, Graphic()); }
-void BM_FloorGraphicWithAlpha(benchmark::State& state) { SumBytes(state, Graphic()); }
+void BM_AnalysePhoto(benchmark::State& state) {
+    Analyse(state, Photo());
+}
+void BM_FloorPhoto(benchmark::State& state) {
+    SumBytes(state, Photo());
+}
+void BM_AnalyseGraphicWithAlpha(benchmark::State& state) {
+    Analyse(state, Graphic());
+}
+void BM_FloorGraphicWithAlpha(benchmark::State& state) {
+    SumBytes(state, Graphic());
+}
 
 BENCHMARK(BM_AnalysePhoto)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorPhoto)->Unit(benchmark::kMillisecond);

@@ -32,7 +32,7 @@ struct Photo {
         engine.SourceBitmap = test::MakePhotoLike(kWidth, kHeight);
         engine.SourceFormat = imagelib::kFormatPastedBitmap;
         engine.OpenLoadedImage("", false, false);
-        engine::ChooseAutomaticSettings(engine, 0);
+        engine::ChooseAutomaticSettings(engine, engine::OptimizationMode::FullAuto);
     }
 };
 

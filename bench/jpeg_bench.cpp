@@ -55,7 +55,7 @@ void BM_LoadNormaliseEncode(benchmark::State& state) {
     engine.Interactive = false;
     // The settings as they stand (quality 75, 4:2:0, optimised), as cjpeg is
     // told below: the automatic modes would pick other ones for this picture.
-    engine.settings.Mode = 3;
+    engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
     for (auto _ : state) {
         engine.LoadImageFile(path);
         benchmark::DoNotOptimize(engine.OptimizeImage(""));

@@ -19,10 +19,7 @@ namespace pimo::cli {
 
 namespace {
 
-constexpr int kModeAuto = 0;
-constexpr int kModeKeep = 1;
-constexpr int kModeUser = 2;
-constexpr int kModeManual = 3;
+using engine::OptimizationMode;
 
 int ParseInteger(const std::string& option, const std::string& text, int low, int high) {
     int value = 0;
@@ -133,7 +130,7 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
     result.settings = stored;
     engine::OptimizationSettings& settings = result.settings;
     batch::BatchOptions& batch = result.batch;
-    std::optional<int> mode;
+    std::optional<OptimizationMode> mode;
     bool formatGiven = false;
     bool automaticOverridden = false;  // a setting the automatic modes would choose
     bool colorsGiven = false;
@@ -214,7 +211,7 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
              batch.SizeThreshold = v;
          })},
         {"--mode", valued([&](auto& o, auto& v) {
-             mode = ParseChoice(o, v, {"auto", "keep", "user", "manual"});
+             mode = engine::ModeFromNumber(ParseChoice(o, v, {"auto", "keep", "user", "manual"}));
          })},
         {"--format", valued([&](auto& o, auto& v) {
              formatGiven = true;
@@ -340,19 +337,20 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
     // Without --mode: a format alone keeps the automatic choice of the other
     // settings (unless the stored mode already follows the format); a setting
     // the automatic choice would replace asks for manual; else the stored mode.
-    const int storedMode =
-        stored.Mode >= kModeAuto && stored.Mode <= kModeManual ? stored.Mode : kModeAuto;
-    settings.Mode = mode.value_or(automaticOverridden ? kModeManual
-                                  : formatGiven       ? std::max(storedMode, kModeUser)
+    const OptimizationMode storedMode = stored.Mode;
+    const OptimizationMode followingFormat =
+        engine::ChoosesFormat(storedMode) ? OptimizationMode::AutoUserFormat : storedMode;
+    settings.Mode = mode.value_or(automaticOverridden ? OptimizationMode::Manual
+                                  : formatGiven       ? followingFormat
                                                       : storedMode);
-    if (formatGiven && (settings.Mode == kModeAuto || settings.Mode == kModeKeep))
+    if (formatGiven && engine::ChoosesFormat(settings.Mode))
         throw UsageError(
             "--format has no effect with --mode auto or keep; use --mode user or manual");
     if (!colorsGiven) {
         engine::ApplyPngPresetColorCount(settings);
         engine::ApplyGifPresetColorCount(settings);
     }
-    if (settings.Mode == kModeManual) engine::ApplyFormatToSettings(settings);
+    if (settings.Mode == OptimizationMode::Manual) engine::ApplyFormatToSettings(settings);
     return result;
 }
 

@@ -26,10 +26,10 @@ struct CliArguments {
     bool quiet = false;         // nothing on standard output, failures on standard error
     std::string filesFrom;      // --files-from: a file listing inputs, "-" for standard input
     bool nulSeparated = false;  // -0: that list is separated by NUL characters, not lines
-    bool firstFrame = false;    // --first-frame: an animation's first frame, a document's first page
-    unsigned jobs = 0;          // 0: one per core
-    std::string settingsFile;   // --settings; read before parsing (see cli_settings.h)
-    std::string optimizer;      // --optimizer: a preset's position or a custom preset's name
+    bool firstFrame = false;   // --first-frame: an animation's first frame, a document's first page
+    unsigned jobs = 0;         // 0: one per core
+    std::string settingsFile;  // --settings; read before parsing (see cli_settings.h)
+    std::string optimizer;     // --optimizer: a preset's position or a custom preset's name
 
     // The decode budget of every image (0: the default).
     unsigned decodeMemoryMiB = 0;  // --decode-memory

@@ -10,7 +10,7 @@
 namespace pimo::cli {
 
 class ConsoleHost : public engine::Host {
-public:
+  public:
     void setStatusText(const std::string&, int) override {}
     void setBusyCursor(bool) override {}
     engine::MessageAnswer showMessage(engine::MessageKind kind, const std::string& text,

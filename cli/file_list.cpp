@@ -3,8 +3,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "util/pimoutil.h"
 #include "cli/cli_arguments.h"
+#include "util/pimoutil.h"
 
 namespace pimo::cli {
 

@@ -12,7 +12,12 @@ if(PIMO_BUILD_FUZZ)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+option(PIMO_WARNINGS_AS_ERRORS "Treat compiler warnings in our code as errors" OFF)
+
 function(pimo_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(PIMO_WARNINGS_AS_ERRORS)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()

@@ -80,8 +80,8 @@ int FormatOfExtension(const std::string& path) {
 }
 
 void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInputs& inputs,
-                             int mode) {
-    if (mode < 0 || mode > 2) return;
+                             OptimizationMode mode) {
+    if (!IsAutomatic(mode)) return;
     if (inputs.UniqueColors == 0) return;  // no analysis, nothing to propose from
 
     // Colour density: unique colours per hundred pixels, truncated.
@@ -150,11 +150,11 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
     ApplyPngPresetColorCount(settings);
     ApplyGifPresetColorCount(settings);
 
-    if (mode == 1) {
+    if (mode == OptimizationMode::AutoKeepFormat) {
         const int named = FormatOfExtension(inputs.SourcePath);
         if (named >= 0) format = named;
     }
-    if (mode == 0 || mode == 1) {
+    if (ChoosesFormat(mode)) {
         settings.Format = format;
         ApplyFormatToSettings(settings);
     } else if (inputs.HasTransparency && settings.Format == kFormatJPEG &&
@@ -178,7 +178,7 @@ AutomaticInputs AutomaticInputsOf(const Engine& engine) {
     return inputs;
 }
 
-void ChooseAutomaticSettings(Engine& engine, int mode) {
+void ChooseAutomaticSettings(Engine& engine, OptimizationMode mode) {
     // An analysis left from an image that is gone proposes nothing.
     if (!engine.SourceBitmap) return;
     ChooseAutomaticSettings(engine.settings, AutomaticInputsOf(engine), mode);

@@ -38,10 +38,10 @@ AutomaticInputs AutomaticInputsOf(const Engine& engine);
 /// an image without analysis (UniqueColors 0) leave the record unchanged.
 /// The colour-count maximum must already follow the image.
 void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInputs& inputs,
-                             int mode);
+                             OptimizationMode mode);
 
 /// The same for the engine's loaded image and its settings.
-void ChooseAutomaticSettings(Engine& engine, int mode);
+void ChooseAutomaticSettings(Engine& engine, OptimizationMode mode);
 
 /// The record's part of choosing a PNG preset: an Optimal entry sets the
 /// PNG colour count to its 256, 128 or 16, clamped to the maximum; other

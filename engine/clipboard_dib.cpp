@@ -1,11 +1,12 @@
 #include "engine/clipboard_dib.h"
-#include "engine/imagelib/freeimage_ext.h"
 
 #include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
 #include <optional>
+
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 

@@ -1,4 +1,5 @@
 #include "engine/color_adjustments.h"
+
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {

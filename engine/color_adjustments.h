@@ -2,7 +2,6 @@
 // Brightness, contrast, gamma and invert, applied together or not at all.
 
 #include "engine/imagelib/handles.h"
-
 #include "engine/optimization_settings.h"
 
 namespace pimo::engine {

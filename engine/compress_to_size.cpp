@@ -5,9 +5,9 @@
 #include <cmath>
 #include <limits>
 
-#include "util/pimoutil.h"
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "util/pimoutil.h"
 
 namespace pimo::engine {
 
@@ -130,7 +130,8 @@ CompressToSizeResult CompressToSize(Engine& engine, const TextQuery& query,
         return result;
     }
     const std::string text = NormaliseDecimalSeparator(*typed, decimalSeparator);
-    const std::optional<double> kibibytes = util::ParseDecimal(text, decimalSeparator, util::SurroundingSpaces::Allowed);
+    const std::optional<double> kibibytes =
+        util::ParseDecimal(text, decimalSeparator, util::SurroundingSpaces::Allowed);
     if (!kibibytes) {
         host.showMessage(MessageKind::Error, InvalidNumberMessage(text), MessageButtons::Ok);
         result.outcome = CompressToSizeOutcome::InvalidNumber;

@@ -9,7 +9,8 @@ namespace pimo::engine {
 DisplayFormat DisplayFormatOf(FIBITMAP* bitmap) {
     if (!bitmap) return {};
     return {static_cast<int>(::FreeImage_GetWidth(bitmap)),
-            static_cast<int>(::FreeImage_GetHeight(bitmap)), ::FreeImage_IsTransparent(bitmap) != 0};
+            static_cast<int>(::FreeImage_GetHeight(bitmap)),
+            ::FreeImage_IsTransparent(bitmap) != 0};
 }
 
 bool CopyDisplayPixels(FIBITMAP* bitmap, std::span<std::uint8_t> target, std::size_t rowBytes) {
@@ -24,7 +25,8 @@ bool CopyDisplayPixels(FIBITMAP* bitmap, std::span<std::uint8_t> target, std::si
     if (!rgba) return false;
     const std::size_t width = ::FreeImage_GetWidth(rgba);
     const std::size_t height = ::FreeImage_GetHeight(rgba);
-    if (rowBytes < width * 4 || target.size() < (height == 0 ? 0 : (height - 1) * rowBytes + width * 4))
+    if (rowBytes < width * 4 ||
+        target.size() < (height == 0 ? 0 : (height - 1) * rowBytes + width * 4))
         return false;
     for (std::size_t y = 0; y < height; ++y) {
         // The library stores rows bottom-up.

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "util/pimoutil.h"
 #include "engine/automatic_settings.h"
 #include "engine/imagelib/file_io.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/transparency.h"
+#include "util/pimoutil.h"
 
 namespace pimo::engine {
 
@@ -50,8 +50,8 @@ std::string OutputMessageText(int format, const std::string& message) {
 std::string FileCaption(const std::string& path, unsigned width, unsigned height,
                         unsigned originalBpp, int sourceFormat) {
     std::string caption = FileNameOf(path) + " - " + std::to_string(width) + "x" +
-                          std::to_string(height) + " px @ " + (originalBpp == 0 ? "?" : std::to_string(originalBpp)) +
-                          "bit ";
+                          std::to_string(height) + " px @ " +
+                          (originalBpp == 0 ? "?" : std::to_string(originalBpp)) + "bit ";
     if (sourceFormat != fi::kFormatUnknown) caption += fi::FreeImage_GetFormatFromFIF(sourceFormat);
     return caption;
 }
@@ -132,8 +132,9 @@ int Engine::NormaliseImage(bool skipResizePrompt) {
             break;
         case FIT_COMPLEX: {
             Bitmap magnitude(fi::FreeImage_GetComplexChannel(SourceBitmap.get(), FICC_MAG));
-            ReplaceBitmap(SourceBitmap, magnitude ? fi::FreeImage_ConvertToStandardType(magnitude.get(), true)
-                                                  : nullptr);
+            ReplaceBitmap(
+                SourceBitmap,
+                magnitude ? fi::FreeImage_ConvertToStandardType(magnitude.get(), true) : nullptr);
             break;
         }
         case FIT_RGBF:
@@ -142,21 +143,25 @@ int Engine::NormaliseImage(bool skipResizePrompt) {
                                     MessageButtons::YesNo) == MessageAnswer::Yes) {
                 busy(true);
                 status("Tone mapping...");
-                ReplaceBitmap(SourceBitmap, fi::FreeImage_ToneMapping(SourceBitmap.get(), FITMO_DRAGO03, 0.0, 0.0));
+                ReplaceBitmap(SourceBitmap, fi::FreeImage_ToneMapping(SourceBitmap.get(),
+                                                                      FITMO_DRAGO03, 0.0, 0.0));
                 busy(false);
             }
             break;
         default:
-            ReplaceBitmap(SourceBitmap, fi::FreeImage_ConvertToStandardType(SourceBitmap.get(), true));
+            ReplaceBitmap(SourceBitmap,
+                          fi::FreeImage_ConvertToStandardType(SourceBitmap.get(), true));
             break;
     }
 
     // The test uses the entry depth, so an image that changed type above is
     // always converted.
     if (SourceBitmap && fi::FreeImage_IsTransparent(SourceBitmap.get(), 1)) {
-        if (entryDepth != 32) ReplaceBitmap(SourceBitmap, fi::FreeImage_ConvertTo32Bits(SourceBitmap.get()));
+        if (entryDepth != 32)
+            ReplaceBitmap(SourceBitmap, fi::FreeImage_ConvertTo32Bits(SourceBitmap.get()));
     } else if (SourceBitmap) {
-        if (entryDepth != 24) ReplaceBitmap(SourceBitmap, fi::FreeImage_ConvertTo24Bits(SourceBitmap.get()));
+        if (entryDepth != 24)
+            ReplaceBitmap(SourceBitmap, fi::FreeImage_ConvertTo24Bits(SourceBitmap.get()));
     }
     // A bitmap that stays at its entry depth may still be of another type
     // (RGB16 at 48 bits is converted above; a 32-bit bitmap whose alpha is
@@ -174,10 +179,11 @@ int Engine::NormaliseImage(bool skipResizePrompt) {
         // Compared as unsigned 32-bit numbers.
         const std::uint32_t pixels = width * height;
         // The option is 1..20 once read; an unread 0 must not ask for every image.
-        const auto resolution = static_cast<std::uint32_t>(std::clamp(options.LargeImagesResolution, 1, 20));
+        const auto resolution =
+            static_cast<std::uint32_t>(std::clamp(options.LargeImagesResolution, 1, 20));
         const std::uint32_t threshold = resolution * 1048576u;
-        if (pixels >= threshold &&
-            ask(MessageKind::Confirmation, kLargeImageQuestion, MessageButtons::YesNo) == MessageAnswer::Yes) {
+        if (pixels >= threshold && ask(MessageKind::Confirmation, kLargeImageQuestion,
+                                       MessageButtons::YesNo) == MessageAnswer::Yes) {
             m_host.resampleLargeImage();
             if (SourceBitmap && (::FreeImage_GetWidth(SourceBitmap.get()) != width ||
                                  ::FreeImage_GetHeight(SourceBitmap.get()) != height)) {
@@ -211,10 +217,12 @@ void Engine::ShowFileInformation(const std::string& path) {
     }
     if (!Interactive) return;
     const std::string caption =
-        FileCaption(SourcePath, ::FreeImage_GetWidth(SourceBitmap.get()), ::FreeImage_GetHeight(SourceBitmap.get()),
+        FileCaption(SourcePath, ::FreeImage_GetWidth(SourceBitmap.get()),
+                    ::FreeImage_GetHeight(SourceBitmap.get()),
                     fi::FreeImage_GetOriginalBPP(SourceBitmap.get()), SourceFormat);
     const auto size = static_cast<std::int32_t>(SourceFileSize);
-    m_host.showFileInformation(caption, util::FormatFileSize(size), util::FormatNumber(size) + " bytes");
+    m_host.showFileInformation(caption, util::FormatFileSize(size),
+                               util::FormatNumber(size) + " bytes");
 }
 
 void Engine::OpenLoadedImage(const std::string& path, bool actualSize, bool skipResizePrompt) {
@@ -236,7 +244,7 @@ void Engine::OpenLoadedImage(const std::string& path, bool actualSize, bool skip
     }
 
     AnalyseSource();
-    if (settings.Mode >= 0 && settings.Mode <= 2) ChooseSettingsForMode();
+    if (IsAutomatic(settings.Mode)) ChooseSettingsForMode();
     ApplyFormatTransparencyRule(settings);
 
     if (!Interactive) return;
@@ -252,7 +260,9 @@ void Engine::AnalyseSource() {
     settings.SetColorCountMaximum(unique > 256 ? 256 : unique <= 1 ? 2 : static_cast<int>(unique));
 }
 
-void Engine::ChooseSettingsForMode() { ChooseAutomaticSettings(*this, settings.Mode); }
+void Engine::ChooseSettingsForMode() {
+    ChooseAutomaticSettings(*this, settings.Mode);
+}
 
 // ---- messages ----
 

@@ -22,7 +22,9 @@ using imagelib::MemoryStream;
 
 /// Stores `replacement` in `slot`, releasing what the slot held. A failed
 /// producing call (nullptr) leaves the slot empty rather than stale.
-inline void ReplaceBitmap(Bitmap& slot, FIBITMAP* replacement) { slot.reset(replacement); }
+inline void ReplaceBitmap(Bitmap& slot, FIBITMAP* replacement) {
+    slot.reset(replacement);
+}
 
 /// The text of the output-message box: the format's name, " Error\n\n", the message.
 std::string OutputMessageText(int format, const std::string& message);
@@ -39,7 +41,7 @@ std::string FileCaption(const std::string& path, unsigned width, unsigned height
 std::string LargerResultDescription(int outputFormat, int sourceFormat);
 
 class Engine {
-public:
+  public:
     explicit Engine(Host& host);
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -100,7 +102,8 @@ public:
     /// progress and reopens the image at actual size; otherwise analyses it
     /// and, in modes 0 and 1, proposes the settings again. Returns whether a
     /// source bitmap exists afterwards.
-    bool ResampleImage(int width, int height, bool interactive, bool percent, bool keepAspect, int filterIndex);
+    bool ResampleImage(int width, int height, bool interactive, bool percent, bool keepAspect,
+                       int filterIndex);
 
     // ---- pipeline ----
 
@@ -119,7 +122,8 @@ public:
     std::uint32_t EncodePNG(const std::string& targetPath);
     std::uint32_t EncodeGIF(const std::string& targetPath);
     /// Encodes `bitmap` into the file; returns the written file's size, 0 on failure.
-    std::uint32_t SaveBitmapToFile(int format, FIBITMAP* bitmap, const std::string& path, int flags);
+    std::uint32_t SaveBitmapToFile(int format, FIBITMAP* bitmap, const std::string& path,
+                                   int flags);
     /// JPEG encoder flags for the current settings.
     int JpegSaveFlags() const;
     /// Writes the result stream's bytes unchanged to `path` (beside it, then
@@ -144,7 +148,7 @@ public:
     void DetachLibraryCallbacks();
     void HandleOutputMessage(int format, const std::string& message);
 
-private:
+  private:
     // Host calls that only happen while Interactive.
     void status(const std::string& text, int panel = 0);
     void busy(bool on);
@@ -168,13 +172,13 @@ private:
 
 /// Restores the window and cursor when a long engine call ends, however it ends.
 class BusyScope {
-public:
+  public:
     BusyScope(Engine& engine, const std::string& statusText);
     ~BusyScope();
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
-private:
+  private:
     Engine& m_engine;
 };
 

@@ -1,4 +1,5 @@
 #include "engine/geometry.h"
+
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
@@ -47,10 +48,11 @@ bool FlipBitmap(FIBITMAP* bitmap, FlipAxis axis) {
 
 bool RescaleBitmap(fi::Bitmap& slot, ImageSize target, int filterIndex) {
     if (!slot) return false;
-    slot.reset(target.width > 0 && target.height > 0
-                   ? fi::FreeImage_Rescale(slot.get(), target.width, target.height,
-                                           static_cast<FREE_IMAGE_FILTER>(ResampleFilterFor(filterIndex)))
-                   : nullptr);
+    slot.reset(
+        target.width > 0 && target.height > 0
+            ? fi::FreeImage_Rescale(slot.get(), target.width, target.height,
+                                    static_cast<FREE_IMAGE_FILTER>(ResampleFilterFor(filterIndex)))
+            : nullptr);
     return slot != nullptr;
 }
 

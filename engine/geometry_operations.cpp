@@ -7,7 +7,9 @@
 
 namespace pimo::engine {
 
-std::string Engine::LoadedFilePath() const { return SourcePath == "Untitled" ? std::string() : SourcePath; }
+std::string Engine::LoadedFilePath() const {
+    return SourcePath == "Untitled" ? std::string() : SourcePath;
+}
 
 void Engine::Rotate(Rotation rotation) {
     if (!SourceBitmap) return;
@@ -35,8 +37,8 @@ void Engine::Flip(FlipAxis axis) {
 bool Engine::ResampleImage(int width, int height, bool interactive, bool percent, bool keepAspect,
                            int filterIndex) {
     if (!SourceBitmap) return false;
-    const std::optional<ImageSize> target =
-        ResampleTargetSize(BitmapSize(SourceBitmap.get()), ResampleRequest{width, height, percent, keepAspect});
+    const std::optional<ImageSize> target = ResampleTargetSize(
+        BitmapSize(SourceBitmap.get()), ResampleRequest{width, height, percent, keepAspect});
     if (!target) return SourceBitmap != nullptr;
 
     if (interactive) {
@@ -53,7 +55,7 @@ bool Engine::ResampleImage(int width, int height, bool interactive, bool percent
         OpenLoadedImage(LoadedFilePath(), true, true);
     } else {
         AnalyseSource();
-        if (settings.Mode == 0 || settings.Mode == 1) ChooseSettingsForMode();
+        if (ChoosesFormat(settings.Mode)) ChooseSettingsForMode();
     }
     return SourceBitmap != nullptr;
 }

@@ -1,9 +1,9 @@
 // The GIF stage of the pipeline.
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/palette_quantize.h"
 #include "engine/transparency.h"
-#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -22,7 +22,8 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
     const bool sourceTransparent = fi::FreeImage_IsTransparent(SourceBitmap.get(), 0);
     const bool grey = settings.AdjustGrayscale;
-    if (grey && settings.GIFMaxColors < 256) fi::FreeImage_ConvertToGreyscaleInPlace(WorkingBitmap.get());
+    if (grey && settings.GIFMaxColors < 256)
+        fi::FreeImage_ConvertToGreyscaleInPlace(WorkingBitmap.get());
 
     if (GifPresetKind(settings.GIFPalettePreset) == PresetKind::DitheredMonochrome) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_Dither(WorkingBitmap.get(), FID_FS));
@@ -42,10 +43,12 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
     if (WorkingBitmap && settings.GIFInterlaced) RequestInterlacing(WorkingBitmap.get());
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
-        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);
+        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(),
+                                 settings.TransparencyThreshold);
     }
 
-    if (!targetPath.empty()) return SaveBitmapToFile(fi::kFormatGif, WorkingBitmap.get(), targetPath, 0);
+    if (!targetPath.empty())
+        return SaveBitmapToFile(fi::kFormatGif, WorkingBitmap.get(), targetPath, 0);
     ::FreeImage_SeekMemory(ResultStream.get(), 0, SEEK_SET);
     fi::FreeImage_SaveToMemory(fi::kFormatGif, WorkingBitmap.get(), ResultStream.get(), 0);
     return static_cast<std::uint32_t>(::FreeImage_TellMemory(ResultStream.get()));

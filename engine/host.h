@@ -13,7 +13,7 @@ enum class MessageButtons { Ok, YesNo, YesAbort };
 enum class MessageAnswer { Ok, Yes, No, Abort };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     /// Text of status bar panel `panel` (0 is the main status text).

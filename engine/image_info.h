@@ -5,13 +5,13 @@
 // its fields one after the other with no padding (kImageInfoSize bytes,
 // little-endian numbers).
 
-#include "engine/imagelib/handles.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "engine/imagelib/handles.h"
 
 namespace pimo::engine {
 

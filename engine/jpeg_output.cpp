@@ -2,18 +2,18 @@
 
 #include <utility>
 
-#include "util/pimoutil.h"
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/neutral_pixels.h"
+#include "util/pimoutil.h"
 
 namespace pimo::engine {
 
 namespace fi = imagelib;
 
 namespace {
-constexpr int kSubsamplingFlags[4] = {JPEG_SUBSAMPLING_444, JPEG_SUBSAMPLING_422, JPEG_SUBSAMPLING_420,
-                                      JPEG_SUBSAMPLING_411};
+constexpr int kSubsamplingFlags[4] = {JPEG_SUBSAMPLING_444, JPEG_SUBSAMPLING_422,
+                                      JPEG_SUBSAMPLING_420, JPEG_SUBSAMPLING_411};
 
 }  // namespace
 
@@ -42,7 +42,8 @@ void Engine::RemoveMetadata(const MetadataKinds& honoured) {
     if (removes(MetadataKind::Icc)) ::FreeImage_DestroyICCProfile(working);
 }
 
-std::uint32_t Engine::SaveBitmapToFile(int format, FIBITMAP* bitmap, const std::string& path, int flags) {
+std::uint32_t Engine::SaveBitmapToFile(int format, FIBITMAP* bitmap, const std::string& path,
+                                       int flags) {
     if (!fi::FreeImage_Save(format, bitmap, path, flags)) return 0;
     const std::int64_t size = util::GetFileSizeOrMinusOne(path);
     return size < 0 ? 0 : static_cast<std::uint32_t>(size);
@@ -66,7 +67,8 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
         ::FreeImage_SetThumbnail(WorkingBitmap.get(), nullptr);
     }
 
-    if (!targetPath.empty()) return SaveBitmapToFile(fi::kFormatJpeg, WorkingBitmap.get(), targetPath, flags);
+    if (!targetPath.empty())
+        return SaveBitmapToFile(fi::kFormatJpeg, WorkingBitmap.get(), targetPath, flags);
 
     ::FreeImage_SeekMemory(ResultStream.get(), 0, SEEK_SET);
     status("Optimizing...");
@@ -76,7 +78,8 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
     if (Interactive) {
         // Show the decoded JPEG, with its compression artefacts.
         status("Loading result");
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_LoadFromMemory(fi::kFormatJpeg, ResultStream.get(), JPEG_ACCURATE));
+        ReplaceBitmap(WorkingBitmap, fi::FreeImage_LoadFromMemory(
+                                         fi::kFormatJpeg, ResultStream.get(), JPEG_ACCURATE));
     }
     return size;
 }

@@ -1,8 +1,8 @@
 #include "engine/open_filter.h"
-#include "engine/imagelib/freeimage_ext.h"
-
 
 #include <cctype>
+
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -44,13 +44,13 @@ OpenFilter BuildOpenFilter() {
     return OpenFilter{all + "|" + types, LowerAscii(extensions)};
 }
 
-OpenFilter OpenFilterForMode(int mode) {
-    if (mode == 1)
+OpenFilter OpenFilterForMode(OptimizationMode mode) {
+    if (mode == OptimizationMode::AutoKeepFormat)
         return OpenFilter{std::string(kKeepFormatFilter), std::string(kKeepFormatExtensions)};
     return BuildOpenFilter();
 }
 
-std::string ReadableExtensions(int mode) {
+std::string ReadableExtensions(OptimizationMode mode) {
     return OpenFilterForMode(mode).readableExtensions;
 }
 

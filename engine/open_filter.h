@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/optimization_mode.h"
+
 namespace pimo::engine {
 
 /// The open dialog's filter ("description|patterns|..." pairs) and the
@@ -30,10 +32,10 @@ OpenFilter BuildOpenFilter();
 
 /// The filter and extensions in force for an optimization mode: the fixed
 /// list for mode 1, BuildOpenFilter for every other mode.
-OpenFilter OpenFilterForMode(int mode);
+OpenFilter OpenFilterForMode(OptimizationMode mode);
 
 /// The readable extensions of an optimization mode.
-std::string ReadableExtensions(int mode);
+std::string ReadableExtensions(OptimizationMode mode);
 
 /// The extension of a path as the file lists see it: the text from the last
 /// dot of the file name, without the dot unless the dot is all there is.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/optimization_mode.h"
+
 namespace pimo::engine {
 
 inline constexpr int kFormatJPEG = 0;
@@ -37,7 +39,8 @@ inline constexpr std::array<PalettePreset, 5> kPngPalettePresets{{
     {"Dithered Monochrome", PresetKind::DitheredMonochrome, 0},
 }};
 inline constexpr std::string_view kTrueColorName = "True Color";
-inline constexpr std::string_view kTrueColorFromPaletteName = "True Color, even if source is palletized";
+inline constexpr std::string_view kTrueColorFromPaletteName =
+    "True Color, even if source is palletized";
 
 /// Kind of the PNG preset at `index` (-1 or out of range: None).
 PresetKind PngPresetKind(int index);
@@ -52,7 +55,7 @@ int PngCompressionFlags(int compressionType);
 struct OptimizationSettings {
     // General
     int Format = kFormatJPEG;  // 0 JPEG, 1 PNG, 2 GIF
-    int Mode = 0;              // 0 auto (recommended format), 1 auto (keep format), 2 auto (user's format), 3 manual
+    OptimizationMode Mode = OptimizationMode::FullAuto;
 
     // JPEG
     int JPEGQuality = 75;           // 1..100
@@ -101,8 +104,6 @@ struct OptimizationSettings {
     /// the image's unique colours capped at 256 (2 for a single colour).
     int ColorCountMaximum = 256;
 
-    /// Brings every field into its range.
-    void Clamp();
     /// Sets the maximum of both colour counts and clamps them into it.
     void SetColorCountMaximum(int maximum);
     /// True when brightness, contrast, gamma and invert change nothing.

@@ -1,18 +1,19 @@
 // The optimization pipeline: working copy, colour adjustments, encoding, and
 // the presentation of the result.
 
-#include "util/pimoutil.h"
 #include "engine/color_adjustments.h"
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/jpeg_exif.h"
+#include "util/pimoutil.h"
 
 namespace pimo::engine {
 
 namespace fi = imagelib;
 
 namespace {
-constexpr const char* kNoConversion = "Could not convert the original image to the desired format !";
+constexpr const char* kNoConversion =
+    "Could not convert the original image to the desired format !";
 constexpr const char* kNoDisplayBitmap =
     "Could not create Windows Bitmap. This may be caused by an internal error or the WIN32 Bitmap "
     "limitations.";
@@ -41,14 +42,17 @@ void Engine::BuildWorkingCopy() {
     const TransparencyMode mode = settings.TransparencyMode;
     if (mode == TransparencyMode::SolidColor && transparent) {
         const Rgb& c = settings.BackgroundColor;
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_Composite(source, RGBQUAD{c.blue, c.green, c.red, 0}));
-    } else if (settings.Format == kFormatPNG && PngPresetKind(settings.PNGPalettePreset) == PresetKind::TrueColor &&
+        ReplaceBitmap(WorkingBitmap,
+                      fi::FreeImage_Composite(source, RGBQUAD{c.blue, c.green, c.red, 0}));
+    } else if (settings.Format == kFormatPNG &&
+               PngPresetKind(settings.PNGPalettePreset) == PresetKind::TrueColor &&
                mode != TransparencyMode::Opaque) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));  // keeps a 32-bit alpha channel
     } else if (::FreeImage_GetBPP(source) == 24) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));
     } else {
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertTo24Bits(source));  // drops the alpha channel
+        ReplaceBitmap(WorkingBitmap,
+                      fi::FreeImage_ConvertTo24Bits(source));  // drops the alpha channel
     }
 }
 
@@ -79,13 +83,20 @@ std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
         }
         ApplyColorAdjustments(WorkingBitmap.get(), settings);
         switch (settings.Format) {
-            case kFormatJPEG: size = EncodeJPEG(targetPath); break;
-            case kFormatPNG: size = EncodePNG(targetPath); break;
-            default: size = EncodeGIF(targetPath); break;
+            case kFormatJPEG:
+                size = EncodeJPEG(targetPath);
+                break;
+            case kFormatPNG:
+                size = EncodePNG(targetPath);
+                break;
+            default:
+                size = EncodeGIF(targetPath);
+                break;
         }
         if (Interactive && size > SourceFileSize) {
-            m_host.showBalloon(kLargerTitle, sameFormat ? "" : LargerResultDescription(settings.Format, SourceFormat),
-                               4000);
+            m_host.showBalloon(
+                kLargerTitle,
+                sameFormat ? "" : LargerResultDescription(settings.Format, SourceFormat), 4000);
         }
     }
     return size;
@@ -101,9 +112,12 @@ void Engine::PreviewImage() {
     if (!WorkingBitmap) ask(MessageKind::Error, kNoConversion, MessageButtons::Ok);
 
     status("Displaying...");
-    status(WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0) ? "transparent" : "", 3);
+    status(
+        WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0) ? "transparent" : "",
+        3);
     const bool hadResult = WorkingBitmap != nullptr;
-    if (!m_host.showResultImage() && hadResult) ask(MessageKind::Error, kNoDisplayBitmap, MessageButtons::Ok);
+    if (!m_host.showResultImage() && hadResult)
+        ask(MessageKind::Error, kNoDisplayBitmap, MessageButtons::Ok);
     ShowResultSize(size, WorkingBitmap ? fi::FreeImage_GetOriginalBPP(WorkingBitmap.get()) : 0);
     status("Ready");
     if (WorkingBitmap) {
@@ -119,7 +133,8 @@ void Engine::ShowResultSize(std::uint32_t size, unsigned bitDepth) {
     m_host.showResultSize(util::FormatFileSize(signedSize), util::FormatNumber(size) + " bytes",
                           size < SourceFileSize);
     const std::string depth = bitDepth == 0 ? "?" : std::to_string(bitDepth);
-    m_host.setStatusText("Optimized: " + depth + " bit " + kFormatCaptions[settings.Format] + " image", 2);
+    m_host.setStatusText(
+        "Optimized: " + depth + " bit " + kFormatCaptions[settings.Format] + " image", 2);
 }
 
 }  // namespace pimo::engine

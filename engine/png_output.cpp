@@ -1,9 +1,9 @@
 // The PNG stage of the pipeline.
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/palette_quantize.h"
 #include "engine/transparency.h"
-#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -37,7 +37,8 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     RemoveMetadata(MetadataKeptBy(kFormatPNG));
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
-        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(), settings.TransparencyThreshold);
+        ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(),
+                                 settings.TransparencyThreshold);
     }
     const int flags = PngCompressionFlags(settings.PNGCompressionType);
 
@@ -54,9 +55,11 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     if (targetPath.empty()) {
         const std::uint32_t size = encodeIntoStream();
         if (Interactive) {
-            const bool transparent = WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0);
+            const bool transparent =
+                WorkingBitmap && fi::FreeImage_IsTransparent(WorkingBitmap.get(), 0);
             status("Loading result");
-            ReplaceBitmap(WorkingBitmap, fi::FreeImage_LoadFromMemory(fi::kFormatPng, ResultStream.get(), 0));
+            ReplaceBitmap(WorkingBitmap,
+                          fi::FreeImage_LoadFromMemory(fi::kFormatPng, ResultStream.get(), 0));
             if (transparent && WorkingBitmap) ::FreeImage_SetTransparent(WorkingBitmap.get(), TRUE);
         }
         const std::uint32_t optimized = settings.PNGApplyOptimizer ? runOptimizer() : 0;

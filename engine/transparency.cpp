@@ -68,8 +68,8 @@ bool ReservesTransparentEntry(const OptimizationSettings& settings, bool sourceT
            settings.Format != kFormatJPEG;
 }
 
-bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha, bool onlyFullTransparency,
-                            bool current) {
+bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha,
+                            bool onlyFullTransparency, bool current) {
     switch (format) {
         case kFormatPNG:
             if (PngPresetKind(pngPreset) == PresetKind::TrueColor) return false;

@@ -2,9 +2,8 @@
 // Transparency in palette outputs: graded alpha becomes on/off transparency
 // of one reserved palette entry.
 
-#include "engine/imagelib/handles.h"
-
 #include "engine/image_info.h"
+#include "engine/imagelib/handles.h"
 #include "engine/optimization_settings.h"
 
 namespace pimo::engine {

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "util/product.h"
 #include "engine/optimization_settings.h"
 #include "optimizers/optimization_tools.h"
+#include "util/product.h"
 
 namespace pimo::settings {
 class IniStore;

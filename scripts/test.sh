@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds Pimo and runs every test: the full build, then the engine tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds Pimo and runs every test: the formatting check, the full build with
+# warnings as errors and its tests, then the engine tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzzers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check_format.sh
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIMO_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 

@@ -41,7 +41,7 @@ constexpr FieldBinding Bind() {
     using Record = typename MemberOf<Member>::Record;
     using T = typename MemberOf<Member>::Type;
     static_assert(
-        (Type == KeyType::Integer && std::is_same_v<T, int>) ||
+        (Type == KeyType::Integer && (std::is_same_v<T, int> || std::is_enum_v<T>)) ||
         (Type == KeyType::Boolean && std::is_same_v<T, bool>) ||
         (Type == KeyType::Float && (std::is_same_v<T, float> || std::is_same_v<T, double>)) ||
         (Type == KeyType::Date && std::is_same_v<T, double>) ||
@@ -52,6 +52,8 @@ constexpr FieldBinding Bind() {
                 // A single-precision field is written as the double it converts to.
                 if constexpr (std::is_same_v<T, float>)
                     return static_cast<double>(value);
+                else if constexpr (std::is_enum_v<T>)
+                    return static_cast<int>(value);  // stored as its number
                 else
                     return value;
             },
@@ -59,6 +61,8 @@ constexpr FieldBinding Bind() {
                 T& field = RecordIn<Record>(fields).*Member;
                 if constexpr (std::is_same_v<T, float>)
                     field = static_cast<float>(std::get<double>(value));
+                else if constexpr (std::is_enum_v<T>)
+                    field = static_cast<T>(std::get<int>(value));  // brought into range before
                 else
                     field = std::get<T>(value);
             }};
@@ -262,7 +266,8 @@ constexpr SettingsKey kKeys[] = {
 
     // The mode last: selecting it may act on everything above. Any value but
     // the three automatic modes selects manual mode.
-    {.key = "Mode", .field = Integer<&OS::Mode>(), .range = OrElse(0, 3, kModeEntryManual),
+    {.key = "Mode", .field = Integer<&OS::Mode>(),
+     .range = OrElse(0, 3, engine::ModeNumber(engine::OptimizationMode::Manual)),
      .afterRead = kModeReaction},
 
     // Written by the options dialog, always false, for older versions; feeds nothing.

@@ -17,12 +17,6 @@ inline constexpr int kWindowNormal = 0;
 inline constexpr int kWindowMinimized = 1;
 inline constexpr int kWindowMaximized = 2;
 
-/// Entries of the mode menu, by the mode each selects.
-inline constexpr int kModeEntryFullAuto = 0;        // FullAuto1
-inline constexpr int kModeEntryAutoKeepFormat = 1;  // Autokeepformat1
-inline constexpr int kModeEntryAutoUserFormat = 2;  // AutoUserFormat1
-inline constexpr int kModeEntryManual = 3;          // Manual1
-
 struct WindowSettings {
     // Placement. Before loading, `Top` and `Left` hold the position the
     // platform chose; before saving, the window copies its geometry in.
@@ -59,9 +53,9 @@ struct WindowSettings {
     /// After SaveAsFolder and its default: the save dialog's initial folder.
     std::function<void()> SaveFolderReaction;
     std::function<void()> DualViewReaction;  // after DualView
-    /// After Mode: the mode selection with the menu entry of the mode read
-    /// (`kModeEntry...`; any value other than 0 to 2 gives Manual1).
-    std::function<void(int entry)> ModeSelection;
+    /// After Mode: the mode selection with the mode read (a stored number
+    /// other than 0 to 2 reads as manual).
+    std::function<void(engine::OptimizationMode mode)> ModeSelection;
 };
 
 /// Everything the keys of section "PIMO" feed.

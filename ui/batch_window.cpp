@@ -17,12 +17,12 @@
 #include <memory>
 #include <vector>
 
-#include "util/pimoutil.h"
 #include "batch/batch_runner.h"
 #include "engine/open_filter.h"
 #include "settings/ini_store.h"
 #include "settings/settings_store.h"
 #include "ui/message_box.h"
+#include "util/pimoutil.h"
 
 namespace pimo::ui {
 

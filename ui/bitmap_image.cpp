@@ -11,7 +11,8 @@ QImage ToQImage(FIBITMAP* bitmap) {
     QImage image(format.width, format.height,
                  format.transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) return {};
-    const std::span<std::uint8_t> pixels(image.bits(), static_cast<std::size_t>(image.sizeInBytes()));
+    const std::span<std::uint8_t> pixels(image.bits(),
+                                         static_cast<std::size_t>(image.sizeInBytes()));
     if (!engine::CopyDisplayPixels(bitmap, pixels, static_cast<std::size_t>(image.bytesPerLine())))
         return {};
     return image;

@@ -29,11 +29,11 @@ ImageCommands::ImageCommands(engine::Engine& engine, QWidget& window, engine::Te
         turned([this] { m_engine.Flip(engine::FlipAxis::Vertical); }));
     add(tr("Resample..."), "action_resample", "fit", Qt::CTRL | Qt::Key_R,
         [this] { resampleExecute(); });
-    compress2size_btn = add(tr("Compress to size..."), "compress2size_btn", "compress_to_size",
-                            Qt::Key_F9, [this] {
-                                engine::CompressToSize(m_engine, m_askText);
-                                m_reactions.settingsChosen();
-                            });
+    compress2size_btn =
+        add(tr("Compress to size..."), "compress2size_btn", "compress_to_size", Qt::Key_F9, [this] {
+            engine::CompressToSize(m_engine, m_askText);
+            m_reactions.settingsChosen();
+        });
     update();
 }
 
@@ -73,8 +73,8 @@ void ImageCommands::resampleExecute() {
     settings.ResampleKeepAspectRatio = choices.ResampleKeepAspectRatio;
     if (!answer) return;
     const engine::ResampleRequest& request = answer->request;
-    m_engine.ResampleImage(request.width, request.height, true, request.percent,
-                           request.keepAspect, answer->filter);
+    m_engine.ResampleImage(request.width, request.height, true, request.percent, request.keepAspect,
+                           answer->filter);
     m_reactions.sourceReplaced();
 }
 

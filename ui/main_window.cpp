@@ -30,11 +30,11 @@
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
 #include "ui/bitmap_image.h"
-#include "util/product.h"
 #include "ui/dialog_filter.h"
 #include "ui/icons.h"
 #include "ui/message_box.h"
 #include "ui/options_dialog.h"
+#include "util/product.h"
 
 namespace pimo::ui {
 
@@ -55,7 +55,7 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
     setAcceptDrops(true);
     setWindowTitle(kNoImageTitle);
     m_window.CaptionsOffReaction = [this] { applyToolbarCaptions(); };
-    m_window.ModeSelection = [this](int entry) { ModePupupClick(entry); };
+    m_window.ModeSelection = [this](engine::OptimizationMode mode) { ModePupupClick(mode); };
     m_settingsFiles = settings::OpenSettingsFiles(*m_environment.folders, *this);
     applyWindowPlacement();
     Timer1.setSingleShot(true);
@@ -183,8 +183,9 @@ void TForm1::buildActions() {
     const QString modeCaptions[4] = {tr("Automatic"), tr("Automatic, keep format"),
                                      tr("Automatic, my format"), tr("Manual")};
     for (int entry = 0; entry < 4; ++entry) {
-        m_modeEntries[entry] =
-            modes->addAction(modeCaptions[entry], this, [this, entry] { ModePupupClick(entry); });
+        m_modeEntries[entry] = modes->addAction(modeCaptions[entry], this, [this, entry] {
+            ModePupupClick(engine::ModeFromNumber(entry));
+        });
         m_modeEntries[entry]->setObjectName(modeNames[entry]);
         m_modeEntries[entry]->setCheckable(true);
     }
@@ -218,7 +219,7 @@ void TForm1::buildActions() {
     tools->addAction(preview_btn);
     buildViewMenu();
     const std::pair<QAction*, const char*> icons[] = {
-        {open, "open"}, {m_save, "save"},       {m_saveAs, "save_as"},
+        {open, "open"},          {m_save, "save"},     {m_saveAs, "save_as"},
         {batchCommand, "batch"}, {options, "options"}, {preview_btn, "preview"}};
     for (const auto& [action, icon] : icons) action->setIcon(ToolbarIcon(icon));
     ModeButton->setIcon(ToolbarIcon("mode"));
@@ -228,8 +229,8 @@ void TForm1::buildActions() {
 // The view's commands, full screen among them.
 void TForm1::buildViewMenu() {
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addActions({Panel4->zoomInAction(), Panel4->zoomOutAction(),
-                      Panel4->actualSizeAction(), Panel4->fitInWindowAction()});
+    view->addActions({Panel4->zoomInAction(), Panel4->zoomOutAction(), Panel4->actualSizeAction(),
+                      Panel4->fitInWindowAction()});
     view->addSeparator();
     view->addActions({Panel4->dualViewAction(), Panel4->fitOnlyBigAction()});
     m_fullScreen = new FullScreenSwitch(*this, {ToolBar1, m_formatPanel});
@@ -356,18 +357,17 @@ void TForm1::Timer1Timer() {
         .options = &m_engine.options,
         .now = m_environment.now};
     app::RunStartupSteps(
-        facts, {.warn =
-                    [this](const std::string& text) {
-                        showMessage(engine::MessageKind::Warning, text, engine::MessageButtons::Ok);
-                    },
-                .attachLibraryCallbacks =
-                    [this] {
-                        m_engine.AttachLibraryCallbacks([this](int) { processPendingEvents(); });
-                    },
-                .loadSettings = [this] { loadSettings(); },
-                .openFile = [this](const std::string& path) { openFile(Qs(path)); },
-                .sendToBatch = [this](const std::vector<std::string>& paths) { openInBatch(paths); },
-                .startUpdateCheck = [this] { Checkforupdates1Click(false); }});
+        facts,
+        {.warn =
+             [this](const std::string& text) {
+                 showMessage(engine::MessageKind::Warning, text, engine::MessageButtons::Ok);
+             },
+         .attachLibraryCallbacks =
+             [this] { m_engine.AttachLibraryCallbacks([this](int) { processPendingEvents(); }); },
+         .loadSettings = [this] { loadSettings(); },
+         .openFile = [this](const std::string& path) { openFile(Qs(path)); },
+         .sendToBatch = [this](const std::vector<std::string>& paths) { openInBatch(paths); },
+         .startUpdateCheck = [this] { Checkforupdates1Click(false); }});
     emit startedUp();
 }
 
@@ -444,14 +444,14 @@ void TForm1::SaveResult(bool saveAs) {
         m_engine.settings.PNGCompressionType = engine::kRecommendedPngCompression;
         m_engine.MarkResultStale();
     }
-    const engine::SavePlan plan = engine::PlanSave(
-        {.saveAs = saveAs,
-         .format = m_engine.settings.Format,
-         .sourceFormat = m_engine.SourceFormat,
-         .sourcePath = m_engine.SourcePath,
-         .saveAsFolder = m_engine.options.SaveAsFolder,
-         .showDialogOnSave = m_engine.options.ShowDialogOnSave},
-        [](const std::string& path) { return QFileInfo::exists(Qs(path)); });
+    const engine::SavePlan plan =
+        engine::PlanSave({.saveAs = saveAs,
+                          .format = m_engine.settings.Format,
+                          .sourceFormat = m_engine.SourceFormat,
+                          .sourcePath = m_engine.SourcePath,
+                          .saveAsFolder = m_engine.options.SaveAsFolder,
+                          .showDialogOnSave = m_engine.options.ShowDialogOnSave},
+                         [](const std::string& path) { return QFileInfo::exists(Qs(path)); });
 
     std::string target;
     if (plan.offerReplace &&
@@ -459,9 +459,10 @@ void TForm1::SaveResult(bool saveAs) {
                     engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
         target = plan.besideSource;
     } else {
-        target = m_environment
-                     .askSaveFileName(Qs(plan.caption), Qs(plan.dialogStart), Qs(plan.format.filter))
-                     .toStdString();
+        target =
+            m_environment
+                .askSaveFileName(Qs(plan.caption), Qs(plan.dialogStart), Qs(plan.format.filter))
+                .toStdString();
     }
     if (target.empty()) return;  // cancelled
     target = engine::CompletedSaveTarget(target, plan.format);
@@ -480,16 +481,17 @@ void TForm1::f_SettingsChanged() {
     if (m_window.SuppressSettingsEvents || !m_engine.Interactive) return;
     m_engine.MarkResultStale();
     if (m_engine.options.AutomaticPreview) m_engine.PreviewImage();
-    if (m_engine.settings.Mode != 3) ModePupupClick(settings::kModeEntryManual);
+    if (engine::IsAutomatic(m_engine.settings.Mode))
+        ModePupupClick(engine::OptimizationMode::Manual);
 }
 
-void TForm1::ModePupupClick(int entry) {
-    const int old = m_engine.settings.Mode;
-    const int mode = entry >= 0 && entry <= 2 ? entry : 3;
+void TForm1::ModePupupClick(engine::OptimizationMode mode) {
+    const engine::OptimizationMode old = m_engine.settings.Mode;
     m_engine.settings.Mode = mode;
-    for (int i = 0; i < 4; ++i) m_modeEntries[i]->setChecked(i == mode);
-    ModeButton->setText(m_modeEntries[mode]->text());
-    if (!m_engine.SourceBitmap || mode == old || mode == 3) return;
+    const int entry = engine::ModeNumber(mode);
+    for (int i = 0; i < 4; ++i) m_modeEntries[i]->setChecked(i == entry);
+    ModeButton->setText(m_modeEntries[entry]->text());
+    if (!m_engine.SourceBitmap || mode == old || !engine::IsAutomatic(mode)) return;
     engine::ChooseAutomaticSettings(m_engine, mode);
     showSettings();
     if (m_engine.options.AutomaticPreview) m_engine.PreviewImage();

@@ -24,11 +24,11 @@
 #include "settings/settings_files.h"
 #include "settings/window_settings.h"
 #include "ui/batch_window.h"
-#include "ui/window_environment.h"
 #include "ui/format_panel.h"
 #include "ui/full_screen.h"
 #include "ui/image_commands.h"
 #include "ui/image_view.h"
+#include "ui/window_environment.h"
 #include "update/update_check.h"
 
 namespace pimo::ui {
@@ -74,9 +74,9 @@ class TForm1 : public QMainWindow, public engine::Host {
     /// previews it when automatic preview is on, and turns an automatic mode
     /// into manual mode.
     void f_SettingsChanged();
-    /// Selects the mode of a mode-menu entry (`settings::kModeEntry...`); an
+    /// Selects `mode` and its menu entry; an
     /// automatic mode chosen with an image loaded chooses its settings again.
-    void ModePupupClick(int entry);
+    void ModePupupClick(engine::OptimizationMode mode);
 
     /// Files dropped on the window: one is opened, several go to the batch window.
     void filesDropped(const QStringList& paths);

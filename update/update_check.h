@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "util/product.h"
 #include "engine/host.h"
 #include "platform/http_download.h"
+#include "util/product.h"
 
 namespace pimo::update {
 

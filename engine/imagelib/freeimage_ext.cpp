@@ -26,7 +26,6 @@ void MemoryDeleter::operator()(FIMEMORY* stream) const {
     ::FreeImage_CloseMemory(stream);
 }
 
-
 namespace {
 
 // Keys of the facts a bitmap carries from its file, in the custom model so

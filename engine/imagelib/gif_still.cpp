@@ -60,7 +60,8 @@ std::vector<std::uint8_t> WithoutStillAnimationBlock(std::span<const std::uint8_
         }
     }
     if (images != 1 || !loopBlock) return unchanged;
-    std::vector<std::uint8_t> still(gif.begin(), gif.begin() + static_cast<std::ptrdiff_t>(loopBlock->begin));
+    std::vector<std::uint8_t> still(gif.begin(),
+                                    gif.begin() + static_cast<std::ptrdiff_t>(loopBlock->begin));
     still.insert(still.end(), gif.begin() + static_cast<std::ptrdiff_t>(loopBlock->end), gif.end());
     return still;
 }

@@ -80,7 +80,7 @@ class AutomaticSettingsTest : public ::testing::Test {
         test::WriteFileBytes(m_dir.file(name), test::EncodeWithLibrary(format, bitmap, flags));
         m_engine.Interactive = false;
         m_engine.options.AutomaticPreview = false;
-        m_engine.settings.Mode = 3;
+        m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file(name)));
     }
 
@@ -136,7 +136,7 @@ TEST_P(ProposalTest, ProposesFormatAndSettingsFromTheAnalysis) {
     settings().AdjustGrayscale = !c.greyscale;
     settings().GIFInterlaced = true;
 
-    ChooseAutomaticSettings(m_engine, 0);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
 
     const OptimizationSettings& s = settings();
     EXPECT_EQ(s.Format, c.format);
@@ -222,7 +222,7 @@ TEST_P(SourceQualityTest, KeepsALowerSourceQualityAndCapsAt80) {
     }
     ASSERT_GT(m_engine.imageInfo.UniqueColors, 256u);
 
-    ChooseAutomaticSettings(m_engine, 0);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
     EXPECT_EQ(settings().Format, kFormatJPEG);
     // The detected quality may be off by one; the proposal uses what was detected.
     const int detected = imagelib::FreeImage_GetJPEGQuality(m_engine.SourceBitmap.get());
@@ -248,7 +248,7 @@ TEST_F(AutomaticSettingsTest, ProgressiveOnlyAbove60000Pixels) {
         Bitmap image = DistinctColors(c.width, c.height, 40);
         Load(image.get());
         settings().JPEGProgressive = !c.progressive;
-        ChooseAutomaticSettings(m_engine, 0);
+        ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
         EXPECT_EQ(settings().JPEGProgressive, c.progressive);
     }
 }
@@ -264,7 +264,7 @@ TEST_F(AutomaticSettingsTest, SubsamplingFollowsTheTruncatedColourDensity) {
         Load(image.get());
         ASSERT_EQ(m_engine.imageInfo.UniqueColors, c.colors);
         settings().JPEGChromaSubsampling = 3;
-        ChooseAutomaticSettings(m_engine, 0);
+        ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
         EXPECT_EQ(settings().JPEGChromaSubsampling, c.subsampling);
     }
 }
@@ -299,7 +299,7 @@ TEST_F(AutomaticSettingsTest, KeepFormatModeTakesTheFormatFromTheLowerCasedExten
         Load(image.get(), c.fileName);
         settings().Format = c.format == kFormatGIF ? kFormatPNG : kFormatGIF;
         settings().TransparencyMode = Opaque;
-        ChooseAutomaticSettings(m_engine, 1);
+        ChooseAutomaticSettings(m_engine, OptimizationMode::AutoKeepFormat);
         EXPECT_EQ(settings().Format, c.format);
         EXPECT_EQ(settings().TransparencyMode, c.transparency);
     }
@@ -309,13 +309,13 @@ TEST_F(AutomaticSettingsTest, KeepFormatModeWithoutAFileKeepsTheRecommendedForma
     // A pasted image has no file and so no extension.
     m_engine.Interactive = false;
     m_engine.options.AutomaticPreview = false;
-    m_engine.settings.Mode = 3;
+    m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
     m_engine.SourceBitmap = DistinctColors(16, 16, 40);
     m_engine.SourceFormat = imagelib::kFormatPastedBitmap;
     m_engine.OpenLoadedImage("", false, false);
     ASSERT_EQ(m_engine.SourcePath, "Untitled");
     settings().Format = kFormatJPEG;
-    ChooseAutomaticSettings(m_engine, 1);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::AutoKeepFormat);
     EXPECT_EQ(settings().Format, kFormatPNG);
 }
 
@@ -325,7 +325,7 @@ TEST_F(AutomaticSettingsTest, UserFormatModeKeepsTheFormatAndAdaptsTheSettings) 
     settings().Format = kFormatGIF;
     settings().JPEGQuality = 30;
     settings().GIFPalettePreset = 2;
-    ChooseAutomaticSettings(m_engine, 2);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::AutoUserFormat);
     EXPECT_EQ(settings().Format, kFormatGIF);
     EXPECT_EQ(settings().JPEGQuality, 80);
     EXPECT_EQ(settings().GIFPalettePreset, 0);
@@ -344,7 +344,7 @@ TEST_F(AutomaticSettingsTest, UserFormatModeNeverKeepsTransparencyForJpeg) {
         SCOPED_TRACE(c.format);
         settings().Format = c.format;
         settings().TransparencyMode = Opaque;
-        ChooseAutomaticSettings(m_engine, 2);
+        ChooseAutomaticSettings(m_engine, OptimizationMode::AutoUserFormat);
         EXPECT_EQ(settings().Format, c.format);
         EXPECT_EQ(settings().TransparencyMode, c.expected);
     }
@@ -356,7 +356,7 @@ TEST_F(AutomaticSettingsTest, CompressionTypeIsRaisedToMediumOnly) {
     const std::pair<int, int> cases[] = {{0, 2}, {1, 2}, {2, 2}, {3, 3}, {4, 4}};
     for (const auto& [before, after] : cases) {
         settings().PNGCompressionType = before;
-        ChooseAutomaticSettings(m_engine, 0);
+        ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
         EXPECT_EQ(settings().PNGCompressionType, after) << "from " << before;
     }
 }
@@ -364,7 +364,7 @@ TEST_F(AutomaticSettingsTest, CompressionTypeIsRaisedToMediumOnly) {
 TEST_F(AutomaticSettingsTest, ManualModeAndMissingAnalysisChangeNothing) {
     // No image at all.
     const auto untouched = WrittenFields(settings());
-    ChooseAutomaticSettings(m_engine, 0);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
     EXPECT_EQ(WrittenFields(settings()), untouched);
 
     // A loaded image in manual mode.
@@ -373,18 +373,18 @@ TEST_F(AutomaticSettingsTest, ManualModeAndMissingAnalysisChangeNothing) {
     settings().Format = kFormatGIF;
     settings().PNGCompressionType = 0;
     const auto loaded = WrittenFields(settings());
-    ChooseAutomaticSettings(m_engine, 3);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::Manual);
     EXPECT_EQ(WrittenFields(settings()), loaded);
 
     // An image whose analysis found nothing.
     AutomaticInputs inputs = AutomaticInputsOf(m_engine);
     ASSERT_GT(inputs.UniqueColors, 0u);
     inputs.UniqueColors = 0;
-    ChooseAutomaticSettings(settings(), inputs, 0);
+    ChooseAutomaticSettings(settings(), inputs, OptimizationMode::FullAuto);
     EXPECT_EQ(WrittenFields(settings()), loaded);
 
     // The same inputs with their analysis do propose something.
-    ChooseAutomaticSettings(m_engine, 0);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
     EXPECT_NE(WrittenFields(settings()), loaded);
 }
 
@@ -393,9 +393,9 @@ TEST_F(AutomaticSettingsTest, RunningTwiceGivesTheSameProposal) {
     // menu may run it again for the same image: nothing may drift.
     Bitmap logo = SoftAlphaIcon();
     Load(logo.get());
-    ChooseAutomaticSettings(m_engine, 0);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
     const auto first = WrittenFields(settings());
-    ChooseAutomaticSettings(m_engine, 0);
+    ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
     EXPECT_EQ(WrittenFields(settings()), first);
 }
 

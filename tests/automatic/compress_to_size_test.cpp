@@ -10,11 +10,11 @@
 #include <optional>
 #include <vector>
 
-#include "util/pimoutil.h"
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
+#include "util/pimoutil.h"
 
 namespace pimo::engine {
 namespace {
@@ -41,7 +41,7 @@ class CompressToSizeTest : public ::testing::Test {
         test::WriteFileBytes(m_dir.file("source.png"), test::EncodeWithLibrary(FIF_PNG, bitmap, 0));
         m_engine.Interactive = false;
         m_engine.options.AutomaticPreview = false;
-        m_engine.settings.Mode = 3;
+        m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("source.png")));
     }
 
@@ -286,7 +286,8 @@ TEST(TargetTextTest, ReadsKibibytesWithTheLocaleSeparator) {
     };
     for (const Case& c : cases) {
         const std::string text = NormaliseDecimalSeparator(c.text, c.separator);
-        const std::optional<double> kibibytes = util::ParseDecimal(text, c.separator, util::SurroundingSpaces::Allowed);
+        const std::optional<double> kibibytes =
+            util::ParseDecimal(text, c.separator, util::SurroundingSpaces::Allowed);
         ASSERT_EQ(kibibytes.has_value(), c.bytes.has_value())
             << '"' << c.text << "\" under " << c.separator;
         if (c.bytes) {
@@ -307,7 +308,8 @@ TEST_F(CompressToSizeTest, CommaUnderPointLocaleReads12800BytesAndAppliesTheFoun
     LoadPhoto();
     m_engine.Interactive = true;
     m_engine.options.AutomaticPreview = true;
-    m_engine.settings.Mode = 0;  // an automatic mode stays automatic
+    m_engine.settings.Mode =
+        pimo::engine::OptimizationMode::FullAuto;  // an automatic mode stays automatic
 
     const CompressToSizeResult result = CompressToSize(m_engine, Answer("1,5"), ".");
     EXPECT_EQ(m_questions, std::vector<std::string>{
@@ -317,7 +319,7 @@ TEST_F(CompressToSizeTest, CommaUnderPointLocaleReads12800BytesAndAppliesTheFoun
     EXPECT_EQ(m_engine.settings.JPEGQuality, result.value);
     EXPECT_GE(result.probes, 1);
     EXPECT_LE(result.probes, 7);
-    EXPECT_EQ(m_engine.settings.Mode, 0);
+    EXPECT_EQ(m_engine.settings.Mode, pimo::engine::OptimizationMode::FullAuto);
 
     // The preview ran with the found quality: the result to save fits.
     EXPECT_FALSE(m_engine.ResultStale);

@@ -41,7 +41,7 @@ class BatchRunnerTest : public ::testing::Test {
 
     void SetUp() override {
         std::filesystem::create_directories(dir.path() / "in");
-        engine.settings.Mode = 3;
+        engine.settings.Mode = engine::OptimizationMode::Manual;
         engine.settings.Format = engine::kFormatJPEG;
         engine.settings.JPEGQuality = 75;
         options.OutputPath = out;
@@ -52,8 +52,9 @@ class BatchRunnerTest : public ::testing::Test {
         return path;
     }
     BatchJob Job() {
-        std::optional<BatchJob> job =
-            PrepareBatchRun(options, engine.settings, engine::ReadableExtensions(3), host, ".");
+        std::optional<BatchJob> job = PrepareBatchRun(
+            options, engine.settings, engine::ReadableExtensions(engine::OptimizationMode::Manual),
+            host, ".");
         EXPECT_TRUE(job);
         return job.value_or(BatchJob{});
     }

@@ -30,7 +30,8 @@ TEST(AddFileTest, AppendsOnlyReadableExtensionsWithAnEmptyStatus) {
     EXPECT_FALSE(AddFile(items, "/p/c.bmp", kReadable));
     EXPECT_EQ(items, (BatchItems{{"/p/a.PNG", ""}, {"/p/a.PNG", ""}}));
     // In the other modes the library's own formats are read.
-    EXPECT_TRUE(AddFile(items, "/p/c.bmp", engine::ReadableExtensions(0)));
+    EXPECT_TRUE(
+        AddFile(items, "/p/c.bmp", engine::ReadableExtensions(engine::OptimizationMode::FullAuto)));
 }
 
 TEST(JoinPathTest, JoinsWithOneSeparator) {

@@ -292,16 +292,17 @@ TEST_F(BatchRunnerTest, ACompressTargetAboveTheUncompressedSizeFailsButIsWritten
 
 TEST_F(BatchRunnerTest, TheEntryLeavesTheEnginesSettingsAndInteractiveAlone) {
     const std::string path = Source("a.jpg", PhotoJpeg(95));
-    engine.settings.Mode = 1;  // automatic, keeping the source's format
+    engine.settings.Mode =
+        pimo::engine::OptimizationMode::AutoKeepFormat;  // automatic, keeping the source's format
     engine.settings.Format = engine::kFormatPNG;
     const BatchJob job = Job();
-    engine.settings.Mode = 3;
+    engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
     engine.Interactive = true;
     const BatchEntryResult result = ProcessBatchEntry(engine, job, path);
     EXPECT_FALSE(result.Failed);
     EXPECT_EQ(result.Destination, out + "/a.jpg");  // the automatic choice of the job's mode
     EXPECT_TRUE(engine.Interactive);
-    EXPECT_EQ(engine.settings.Mode, 3);
+    EXPECT_EQ(engine.settings.Mode, pimo::engine::OptimizationMode::Manual);
     EXPECT_EQ(engine.settings.Format, engine::kFormatPNG);
     EXPECT_EQ(host.callCount(), 0);
 }

@@ -75,11 +75,11 @@ TEST(BatchSummaryRunTest, ARunAddsUpItsFiles) {
     test::WriteFileBytes(source, test::EncodeWithLibrary(FIF_JPEG, photo.get(), 95));
     test::WriteFileBytes(dir.file("notes.txt"), {1, 2, 3});
     BatchJob job;
-    job.settings.Mode = 3;
+    job.settings.Mode = pimo::engine::OptimizationMode::Manual;
     job.settings.JPEGQuality = 40;
     job.options.OutputPath = dir.file("out");
     std::filesystem::create_directory(job.options.OutputPath);
-    job.readableExtensions = engine::ReadableExtensions(3);
+    job.readableExtensions = engine::ReadableExtensions(engine::OptimizationMode::Manual);
     test::FakeHost host;
     engine::Engine engine(host);
     BatchItems items{{source, ""}, {dir.file("notes.txt"), ""}};
@@ -108,7 +108,7 @@ class DescriptionTest : public ::testing::TestWithParam<DescriptionCase> {};
 
 TEST_P(DescriptionTest, NamesFormatAndSettings) {
     engine::OptimizationSettings settings;
-    settings.Mode = 3;
+    settings.Mode = pimo::engine::OptimizationMode::Manual;
     GetParam().set(settings);
     EXPECT_EQ(RunDescription(settings, GetParam().optimizer), GetParam().text);
 }
@@ -157,11 +157,12 @@ INSTANTIATE_TEST_SUITE_P(
                             s.AdjustGamma = 120;
                         },
                         "", "GIF, 64 colors, Wu, interlaced, grayscale, colors adjusted"},
-        DescriptionCase{"AutomaticMode", [](S& s) { s.Mode = 0; }, "",
+        DescriptionCase{"AutomaticMode",
+                        [](S& s) { s.Mode = pimo::engine::OptimizationMode::FullAuto; }, "",
                         "Automatic: format and settings chosen for each image"},
         DescriptionCase{"UsersFormat",
                         [](S& s) {
-                            s.Mode = 2;
+                            s.Mode = pimo::engine::OptimizationMode::AutoUserFormat;
                             s.Format = engine::kFormatGIF;
                         },
                         "", "GIF, settings chosen for each image"}));

@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/cli/cli_run.h"
 #include "tests/support/independent_decoders.h"
 #include "tests/support/test_images.h"
-#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::test {
 namespace {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "engine/image_info.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/test_images.h"
@@ -10,9 +9,9 @@
 namespace pimo::engine {
 namespace {
 
+using test::Bitmap;
 using test::MakeRgb;
 using test::MakeRgba;
-using test::Bitmap;
 
 ImageInfo Analysed(FIBITMAP* bitmap) {
     EXPECT_TRUE(AnalyseImage(bitmap));
@@ -45,8 +44,9 @@ TEST(ImageInfoLayoutTest, FieldsAtTheirOffsets) {
     const ImageInfoBytes bytes = ToBytes(info);
     ASSERT_EQ(bytes.size(), 1044u);
     const std::vector<std::uint8_t> head(bytes.begin(), bytes.begin() + 24);
-    const std::vector<std::uint8_t> expected{1,    0x01, 0x02, 0x03, 0x04, 0,    0,    0,    0,    1,    1,    0x0A,
-                                             0x0B, 0x0C, 0x0D, 0xB1, 0xB2, 0xB3, 0x02, 0x01, 0xC1, 0xC2, 0xC3, 0xC4};
+    const std::vector<std::uint8_t> expected{1,    0x01, 0x02, 0x03, 0x04, 0,    0,    0,
+                                             0,    1,    1,    0x0A, 0x0B, 0x0C, 0x0D, 0xB1,
+                                             0xB2, 0xB3, 0x02, 0x01, 0xC1, 0xC2, 0xC3, 0xC4};
     EXPECT_EQ(head, expected);
     EXPECT_EQ(bytes[1040], 0xD1);
     EXPECT_EQ(bytes[1043], 0xD4);
@@ -67,7 +67,7 @@ TEST(AnalyseImageTest, TagIsACustomByteBlockOfTheRecordsSize) {
     EXPECT_EQ(::FreeImage_GetTagCount(tag), kImageInfoSize);
     EXPECT_EQ(::FreeImage_GetTagLength(tag), kImageInfoSize);
     const auto* bytes = static_cast<const std::uint8_t*>(::FreeImage_GetTagValue(tag));
-    EXPECT_EQ(bytes[1], 1);  // UniqueColors, little-endian, right after Greyscale
+    EXPECT_EQ(bytes[1], 1);   // UniqueColors, little-endian, right after Greyscale
     EXPECT_EQ(bytes[18], 1);  // PaletteEntries
     EXPECT_EQ(bytes[20], 1);  // blue of the first palette entry
     EXPECT_EQ(bytes[23], 255);
@@ -108,7 +108,8 @@ TEST_P(ColourCountTest, PaletteListedOnlyUpTo256) {
         // Ascending by the 24-bit value red << 16 | green << 8 | blue.
         for (int i = 1; i < info.PaletteEntries; ++i) {
             const auto value = [&](int k) {
-                return info.Palette[k].red << 16 | info.Palette[k].green << 8 | info.Palette[k].blue;
+                return info.Palette[k].red << 16 | info.Palette[k].green << 8 |
+                       info.Palette[k].blue;
             };
             EXPECT_LT(value(i - 1), value(i));
         }
@@ -120,7 +121,9 @@ INSTANTIATE_TEST_SUITE_P(Counts, ColourCountTest,
                                            std::make_pair(300u, 0), std::make_pair(2u, 2)));
 
 TEST(AnalyseImageTest, GreyscaleImage) {
-    auto grey = MakeRgb(16, 4, [](unsigned x, unsigned) { return RGBQUAD{BYTE(x * 9), BYTE(x * 9), BYTE(x * 9), 0}; });
+    auto grey = MakeRgb(16, 4, [](unsigned x, unsigned) {
+        return RGBQUAD{BYTE(x * 9), BYTE(x * 9), BYTE(x * 9), 0};
+    });
     const ImageInfo info = Analysed(grey.get());
     EXPECT_TRUE(info.Greyscale);
     EXPECT_EQ(info.UniqueColors, 16u);
@@ -157,7 +160,9 @@ TEST(AnalyseImageTest, TransparentImageWithBlackInvisiblePixels) {
 }
 
 TEST(AnalyseImageTest, OnlyHalfTransparentPixelsListColourAndAlpha) {
-    auto bitmap = MakeRgba(10, 4, [](unsigned x, unsigned) { return RGBQUAD{BYTE(x * 20), 1, 2, 128}; });
+    auto bitmap = MakeRgba(10, 4, [](unsigned x, unsigned) {
+        return RGBQUAD{BYTE(x * 20), 1, 2, 128};
+    });
     const ImageInfo info = Analysed(bitmap.get());
     EXPECT_TRUE(info.HasTransparency);
     EXPECT_FALSE(info.OnlyFullTransparency);
@@ -167,11 +172,15 @@ TEST(AnalyseImageTest, OnlyHalfTransparentPixelsListColourAndAlpha) {
 }
 
 TEST(AnalyseImageTest, ColoursDifferingOnlyInAlpha) {
-    auto bitmap = MakeRgba(16, 16, [](unsigned x, unsigned y) { return RGBQUAD{9, 9, 9, BYTE(y * 16 + x)}; });
+    auto bitmap = MakeRgba(16, 16, [](unsigned x, unsigned y) {
+        return RGBQUAD{9, 9, 9, BYTE(y * 16 + x)};
+    });
     const ImageInfo info = Analysed(bitmap.get());
     EXPECT_EQ(info.UniqueColors, 1u);
     EXPECT_EQ(info.FullyTransparentColors, 1u);  // alpha 0 at (0, 0)
-    bitmap = MakeRgba(16, 16, [](unsigned x, unsigned y) { return RGBQUAD{9, 9, 9, BYTE(1 + (y * 16 + x) % 255)}; });
+    bitmap = MakeRgba(16, 16, [](unsigned x, unsigned y) {
+        return RGBQUAD{9, 9, 9, BYTE(1 + (y * 16 + x) % 255)};
+    });
     const ImageInfo noInvisible = Analysed(bitmap.get());
     EXPECT_EQ(noInvisible.FullyTransparentColors, 0u);
     ASSERT_EQ(noInvisible.PaletteEntries, 255);
@@ -182,7 +191,10 @@ TEST(AnalyseImageTest, ColoursDifferingOnlyInAlpha) {
 
 TEST(AnalyseImageTest, MoreThan256ColourAlphaValuesKeepTheOpaqueList) {
     auto bitmap = MakeRgba(30, 20, [](unsigned x, unsigned y) {
-        return RGBQUAD{BYTE(x % 3), 0, 0, BYTE(x == 0 && y == 0 ? 0 : x == 1 && y == 0 ? 0 : 1 + (y * 30 + x) % 254)};
+        return RGBQUAD{BYTE(x % 3), 0, 0,
+                       BYTE(x == 0 && y == 0   ? 0
+                            : x == 1 && y == 0 ? 0
+                                               : 1 + (y * 30 + x) % 254)};
     });
     // Two invisible pixels of different colours, more than 256 colour-alpha values.
     const ImageInfo info = Analysed(bitmap.get());
@@ -221,7 +233,8 @@ TEST(ImageInfoReportTest, LinesWithTheOptionalOnes) {
 TEST(ImageInfoReportTest, ManyColoursEndWithThePaletteSize) {
     auto bitmap = DistinctColors(300);
     const std::vector<std::string> lines = ImageInfoReport(Analysed(bitmap.get()));
-    const std::vector<std::string> expected{"Unique colors: 300", "Greyscale: no", "Only full transparency: no",
+    const std::vector<std::string> expected{"Unique colors: 300", "Greyscale: no",
+                                            "Only full transparency: no",
                                             "Fully transparent colors: 0", "Palette size: 0"};
     EXPECT_EQ(lines, expected);
 }

@@ -81,7 +81,7 @@ class ExactOutputTest : public ::testing::Test {
         test::WriteFileBytes(m_dir.file(name), test::EncodeWithLibrary(format, bitmap, 0));
         m_engine.Interactive = false;
         m_engine.options.AutomaticPreview = false;
-        m_engine.settings.Mode = mode;
+        m_engine.settings.Mode = engine::ModeFromNumber(mode);
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file(name)));
     }
     Bytes Encode() {

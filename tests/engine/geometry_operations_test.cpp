@@ -12,10 +12,13 @@ namespace pimo::engine {
 namespace {
 
 class GeometryOperationsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        auto picture = test::MakeRgb(30, 20, [](unsigned x, unsigned y) { return RGBQUAD{BYTE(x), BYTE(y), 0, 0}; });
-        test::WriteFileBytes(m_dir.file("picture.png"), test::EncodeWithLibrary(FIF_PNG, picture.get(), 0));
+        auto picture = test::MakeRgb(30, 20, [](unsigned x, unsigned y) {
+            return RGBQUAD{BYTE(x), BYTE(y), 0, 0};
+        });
+        test::WriteFileBytes(m_dir.file("picture.png"),
+                             test::EncodeWithLibrary(FIF_PNG, picture.get(), 0));
         m_engine.options.AutomaticPreview = false;
         m_engine.options.LargeImagesResolution = 1;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("picture.png")));

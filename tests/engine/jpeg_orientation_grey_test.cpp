@@ -77,7 +77,7 @@ class JpegSourceTest : public ::testing::Test {
         test::WriteFileBytes(m_dir.file(name), file);
         m_engine.Interactive = false;
         m_engine.options.AutomaticPreview = false;
-        m_engine.settings.Mode = 3;
+        m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file(name)));
     }
     Bytes Encode(int format) {
@@ -271,7 +271,7 @@ TEST_P(GreyJpegTest, GreyImagesAreWrittenWithOneComponent) {
         test::WriteFileBytes(m_dir.file("grey.png"),
                              test::EncodeWithLibrary(FIF_PNG, source.get(), 0));
         m_engine.Interactive = false;
-        m_engine.settings.Mode = 3;
+        m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("grey.png")));
         m_engine.settings.TransparencyMode = TransparencyMode::SolidColor;
         m_engine.settings.BackgroundColor = Rgb{255, 0, 0};

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "engine/engine.h"
-#include "engine/imagelib/load_repairs.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/load_repairs.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/jpeg_inspect.h"
 #include "tests/support/test_images.h"
@@ -18,8 +18,8 @@ using test::Bytes;
 using test::FakeHost;
 using test::TempDir;
 
-void AttachTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, WORD id, FREE_IMAGE_MDTYPE type,
-               const void* value, DWORD length) {
+void AttachTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, WORD id,
+               FREE_IMAGE_MDTYPE type, const void* value, DWORD length) {
     FITAG* tag = ::FreeImage_CreateTag();
     ::FreeImage_SetTagKey(tag, key);
     ::FreeImage_SetTagID(tag, id);
@@ -41,16 +41,18 @@ Bytes JpegWithAllMetadata() {
     std::vector<std::uint8_t> icc(200, 0x42);
     AttachTag(photo.get(), FIMD_COMMENTS, "Comment", 0, FIDT_ASCII, comment, sizeof comment);
     AttachTag(photo.get(), FIMD_XMP, "XMLPacket", 0, FIDT_ASCII, xmp, sizeof xmp);
-    AttachTag(photo.get(), FIMD_IPTC, "Caption-Abstract", 0x0278, FIDT_ASCII, caption, sizeof caption);
-    AttachTag(photo.get(), FIMD_EXIF_RAW, "ExifRaw", 0, FIDT_BYTE, exif.data(), static_cast<DWORD>(exif.size()));
+    AttachTag(photo.get(), FIMD_IPTC, "Caption-Abstract", 0x0278, FIDT_ASCII, caption,
+              sizeof caption);
+    AttachTag(photo.get(), FIMD_EXIF_RAW, "ExifRaw", 0, FIDT_BYTE, exif.data(),
+              static_cast<DWORD>(exif.size()));
     ::FreeImage_CreateICCProfile(photo.get(), icc.data(), static_cast<long>(icc.size()));
     return test::EncodeWithLibrary(FIF_JPEG, photo.get(), 95);
 }
 
 class JpegOutputTest : public ::testing::Test {
-protected:
+  protected:
     // Manual mode: each test sets the settings it checks.
-    JpegOutputTest() { m_engine.settings.Mode = 3; }
+    JpegOutputTest() { m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual; }
 
     void Load(const Bytes& bytes, const char* name = "source.jpg") {
         test::WriteFileBytes(m_dir.file(name), bytes);
@@ -72,7 +74,8 @@ protected:
 
 TEST_F(JpegOutputTest, FixtureCarriesEveryMetadataKind) {
     const test::JpegStructure source = test::InspectJpeg(JpegWithAllMetadata());
-    EXPECT_TRUE(source.hasComment && source.hasXmp && source.hasIptc && source.hasExif && source.hasIcc);
+    EXPECT_TRUE(source.hasComment && source.hasXmp && source.hasIptc && source.hasExif &&
+                source.hasIcc);
 }
 
 struct MetadataCase {
@@ -81,9 +84,12 @@ struct MetadataCase {
     bool test::JpegStructure::*present;
 };
 
-void PrintTo(const MetadataCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const MetadataCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-class JpegMetadataTest : public JpegOutputTest, public ::testing::WithParamInterface<MetadataCase> {};
+class JpegMetadataTest : public JpegOutputTest,
+                         public ::testing::WithParamInterface<MetadataCase> {};
 
 TEST_P(JpegMetadataTest, EachKindKeptOrRemovedByItsFlag) {
     Load(JpegWithAllMetadata());
@@ -101,19 +107,26 @@ TEST_P(JpegMetadataTest, EachKindKeptOrRemovedByItsFlag) {
     const test::JpegStructure removed = test::InspectJpeg(Encode());
     EXPECT_FALSE(removed.*(GetParam().present)) << "removed when its flag is on";
     // The other kinds stay.
-    const int others = removed.hasComment + removed.hasIptc + removed.hasXmp + removed.hasExif + removed.hasIcc;
+    const int others =
+        removed.hasComment + removed.hasIptc + removed.hasXmp + removed.hasExif + removed.hasIcc;
     EXPECT_EQ(others, 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, JpegMetadataTest,
-    ::testing::Values(
-        MetadataCase{"Comments", &OptimizationSettings::MetadataRemoveComments, &test::JpegStructure::hasComment},
-        MetadataCase{"IPTC", &OptimizationSettings::MetadataRemoveIPTC, &test::JpegStructure::hasIptc},
-        MetadataCase{"XMP", &OptimizationSettings::MetadataRemoveXMP, &test::JpegStructure::hasXmp},
-        MetadataCase{"EXIF", &OptimizationSettings::MetadataRemoveEXIF, &test::JpegStructure::hasExif},
-        MetadataCase{"ICC", &OptimizationSettings::MetadataRemoveICC, &test::JpegStructure::hasIcc}),
-    [](const ::testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(MetadataCase{"Comments", &OptimizationSettings::MetadataRemoveComments,
+                                   &test::JpegStructure::hasComment},
+                      MetadataCase{"IPTC", &OptimizationSettings::MetadataRemoveIPTC,
+                                   &test::JpegStructure::hasIptc},
+                      MetadataCase{"XMP", &OptimizationSettings::MetadataRemoveXMP,
+                                   &test::JpegStructure::hasXmp},
+                      MetadataCase{"EXIF", &OptimizationSettings::MetadataRemoveEXIF,
+                                   &test::JpegStructure::hasExif},
+                      MetadataCase{"ICC", &OptimizationSettings::MetadataRemoveICC,
+                                   &test::JpegStructure::hasIcc}),
+    [](const ::testing::TestParamInfo<MetadataCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(JpegOutputTest, SourceWithoutMetadataEncodesIdenticallyWhateverTheFlags) {
     auto photo = test::MakePhotoLike(64, 64);
@@ -130,7 +143,8 @@ struct SubsamplingCase {
     int lumaHorizontal, lumaVertical;
 };
 
-class JpegSubsamplingTest : public JpegOutputTest, public ::testing::WithParamInterface<SubsamplingCase> {};
+class JpegSubsamplingTest : public JpegOutputTest,
+                            public ::testing::WithParamInterface<SubsamplingCase> {};
 
 TEST_P(JpegSubsamplingTest, WritesTheChosenSamplingFactors) {
     auto photo = test::MakePhotoLike(64, 48);
@@ -145,8 +159,8 @@ TEST_P(JpegSubsamplingTest, WritesTheChosenSamplingFactors) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, JpegSubsamplingTest,
-                         ::testing::Values(SubsamplingCase{0, 1, 1}, SubsamplingCase{1, 2, 1}, SubsamplingCase{2, 2, 2},
-                                           SubsamplingCase{3, 4, 1}));
+                         ::testing::Values(SubsamplingCase{0, 1, 1}, SubsamplingCase{1, 2, 1},
+                                           SubsamplingCase{2, 2, 2}, SubsamplingCase{3, 4, 1}));
 
 TEST_F(JpegOutputTest, BaselineIsOptimisedAndProgressiveIsProgressive) {
     auto photo = test::MakePhotoLike(160, 120);
@@ -171,8 +185,8 @@ TEST_F(JpegOutputTest, WrittenQualityReadsBackFromTheFile) {
         m_engine.settings.JPEGQuality = quality;
         const Bytes jpeg = Encode();
         EXPECT_NEAR(imagelib::EstimateJpegQuality(jpeg), quality, 1) << quality;
-        imagelib::Bitmap decoded(imagelib::FreeImage_LoadFromBytes(imagelib::kFormatJpeg, jpeg,
-                                                                   JPEG_ACCURATE | imagelib::kJpegLoadDetectQuality));
+        imagelib::Bitmap decoded(imagelib::FreeImage_LoadFromBytes(
+            imagelib::kFormatJpeg, jpeg, JPEG_ACCURATE | imagelib::kJpegLoadDetectQuality));
         EXPECT_NEAR(imagelib::FreeImage_GetJPEGQuality(decoded.get()), quality, 1) << quality;
     }
 }

@@ -26,7 +26,8 @@ Bitmap MakePalettized(unsigned bpp, bool transparent) {
     RGBQUAD* palette = ::FreeImage_GetPalette(bitmap.get());
     const unsigned colors = 1u << bpp;
     for (unsigned i = 0; i < colors; ++i) {
-        palette[i] = RGBQUAD{static_cast<BYTE>(i * 7), static_cast<BYTE>(255 - i), static_cast<BYTE>(i * 3), 0};
+        palette[i] = RGBQUAD{static_cast<BYTE>(i * 7), static_cast<BYTE>(255 - i),
+                             static_cast<BYTE>(i * 3), 0};
     }
     for (unsigned y = 0; y < 8; ++y) {
         for (unsigned x = 0; x < 16; ++x) {
@@ -43,7 +44,8 @@ Bitmap MakePalettized(unsigned bpp, bool transparent) {
 }
 
 template <typename Pixel>
-Bitmap MakeTyped(FREE_IMAGE_TYPE type, unsigned bpp, const std::function<Pixel(unsigned, unsigned)>& value) {
+Bitmap MakeTyped(FREE_IMAGE_TYPE type, unsigned bpp,
+                 const std::function<Pixel(unsigned, unsigned)>& value) {
     Bitmap bitmap(::FreeImage_AllocateT(type, 12, 6, static_cast<int>(bpp)));
     for (unsigned y = 0; y < 6; ++y) {
         auto* row = reinterpret_cast<Pixel*>(::FreeImage_GetScanLine(bitmap.get(), y));
@@ -62,7 +64,9 @@ struct LoadCase {
     unsigned expectedOriginalBpp;  // as the file stores it
 };
 
-void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LoadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class NormaliseTableTest : public ::testing::TestWithParam<LoadCase> {};
 
@@ -91,13 +95,21 @@ TEST_P(NormaliseTableTest, LoadsToTwentyFourOrThirtyTwoBits) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, NormaliseTableTest,
     ::testing::Values(
-        LoadCase{"Png1Bit", "a.png", FIF_PNG, [] { return MakePalettized(1, false); }, 24, kPaletteName, 1},
-        LoadCase{"Bmp4Bit", "a.bmp", FIF_BMP, [] { return MakePalettized(4, false); }, 24, kPaletteName, 4},
-        LoadCase{"Png4BitTransparent", "a.png", FIF_PNG, [] { return MakePalettized(4, true); }, 32, kPaletteName, 4},
-        LoadCase{"Gif8Bit", "a.gif", FIF_GIF, [] { return MakePalettized(8, false); }, 24, kPaletteName, 8},
-        LoadCase{"Gif8BitTransparent", "a.gif", FIF_GIF, [] { return MakePalettized(8, true); }, 32, kPaletteName, 8},
+        LoadCase{"Png1Bit", "a.png", FIF_PNG, [] { return MakePalettized(1, false); }, 24,
+                 kPaletteName, 1},
+        LoadCase{"Bmp4Bit", "a.bmp", FIF_BMP, [] { return MakePalettized(4, false); }, 24,
+                 kPaletteName, 4},
+        LoadCase{"Png4BitTransparent", "a.png", FIF_PNG, [] { return MakePalettized(4, true); }, 32,
+                 kPaletteName, 4},
+        LoadCase{"Gif8Bit", "a.gif", FIF_GIF, [] { return MakePalettized(8, false); }, 24,
+                 kPaletteName, 8},
+        LoadCase{"Gif8BitTransparent", "a.gif", FIF_GIF, [] { return MakePalettized(8, true); }, 32,
+                 kPaletteName, 8},
         LoadCase{"Png16BitGrey", "a.png", FIF_PNG,
-                 [] { return MakeTyped<WORD>(FIT_UINT16, 16, [](unsigned x, unsigned y) { return WORD(x * 5000 + y); }); },
+                 [] {
+                     return MakeTyped<WORD>(
+                         FIT_UINT16, 16, [](unsigned x, unsigned y) { return WORD(x * 5000 + y); });
+                 },
                  24, kPaletteName, 16},
         LoadCase{"Png48Bit", "a.png", FIF_PNG,
                  [] {
@@ -106,15 +118,19 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                  },
                  24, kTrueColorName, 48},
-        LoadCase{"Png64BitAlpha", "a.png", FIF_PNG,
-                 [] {
-                     return MakeTyped<FIRGBA16>(FIT_RGBA16, 64, [](unsigned x, unsigned y) {
-                         return FIRGBA16{WORD(x * 4000), WORD(y * 9000), 1234, WORD(x < 6 ? 0 : 0xFFFF)};
-                     });
-                 },
-                 32, kTrueColorName, 64},
+        LoadCase{
+            "Png64BitAlpha", "a.png", FIF_PNG,
+            [] {
+                return MakeTyped<FIRGBA16>(FIT_RGBA16, 64, [](unsigned x, unsigned y) {
+                    return FIRGBA16{WORD(x * 4000), WORD(y * 9000), 1234, WORD(x < 6 ? 0 : 0xFFFF)};
+                });
+            },
+            32, kTrueColorName, 64},
         LoadCase{"PfmGreyFloat", "a.pfm", FIF_PFM,
-                 [] { return MakeTyped<float>(FIT_FLOAT, 32, [](unsigned x, unsigned) { return x / 12.0f; }); },
+                 [] {
+                     return MakeTyped<float>(FIT_FLOAT, 32,
+                                             [](unsigned x, unsigned) { return x / 12.0f; });
+                 },
                  24, kTrueColorName, 32},
         LoadCase{"HdrRgbFloat", "a.hdr", FIF_HDR,
                  [] {
@@ -124,20 +140,34 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  24, kTrueColorName, 96},
         LoadCase{"Png32BitOpaqueAlpha", "a.png", FIF_PNG,
-                 [] { return test::MakeRgba(9, 9, [](unsigned x, unsigned) { return RGBQUAD{BYTE(x), 2, 3, 255}; }); },
+                 [] {
+                     return test::MakeRgba(9, 9, [](unsigned x, unsigned) {
+                         return RGBQUAD{BYTE(x), 2, 3, 255};
+                     });
+                 },
                  24, kTrueColorName, 24},
         LoadCase{"Png32BitAlpha", "a.png", FIF_PNG,
-                 [] { return test::MakeRgba(9, 9, [](unsigned x, unsigned) { return RGBQUAD{BYTE(x), 2, 3, BYTE(x * 20)}; }); },
+                 [] {
+                     return test::MakeRgba(9, 9, [](unsigned x, unsigned) {
+                         return RGBQUAD{BYTE(x), 2, 3, BYTE(x * 20)};
+                     });
+                 },
                  32, kTrueColorName, 32},
         LoadCase{"WrongExtensionFoundBySignature", "really-a-png.jpg", FIF_PNG,
-                 [] { return test::MakeRgb(5, 5, [](unsigned x, unsigned y) { return RGBQUAD{BYTE(x), BYTE(y), 7, 0}; }); },
+                 [] {
+                     return test::MakeRgb(5, 5, [](unsigned x, unsigned y) {
+                         return RGBQUAD{BYTE(x), BYTE(y), 7, 0};
+                     });
+                 },
                  24, kTrueColorName, 24}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
 
 // Every format the library both reads and writes as 24-bit comes back as a
 // 24-bit source with the same size.
 TEST(NormaliseTest, EveryWritableFormatRoundTrips) {
-    auto picture = test::MakeRgb(16, 12, [](unsigned x, unsigned y) { return RGBQUAD{BYTE(x * 15), BYTE(y * 20), 90, 0}; });
+    auto picture = test::MakeRgb(16, 12, [](unsigned x, unsigned y) {
+        return RGBQUAD{BYTE(x * 15), BYTE(y * 20), 90, 0};
+    });
     int checked = 0;
     for (int library = 0; library < ::FreeImage_GetFIFCount(); ++library) {
         const auto fif = static_cast<FREE_IMAGE_FORMAT>(library);
@@ -151,19 +181,24 @@ TEST(NormaliseTest, EveryWritableFormatRoundTrips) {
         const Bytes bytes = test::EncodeWithLibrary(fif, picture.get(), 0);
         if (bytes.empty()) continue;
         TempDir dir;
-        const std::string path = dir.file(std::string("image.") + ::FreeImage_GetFormatFromFIF(fif));
+        const std::string path =
+            dir.file(std::string("image.") + ::FreeImage_GetFormatFromFIF(fif));
         test::WriteFileBytes(path, bytes);
         FakeHost host;
         Engine engine(host);
         engine.Interactive = false;
         ASSERT_TRUE(engine.LoadImageFile(path)) << ::FreeImage_GetFormatFromFIF(fif);
-        EXPECT_EQ(::FreeImage_GetWidth(engine.SourceBitmap.get()), 16u) << ::FreeImage_GetFormatFromFIF(fif);
-        EXPECT_EQ(::FreeImage_GetHeight(engine.SourceBitmap.get()), 12u) << ::FreeImage_GetFormatFromFIF(fif);
-        EXPECT_EQ(::FreeImage_GetBPP(engine.SourceBitmap.get()), 24u) << ::FreeImage_GetFormatFromFIF(fif);
+        EXPECT_EQ(::FreeImage_GetWidth(engine.SourceBitmap.get()), 16u)
+            << ::FreeImage_GetFormatFromFIF(fif);
+        EXPECT_EQ(::FreeImage_GetHeight(engine.SourceBitmap.get()), 12u)
+            << ::FreeImage_GetFormatFromFIF(fif);
+        EXPECT_EQ(::FreeImage_GetBPP(engine.SourceBitmap.get()), 24u)
+            << ::FreeImage_GetFormatFromFIF(fif);
         EXPECT_NE(engine.SourceFormat, -1);
         ++checked;
     }
-    EXPECT_GE(checked, 8) << "the Debian build writes at least BMP, JPEG, PNG, PPM, TGA, TIFF, WebP, J2K...";
+    EXPECT_GE(checked, 8)
+        << "the Debian build writes at least BMP, JPEG, PNG, PPM, TGA, TIFF, WebP, J2K...";
 }
 
 TEST(NormaliseTest, ComplexImageTakesTheMagnitude) {
@@ -183,7 +218,9 @@ TEST(NormaliseTest, ComplexImageTakesTheMagnitude) {
 
 TEST(NormaliseTest, ToneMappingIsAskedWhenInteractiveAndDecliningLeavesNoImage) {
     TempDir dir;
-    auto hdr = MakeTyped<FIRGBF>(FIT_RGBF, 96, [](unsigned x, unsigned) { return FIRGBF{x * 2.0f, 1.0f, 0.25f}; });
+    auto hdr = MakeTyped<FIRGBF>(FIT_RGBF, 96, [](unsigned x, unsigned) {
+        return FIRGBF{x * 2.0f, 1.0f, 0.25f};
+    });
     test::WriteFileBytes(dir.file("a.hdr"), test::EncodeWithLibrary(FIF_HDR, hdr.get(), 0));
 
     FakeHost host;
@@ -192,7 +229,8 @@ TEST(NormaliseTest, ToneMappingIsAskedWhenInteractiveAndDecliningLeavesNoImage) 
     engine.options.AutomaticPreview = false;
     EXPECT_FALSE(engine.LoadImageFile(dir.file("a.hdr")));
     ASSERT_FALSE(host.messages.empty());
-    EXPECT_NE(host.messages[0].text.find("adaptive logarithmic tone mapping (Drago)"), std::string::npos);
+    EXPECT_NE(host.messages[0].text.find("adaptive logarithmic tone mapping (Drago)"),
+              std::string::npos);
     EXPECT_EQ(host.noImageShown, 1);
 
     host.answers = {MessageAnswer::Yes};
@@ -200,7 +238,8 @@ TEST(NormaliseTest, ToneMappingIsAskedWhenInteractiveAndDecliningLeavesNoImage) 
     EXPECT_EQ(::FreeImage_GetBPP(engine.SourceBitmap.get()), 24u);
 }
 
-class LargeImagePromptTest : public ::testing::TestWithParam<std::tuple<unsigned, unsigned, bool>> {};
+class LargeImagePromptTest : public ::testing::TestWithParam<std::tuple<unsigned, unsigned, bool>> {
+};
 
 TEST_P(LargeImagePromptTest, AsksFromTheThresholdOn) {
     const auto [width, height, asks] = GetParam();
@@ -209,7 +248,8 @@ TEST_P(LargeImagePromptTest, AsksFromTheThresholdOn) {
     Engine engine(host);
     engine.options.AskToResizeLargeImages = true;
     engine.options.LargeImagesResolution = 1;
-    engine.SourceBitmap.reset(::FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 24));
+    engine.SourceBitmap.reset(
+        ::FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 24));
     EXPECT_EQ(engine.NormaliseImage(false), 0);
     EXPECT_EQ(host.messages.size(), asks ? 1u : 0u);
     // The skip flag (rotation, resample) never asks.
@@ -219,7 +259,8 @@ TEST_P(LargeImagePromptTest, AsksFromTheThresholdOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Threshold, LargeImagePromptTest,
-                         ::testing::Values(std::make_tuple(1024u, 1024u, true), std::make_tuple(1024u, 1023u, false),
+                         ::testing::Values(std::make_tuple(1024u, 1024u, true),
+                                           std::make_tuple(1024u, 1023u, false),
                                            std::make_tuple(2048u, 1024u, true)));
 
 TEST(LargeImagePromptTest, YesRunsTheResampleAndReportsSix) {
@@ -288,7 +329,9 @@ struct BadCase {
     std::function<Bytes()> bytes;
 };
 
-void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BadInputTest : public ::testing::TestWithParam<BadCase> {};
 
@@ -310,14 +353,15 @@ TEST_P(BadInputTest, EndsInTheNoImageStateWithTheErrorMessage) {
     imagelib::FreeImage_SetOutputMessage(nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, BadInputTest,
-                         ::testing::Values(BadCase{"ZeroBytes", "empty.png", [] { return Bytes{}; }},
-                                           BadCase{"RandomBytes", "noise.jpg", RandomBytes},
-                                           BadCase{"TruncatedPng", "cut.png", [] { return Truncated(ValidPng()); }},
-                                           BadCase{"HugePng", "huge.png", HugePng},
-                                           BadCase{"HugeBmp", "huge.bmp", HugeBmp},
-                                           BadCase{"NoExtensionNoSignature", "mystery", RandomBytes}),
-                         [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadInputTest,
+    ::testing::Values(BadCase{"ZeroBytes", "empty.png", [] { return Bytes{}; }},
+                      BadCase{"RandomBytes", "noise.jpg", RandomBytes},
+                      BadCase{"TruncatedPng", "cut.png", [] { return Truncated(ValidPng()); }},
+                      BadCase{"HugePng", "huge.png", HugePng},
+                      BadCase{"HugeBmp", "huge.bmp", HugeBmp},
+                      BadCase{"NoExtensionNoSignature", "mystery", RandomBytes}),
+    [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 TEST(BadInputTest, TruncatedJpegDecodesPartlyAndReportsTheLibraryMessage) {
     TempDir dir;
@@ -328,7 +372,8 @@ TEST(BadInputTest, TruncatedJpegDecodesPartlyAndReportsTheLibraryMessage) {
     engine.options.AutomaticPreview = false;
     EXPECT_TRUE(engine.LoadImageFile(dir.file("cut.jpg")));
     ASSERT_FALSE(host.messages.empty());
-    EXPECT_EQ(host.messages.front().text.rfind("JPEG Error\n\n", 0), 0u) << host.messages.front().text;
+    EXPECT_EQ(host.messages.front().text.rfind("JPEG Error\n\n", 0), 0u)
+        << host.messages.front().text;
     imagelib::FreeImage_SetOutputMessage(nullptr);
 }
 

@@ -5,8 +5,8 @@
 
 #include "engine/color_adjustments.h"
 #include "engine/engine.h"
-#include "engine/transparency.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/transparency.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -25,9 +25,9 @@ Bitmap TransparentSource() {
 }
 
 class PipelineTest : public ::testing::Test {
-protected:
+  protected:
     // Manual mode: each test sets the settings it checks.
-    PipelineTest() { m_engine.settings.Mode = 3; }
+    PipelineTest() { m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual; }
 
     // A source loaded from a PNG file (so it is a normalised engine source).
     void LoadSource(FIBITMAP* bitmap, bool interactive = false) {
@@ -52,9 +52,12 @@ struct WorkingCopyCase {
     RGBQUAD expectedInvisiblePixel;  // alpha ignored for 24 bits
 };
 
-void PrintTo(const WorkingCopyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const WorkingCopyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-class WorkingCopyTest : public PipelineTest, public ::testing::WithParamInterface<WorkingCopyCase> {};
+class WorkingCopyTest : public PipelineTest,
+                        public ::testing::WithParamInterface<WorkingCopyCase> {};
 
 TEST_P(WorkingCopyTest, BuildsBlendCloneOrConversion) {
     const WorkingCopyCase& c = GetParam();
@@ -89,12 +92,31 @@ TEST_P(WorkingCopyTest, BuildsBlendCloneOrConversion) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, WorkingCopyTest,
     ::testing::Values(
-        WorkingCopyCase{"PngTrueColorKeepClones32", kFormatPNG, 0, TransparencyMode::Keep, 32, {0, 0, 0, 0}},
-        WorkingCopyCase{"PngTrueColorSolidBlends", kFormatPNG, 0, TransparencyMode::SolidColor, 24, {255, 255, 255, 0}},
-        WorkingCopyCase{"PngTrueColorOpaqueConverts", kFormatPNG, 0, TransparencyMode::Opaque, 24, {0, 0, 0, 0}},
-        WorkingCopyCase{"PngNoPresetDropsAlpha", kFormatPNG, -1, TransparencyMode::Keep, 24, {0, 0, 0, 0}},
-        WorkingCopyCase{"JpegSolidBlends", kFormatJPEG, -1, TransparencyMode::SolidColor, 24, {255, 255, 255, 0}}),
-    [](const ::testing::TestParamInfo<WorkingCopyCase>& info) { return std::string(info.param.name); });
+        WorkingCopyCase{
+            "PngTrueColorKeepClones32", kFormatPNG, 0, TransparencyMode::Keep, 32, {0, 0, 0, 0}},
+        WorkingCopyCase{"PngTrueColorSolidBlends",
+                        kFormatPNG,
+                        0,
+                        TransparencyMode::SolidColor,
+                        24,
+                        {255, 255, 255, 0}},
+        WorkingCopyCase{"PngTrueColorOpaqueConverts",
+                        kFormatPNG,
+                        0,
+                        TransparencyMode::Opaque,
+                        24,
+                        {0, 0, 0, 0}},
+        WorkingCopyCase{
+            "PngNoPresetDropsAlpha", kFormatPNG, -1, TransparencyMode::Keep, 24, {0, 0, 0, 0}},
+        WorkingCopyCase{"JpegSolidBlends",
+                        kFormatJPEG,
+                        -1,
+                        TransparencyMode::SolidColor,
+                        24,
+                        {255, 255, 255, 0}}),
+    [](const ::testing::TestParamInfo<WorkingCopyCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(PipelineTest, JpegBlendShowsTheBackgroundWhereItWasTransparent) {
     auto source = TransparentSource();
@@ -110,7 +132,9 @@ TEST_F(PipelineTest, JpegBlendShowsTheBackgroundWhereItWasTransparent) {
 }
 
 TEST_F(PipelineTest, OpaqueSourceWithSolidColorIsNotBlended) {
-    auto source = test::MakeRgb(6, 6, [](unsigned x, unsigned) { return RGBQUAD{BYTE(x * 30), 9, 9, 0}; });
+    auto source = test::MakeRgb(6, 6, [](unsigned x, unsigned) {
+        return RGBQUAD{BYTE(x * 30), 9, 9, 0};
+    });
     LoadSource(source.get());
     m_engine.settings.Format = kFormatPNG;
     m_engine.settings.PNGPalettePreset = 0;
@@ -122,7 +146,9 @@ TEST_F(PipelineTest, OpaqueSourceWithSolidColorIsNotBlended) {
 }
 
 TEST(ColorAdjustmentsTest, NeutralValuesDoNotCallTheLibrary) {
-    auto bitmap = test::MakeRgb(4, 4, [](unsigned x, unsigned) { return RGBQUAD{BYTE(x * 40), 100, 100, 0}; });
+    auto bitmap = test::MakeRgb(4, 4, [](unsigned x, unsigned) {
+        return RGBQUAD{BYTE(x * 40), 100, 100, 0};
+    });
     OptimizationSettings settings;
     EXPECT_FALSE(ApplyColorAdjustments(bitmap.get(), settings));
     EXPECT_EQ(test::PixelAt(bitmap.get(), 1, 0).rgbBlue, 40);
@@ -130,7 +156,9 @@ TEST(ColorAdjustmentsTest, NeutralValuesDoNotCallTheLibrary) {
     const auto changed = [&](auto edit) {
         OptimizationSettings s;
         edit(s);
-        auto copy = test::MakeRgb(4, 4, [](unsigned x, unsigned) { return RGBQUAD{BYTE(x * 40), 100, 100, 0}; });
+        auto copy = test::MakeRgb(4, 4, [](unsigned x, unsigned) {
+            return RGBQUAD{BYTE(x * 40), 100, 100, 0};
+        });
         const bool called = ApplyColorAdjustments(copy.get(), s);
         return called && test::PixelAt(copy.get(), 1, 0).rgbGreen != 100;
     };
@@ -150,14 +178,17 @@ struct BalloonCase {
     bool described;
 };
 
-void PrintTo(const BalloonCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BalloonCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BalloonTest : public PipelineTest, public ::testing::WithParamInterface<BalloonCase> {};
 
 TEST_P(BalloonTest, ShownOnlyWhenLargerAndNamesTheSourceFormatWhenOther) {
     const BalloonCase& c = GetParam();
     auto photo = test::MakePhotoLike(48, 32);
-    test::WriteFileBytes(m_dir.file("photo.jpg"), test::EncodeWithLibrary(FIF_JPEG, photo.get(), 80));
+    test::WriteFileBytes(m_dir.file("photo.jpg"),
+                         test::EncodeWithLibrary(FIF_JPEG, photo.get(), 80));
     m_engine.options.AutomaticPreview = false;
     ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("photo.jpg")));
     m_engine.settings.Format = c.outputFormat;
@@ -169,17 +200,19 @@ TEST_P(BalloonTest, ShownOnlyWhenLargerAndNamesTheSourceFormatWhenOther) {
     if (!c.shown) return;
     EXPECT_EQ(m_host.balloons[0].title, "Current settings did not reduced size");
     EXPECT_EQ(m_host.balloons[0].timeoutMs, 4000);
-    EXPECT_EQ(m_host.balloons[0].description,
-              c.described ? "It is recommended to keep the original format (JPEG) \nor change current format settings\n"
-                          : "");
+    EXPECT_EQ(m_host.balloons[0].description, c.described
+                                                  ? "It is recommended to keep the original format "
+                                                    "(JPEG) \nor change current format settings\n"
+                                                  : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, BalloonTest,
-                         ::testing::Values(BalloonCase{"LargerSameFormat", kFormatJPEG, -1, true, false},
-                                           BalloonCase{"LargerOtherFormat", kFormatPNG, -1, true, true},
-                                           BalloonCase{"Equal", kFormatPNG, 0, false, false},
-                                           BalloonCase{"Smaller", kFormatJPEG, 1, false, false}),
-                         [](const ::testing::TestParamInfo<BalloonCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BalloonTest,
+    ::testing::Values(BalloonCase{"LargerSameFormat", kFormatJPEG, -1, true, false},
+                      BalloonCase{"LargerOtherFormat", kFormatPNG, -1, true, true},
+                      BalloonCase{"Equal", kFormatPNG, 0, false, false},
+                      BalloonCase{"Smaller", kFormatJPEG, 1, false, false}),
+    [](const ::testing::TestParamInfo<BalloonCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PipelineTest, PreviewShowsSizeAndStatusAndReleasesTheResultBitmap) {
     auto photo = test::MakePhotoLike(64, 48);
@@ -240,7 +273,9 @@ class PaletteTransparencyTest : public ::testing::TestWithParam<ThresholdCase> {
 TEST_P(PaletteTransparencyTest, MarksPixelsAtOrBelowTheThreshold) {
     const auto [bpp, threshold] = GetParam();
     const BYTE alphas[6] = {0, 1, 127, 128, 254, 255};
-    auto source = test::MakeRgba(6, 1, [&](unsigned x, unsigned) { return RGBQUAD{1, 2, 3, alphas[x]}; });
+    auto source = test::MakeRgba(6, 1, [&](unsigned x, unsigned) {
+        return RGBQUAD{1, 2, 3, alphas[x]};
+    });
     Bitmap working(::FreeImage_Allocate(6, 1, static_cast<int>(bpp)));
     ApplyPaletteTransparency(source.get(), working.get(), threshold);
 
@@ -257,9 +292,11 @@ TEST_P(PaletteTransparencyTest, MarksPixelsAtOrBelowTheThreshold) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DepthsAndThresholds, PaletteTransparencyTest,
-                         ::testing::Values(ThresholdCase{1, 0}, ThresholdCase{1, 127}, ThresholdCase{1, 254},
-                                           ThresholdCase{4, 0}, ThresholdCase{4, 127}, ThresholdCase{4, 254},
-                                           ThresholdCase{8, 0}, ThresholdCase{8, 127}, ThresholdCase{8, 254}));
+                         ::testing::Values(ThresholdCase{1, 0}, ThresholdCase{1, 127},
+                                           ThresholdCase{1, 254}, ThresholdCase{4, 0},
+                                           ThresholdCase{4, 127}, ThresholdCase{4, 254},
+                                           ThresholdCase{8, 0}, ThresholdCase{8, 127},
+                                           ThresholdCase{8, 254}));
 
 TEST(PaletteTransparencyTest, OpaqueSourceOrOtherDepthIsLeftAlone) {
     auto opaque = test::MakeRgb(2, 2, [](unsigned, unsigned) { return RGBQUAD{0, 0, 0, 0}; });
@@ -278,18 +315,20 @@ TEST(SimplificationIndicatorTest, Rule) {
         bool originalAlpha, onlyFull, current, expected;
     };
     const Row rows[] = {
-        {kFormatPNG, 0, true, false, false, false},    // true colour keeps alpha
-        {kFormatPNG, 1, true, true, false, true},      // real alpha into a palette
-        {kFormatPNG, 3, false, false, false, true},    // partial transparency into a palette
-        {kFormatPNG, 3, false, true, true, false},     // one transparent colour: nothing lost
+        {kFormatPNG, 0, true, false, false, false},  // true colour keeps alpha
+        {kFormatPNG, 1, true, true, false, true},    // real alpha into a palette
+        {kFormatPNG, 3, false, false, false, true},  // partial transparency into a palette
+        {kFormatPNG, 3, false, true, true, false},   // one transparent colour: nothing lost
         {kFormatPNG, -1, false, true, true, false},
         {kFormatGIF, 0, true, true, false, true},
         {kFormatGIF, 0, false, false, true, false},
-        {kFormatJPEG, 0, true, false, true, true},     // JPEG leaves it as it was
+        {kFormatJPEG, 0, true, false, true, true},  // JPEG leaves it as it was
         {kFormatJPEG, 0, true, false, false, false},
     };
     for (const Row& r : rows) {
-        EXPECT_EQ(SimplifiesTransparency(r.format, r.preset, r.originalAlpha, r.onlyFull, r.current), r.expected)
+        EXPECT_EQ(
+            SimplifiesTransparency(r.format, r.preset, r.originalAlpha, r.onlyFull, r.current),
+            r.expected)
             << "format " << r.format << " preset " << r.preset;
     }
 }

@@ -27,9 +27,9 @@ Bitmap TransparentGradient() {
 }
 
 class OutputTest : public ::testing::Test {
-protected:
+  protected:
     // Manual mode: each test sets the settings it checks.
-    OutputTest() { m_engine.settings.Mode = 3; }
+    OutputTest() { m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual; }
 
     void LoadPng(FIBITMAP* bitmap, const std::string& name = "source.png") {
         test::WriteFileBytes(m_dir.file(name), test::EncodeWithLibrary(FIF_PNG, bitmap, 0));
@@ -93,7 +93,8 @@ TEST_P(PngLevelTest, DitheredMonochromeIsOneBit) {
     m_engine.settings.PNGCompressionType = GetParam();
     m_engine.settings.PNGPalettePreset = 4;
     const test::DecodedPng png = test::DecodePng(Encode(kFormatPNG));
-    EXPECT_TRUE(png.colorType == 0 || png.colorType == 3) << png.colorType;  // black and white: grey or palette
+    EXPECT_TRUE(png.colorType == 0 || png.colorType == 3)
+        << png.colorType;  // black and white: grey or palette
     EXPECT_EQ(png.bitDepth, 1);
 }
 
@@ -121,7 +122,8 @@ TEST_P(PngLevelTest, ColourCountIsHonoured) {
 
 INSTANTIATE_TEST_SUITE_P(PlainLevels, PngLevelTest, ::testing::Values(0, 1));
 
-void AttachText(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, const std::string& text) {
+void AttachText(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key,
+                const std::string& text) {
     FITAG* tag = ::FreeImage_CreateTag();
     ::FreeImage_SetTagKey(tag, key);
     ::FreeImage_SetTagType(tag, FIDT_ASCII);
@@ -135,14 +137,16 @@ void AttachText(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, con
 TEST_F(OutputTest, PngMetadataChunksFollowTheirFlags) {
     auto source = test::MakePhotoLike(24, 24);
     AttachText(source.get(), FIMD_COMMENTS, "Comment", "a comment");
-    AttachText(source.get(), FIMD_XMP, "XMLPacket", "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"></x:xmpmeta>");
+    AttachText(source.get(), FIMD_XMP, "XMLPacket",
+               "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"></x:xmpmeta>");
     LoadPng(source.get());
     ASSERT_GT(::FreeImage_GetMetadataCount(FIMD_COMMENTS, m_engine.SourceBitmap.get()), 0u);
     ASSERT_GT(::FreeImage_GetMetadataCount(FIMD_XMP, m_engine.SourceBitmap.get()), 0u);
     // A profile attached to the source, as a PNG with an iCCP chunk gives.
     const std::vector<std::uint8_t> icc = test::MakeIccProfile();
     std::vector<std::uint8_t> iccCopy = icc;
-    ::FreeImage_CreateICCProfile(m_engine.SourceBitmap.get(), iccCopy.data(), static_cast<long>(iccCopy.size()));
+    ::FreeImage_CreateICCProfile(m_engine.SourceBitmap.get(), iccCopy.data(),
+                                 static_cast<long>(iccCopy.size()));
     m_engine.settings.PNGPalettePreset = 0;
 
     OptimizationSettings& s = m_engine.settings;
@@ -172,7 +176,8 @@ TEST_F(OutputTest, ExtendedEffortKeepsPixelsAndNeverGrows) {
         }
         const test::DecodedPng plain = test::DecodePng(results[1]);
         for (int type = 2; type <= 4; ++type) {
-            const test::DecodedPng effort = test::DecodePng(results[static_cast<std::size_t>(type)]);
+            const test::DecodedPng effort =
+                test::DecodePng(results[static_cast<std::size_t>(type)]);
             ASSERT_TRUE(effort.valid) << "type " << type;
             EXPECT_EQ(effort.pixels, plain.pixels) << "type " << type << " preset " << preset;
         }
@@ -193,7 +198,8 @@ TEST_F(OutputTest, GifGreyscaleWith256ColoursIsAGreyRamp) {
     ASSERT_TRUE(gif.valid);
     ASSERT_EQ(gif.colorCount, 256);
     for (int i = 0; i < 256; ++i) {
-        EXPECT_EQ(gif.colorMap[static_cast<std::size_t>(i)], (test::Rgba{BYTE(i), BYTE(i), BYTE(i), 255}));
+        EXPECT_EQ(gif.colorMap[static_cast<std::size_t>(i)],
+                  (test::Rgba{BYTE(i), BYTE(i), BYTE(i), 255}));
     }
 }
 
@@ -248,7 +254,8 @@ TEST_F(OutputTest, GifInterlacedDecodesToTheSamePixelsAndStillGifHasNoLoopBlock)
     EXPECT_FALSE(plain.hasLoopBlock);
     EXPECT_EQ(plain.imageCount, 1);
     ASSERT_TRUE(m_engine.WorkingBitmap);
-    EXPECT_EQ(::FreeImage_GetMetadataCount(FIMD_ANIMATION, m_engine.WorkingBitmap.get()), 0u) << "no tag when off";
+    EXPECT_EQ(::FreeImage_GetMetadataCount(FIMD_ANIMATION, m_engine.WorkingBitmap.get()), 0u)
+        << "no tag when off";
 
     m_engine.settings.GIFInterlaced = true;
     const test::DecodedGif interlaced = test::DecodeGif(Encode(kFormatGIF));
@@ -271,7 +278,8 @@ TEST_F(OutputTest, PngSavedOverTheLoadedFileWritesTheEncodedStream) {
     LoadPng(source.get(), "self.png");
     m_engine.settings.Format = kFormatPNG;
     const std::uint32_t size = m_engine.OptimizeImage(m_dir.file("self.png"));
-    EXPECT_EQ(test::ReadFileBytes(m_dir.file("self.png")), imagelib::StreamBytes(m_engine.ResultStream.get()));
+    EXPECT_EQ(test::ReadFileBytes(m_dir.file("self.png")),
+              imagelib::StreamBytes(m_engine.ResultStream.get()));
     EXPECT_EQ(size, test::ReadFileBytes(m_dir.file("self.png")).size());
 }
 
@@ -288,7 +296,8 @@ TEST_F(OutputTest, MissingWorkingBitmapReportsTheConversionError) {
         m_host.messages.clear();
         m_engine.PreviewImage();
         ASSERT_FALSE(m_host.messages.empty()) << "format " << format;
-        EXPECT_EQ(m_host.messages.front().text, "Could not convert the original image to the desired format !");
+        EXPECT_EQ(m_host.messages.front().text,
+                  "Could not convert the original image to the desired format !");
     }
 }
 

@@ -32,7 +32,7 @@ bool SamePixels(FIBITMAP* a, FIBITMAP* b) {
 class SourceAdjustmentsTest : public ::testing::Test {
   protected:
     SourceAdjustmentsTest() {
-        m_engine.settings.Mode = 3;
+        m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
         m_engine.settings.Format = kFormatPNG;
         m_engine.settings.PNGPalettePreset = 0;  // true colour: every pixel counts
         m_engine.Interactive = false;

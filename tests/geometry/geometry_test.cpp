@@ -1,11 +1,11 @@
 #include "engine/geometry.h"
-#include "engine/imagelib/freeimage_ext.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::engine {

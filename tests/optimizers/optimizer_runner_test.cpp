@@ -15,8 +15,8 @@
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "optimizers/optimizer_presets.h"
-#include "tests/platform/local_http_server.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/local_http_server.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::optimizers {
@@ -88,7 +88,7 @@ class RunnerTest : public testing::Test {
                              test::EncodeWithLibrary(FIF_PNG, picture.get(), PNG_Z_NO_COMPRESSION));
         engine.Interactive = false;
         ASSERT_TRUE(engine.LoadImageFile(dir.file("source.png")));
-        engine.settings.Mode = 3;
+        engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
         engine.settings.Format = engine::kFormatPNG;
         engine.settings.PNGCompressionType = 0;
         engine.settings.PNGPalettePreset = 1;

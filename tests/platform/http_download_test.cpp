@@ -12,7 +12,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "tests/platform/local_http_server.h"
+#include "tests/support/local_http_server.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::platform {

@@ -112,8 +112,8 @@ class SettingsStoreTest : public testing::Test {
         window.CaptionsOffReaction = record("CaptionsOff");
         window.SaveFolderReaction = record("SaveFolder");
         window.DualViewReaction = record("DualView");
-        window.ModeSelection = [this](int entry) {
-            reactions.push_back("Mode " + std::to_string(entry));
+        window.ModeSelection = [this](engine::OptimizationMode mode) {
+            reactions.push_back("Mode " + std::to_string(engine::ModeNumber(mode)));
         };
     }
 
@@ -193,7 +193,7 @@ TEST_F(SettingsStoreTest, LoadAppliesStoredValuesAndRunsTheReactionsInOrder) {
     EXPECT_EQ(settings.AdjustContrast, 20);
     EXPECT_EQ(settings.AdjustGamma, 150);
     EXPECT_TRUE(settings.AdjustInvert && settings.AdjustGrayscale);
-    EXPECT_EQ(settings.Mode, 2);
+    EXPECT_EQ(settings.Mode, pimo::engine::OptimizationMode::AutoUserFormat);
 }
 
 TEST_F(SettingsStoreTest, EmptyFileKeepsTheInitialValues) {
@@ -204,7 +204,7 @@ TEST_F(SettingsStoreTest, EmptyFileKeepsTheInitialValues) {
     EXPECT_EQ(settings.JPEGQuality, initial.JPEGQuality);
     EXPECT_EQ(settings.PNGCompressionType, initial.PNGCompressionType);
     EXPECT_EQ(settings.GIFPalettePreset, -1);
-    EXPECT_EQ(settings.Mode, 0);
+    EXPECT_EQ(settings.Mode, pimo::engine::OptimizationMode::FullAuto);
     EXPECT_EQ(options.LargeImagesResolution, 1);
     EXPECT_FLOAT_EQ(options.ZoomFactor, 1.2f);
     EXPECT_DOUBLE_EQ(options.LastUpdateCheck, 0.0);
@@ -348,8 +348,10 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"PNGCompressionType=-3",
                   [](const SettingsFields& f) { return f.settings.PNGCompressionType; }, -1},
         // Any mode but the automatic ones is manual.
-        RangeCase{"Mode=7", [](const SettingsFields& f) { return f.settings.Mode; }, 3},
-        RangeCase{"Mode=-1", [](const SettingsFields& f) { return f.settings.Mode; }, 3}));
+        RangeCase{"Mode=7",
+                  [](const SettingsFields& f) { return engine::ModeNumber(f.settings.Mode); }, 3},
+        RangeCase{"Mode=-1",
+                  [](const SettingsFields& f) { return engine::ModeNumber(f.settings.Mode); }, 3}));
 
 TEST_F(SettingsStoreTest, UnknownModeSelectsTheManualEntry) {
     RecordReactions();
@@ -360,7 +362,7 @@ TEST_F(SettingsStoreTest, UnknownModeSelectsTheManualEntry) {
 TEST_F(SettingsStoreTest, ReadFailureSkipsTheRemainingStepsAndIsReported) {
     window.DualViewReaction = [] { throw std::runtime_error("the view could not be split"); };
     bool modeSelected = false;
-    window.ModeSelection = [&](int) { modeSelected = true; };
+    window.ModeSelection = [&](engine::OptimizationMode) { modeSelected = true; };
     Load("[PIMO]\nJPEGQuality=33\nDualView=0\nFitOnlyBig=0\nMode=3\n");
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].kind, engine::MessageKind::Warning);
@@ -369,7 +371,7 @@ TEST_F(SettingsStoreTest, ReadFailureSkipsTheRemainingStepsAndIsReported) {
     EXPECT_EQ(settings.JPEGQuality, 33);  // before the failure
     EXPECT_FALSE(window.DualView);
     EXPECT_TRUE(window.FitOnlyBig);  // after it: unchanged
-    EXPECT_EQ(settings.Mode, 0);
+    EXPECT_EQ(settings.Mode, pimo::engine::OptimizationMode::FullAuto);
     EXPECT_FALSE(modeSelected);
     EXPECT_FALSE(window.SuppressSettingsEvents);
 }
@@ -379,7 +381,7 @@ TEST_F(SettingsStoreTest, SaveWritesTheKeysInTheirOrder) {
     options.PNGSaveApplyOptimizerState = true;
     options.SaveAsFolder = "/srv/photos";
     settings.Format = 2;
-    settings.Mode = 3;
+    settings.Mode = pimo::engine::OptimizationMode::Manual;
     settings.AdjustBrightness = -4;
     SaveSettings(store, fields, host);
     EXPECT_TRUE(host.messages.empty());

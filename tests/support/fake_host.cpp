@@ -15,7 +15,8 @@ void FakeHost::setBusyCursor(bool busy) {
     ++(busy ? busyCursorOn : busyCursorOff);
 }
 
-MessageAnswer FakeHost::showMessage(MessageKind kind, const std::string& text, MessageButtons buttons) {
+MessageAnswer FakeHost::showMessage(MessageKind kind, const std::string& text,
+                                    MessageButtons buttons) {
     ++m_calls;
     messages.push_back({kind, text, buttons});
     if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
@@ -25,7 +26,8 @@ MessageAnswer FakeHost::showMessage(MessageKind kind, const std::string& text, M
     return answer;
 }
 
-void FakeHost::showBalloon(const std::string& title, const std::string& description, int timeoutMs) {
+void FakeHost::showBalloon(const std::string& title, const std::string& description,
+                           int timeoutMs) {
     ++m_calls;
     balloons.push_back({title, description, timeoutMs});
 }
@@ -50,7 +52,8 @@ void FakeHost::showNoImage() {
     ++noImageShown;
 }
 
-void FakeHost::showFileInformation(const std::string& caption, const std::string&, const std::string&) {
+void FakeHost::showFileInformation(const std::string& caption, const std::string&,
+                                   const std::string&) {
     ++m_calls;
     captions.push_back(caption);
 }
@@ -66,7 +69,8 @@ bool FakeHost::showResultImage() {
     return true;
 }
 
-void FakeHost::showResultSize(const std::string& sizeText, const std::string& sizeHint, bool smaller) {
+void FakeHost::showResultSize(const std::string& sizeText, const std::string& sizeHint,
+                              bool smaller) {
     ++m_calls;
     resultSizeText = sizeText;
     resultSizeHint = sizeHint;

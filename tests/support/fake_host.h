@@ -10,7 +10,7 @@
 namespace pimo::test {
 
 class FakeHost : public engine::Host {
-public:
+  public:
     struct Message {
         engine::MessageKind kind;
         std::string text;
@@ -44,7 +44,8 @@ public:
     void setBusyCursor(bool busy) override;
     engine::MessageAnswer showMessage(engine::MessageKind kind, const std::string& text,
                                       engine::MessageButtons buttons) override;
-    void showBalloon(const std::string& title, const std::string& description, int timeoutMs) override;
+    void showBalloon(const std::string& title, const std::string& description,
+                     int timeoutMs) override;
     void hideBalloon() override;
     void processPendingEvents() override;
     void setMainWindowEnabled(bool enabled) override;
@@ -53,10 +54,11 @@ public:
                              const std::string& sizeHint) override;
     void showSourceImage(bool actualSize) override;
     bool showResultImage() override;
-    void showResultSize(const std::string& sizeText, const std::string& sizeHint, bool smaller) override;
+    void showResultSize(const std::string& sizeText, const std::string& sizeHint,
+                        bool smaller) override;
     void resampleLargeImage() override;
 
-private:
+  private:
     int m_calls = 0;
 };
 

@@ -22,19 +22,23 @@ bool DecodedPng::hasText(const std::string& keyword) const {
 std::vector<std::uint8_t> MakeIccProfile() {
     std::vector<std::uint8_t> profile(132, 0);
     const auto put32 = [&](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) profile[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i)
+            profile[at + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(value >> (24 - 8 * i));
     };
-    const auto put4cc = [&](std::size_t at, const char* text) { std::memcpy(profile.data() + at, text, 4); };
-    put32(0, 132);          // profile size
-    put32(8, 0x02100000);   // version 2.1
-    put4cc(12, "mntr");     // display device
+    const auto put4cc = [&](std::size_t at, const char* text) {
+        std::memcpy(profile.data() + at, text, 4);
+    };
+    put32(0, 132);         // profile size
+    put32(8, 0x02100000);  // version 2.1
+    put4cc(12, "mntr");    // display device
     put4cc(16, "RGB ");
     put4cc(20, "XYZ ");
     put4cc(36, "acsp");
     put32(68, 0x0000F6D6);  // D50 illuminant
     put32(72, 0x00010000);
     put32(76, 0x0000D32D);
-    put32(128, 0);          // no tags
+    put32(128, 0);  // no tags
     return profile;
 }
 
@@ -80,7 +84,8 @@ std::vector<std::uint8_t> PaletteIndices(const std::vector<std::uint8_t>& bytes)
     png_set_packing(png);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+    const png_uint_32 width = png_get_image_width(png, info),
+                      height = png_get_image_height(png, info);
     indices.resize(std::size_t(width) * height);
     std::vector<png_bytep> rows(height);
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = indices.data() + std::size_t(y) * width;
@@ -114,11 +119,15 @@ DecodedPng DecodePng(const std::vector<std::uint8_t>& bytes) {
                                    std::size_t(bytes[at + 2]) << 8 | bytes[at + 3];
         if (at + 12 + length > bytes.size()) break;
         const std::uint8_t* data = bytes.data() + at + 8;
-        if (std::memcmp(bytes.data() + at + 4, "PLTE", 4) == 0) result.paletteSize = static_cast<int>(length / 3);
-        if (std::memcmp(bytes.data() + at + 4, "tRNS", 4) == 0) result.transparency.assign(data, data + length);
-        if (std::memcmp(bytes.data() + at + 4, "tEXt", 4) == 0 || std::memcmp(bytes.data() + at + 4, "zTXt", 4) == 0 ||
+        if (std::memcmp(bytes.data() + at + 4, "PLTE", 4) == 0)
+            result.paletteSize = static_cast<int>(length / 3);
+        if (std::memcmp(bytes.data() + at + 4, "tRNS", 4) == 0)
+            result.transparency.assign(data, data + length);
+        if (std::memcmp(bytes.data() + at + 4, "tEXt", 4) == 0 ||
+            std::memcmp(bytes.data() + at + 4, "zTXt", 4) == 0 ||
             std::memcmp(bytes.data() + at + 4, "iTXt", 4) == 0) {
-            result.textKeywords.emplace_back(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), length));
+            result.textKeywords.emplace_back(reinterpret_cast<const char*>(data),
+                                             strnlen(reinterpret_cast<const char*>(data), length));
         }
         at += 12 + length;
     }
@@ -157,15 +166,18 @@ DecodedGif DecodeGif(const std::vector<std::uint8_t>& bytes) {
         result.height = image.ImageDesc.Height;
         result.imageCount = file->ImageCount;
         result.interlaced = image.ImageDesc.Interlace;
-        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : file->SColorMap;
+        const ColorMapObject* map =
+            image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : file->SColorMap;
         if (map) {
             result.colorCount = map->ColorCount;
             for (int i = 0; i < map->ColorCount; ++i) {
-                result.colorMap.push_back({map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue, 255});
+                result.colorMap.push_back(
+                    {map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue, 255});
             }
         }
         GraphicsControlBlock control;
-        if (DGifSavedExtensionToGCB(file, 0, &control) == GIF_OK) result.transparentIndex = control.TransparentColor;
+        if (DGifSavedExtensionToGCB(file, 0, &control) == GIF_OK)
+            result.transparentIndex = control.TransparentColor;
         const auto hasLoop = [](int count, const ExtensionBlock* blocks) {
             for (int i = 0; i < count; ++i) {
                 if (blocks[i].Function == APPLICATION_EXT_FUNC_CODE && blocks[i].ByteCount >= 11 &&
@@ -178,7 +190,8 @@ DecodedGif DecodeGif(const std::vector<std::uint8_t>& bytes) {
         result.hasLoopBlock = hasLoop(file->ExtensionBlockCount, file->ExtensionBlocks) ||
                               hasLoop(image.ExtensionBlockCount, image.ExtensionBlocks);
         // giflib's slurp already puts interlaced rows into display order.
-        result.indices.assign(image.RasterBits, image.RasterBits + std::size_t(result.width) * result.height);
+        result.indices.assign(image.RasterBits,
+                              image.RasterBits + std::size_t(result.width) * result.height);
         result.valid = true;
     }
     DGifCloseFile(file, &error);

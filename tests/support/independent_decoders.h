@@ -38,7 +38,7 @@ struct DecodedGif {
     int width = 0, height = 0;
     int imageCount = 0;
     bool interlaced = false;
-    int colorCount = 0;        // size of the colour map the image uses
+    int colorCount = 0;  // size of the colour map the image uses
     int transparentIndex = -1;
     bool hasLoopBlock = false;  // NETSCAPE2.0 application extension
     std::vector<Rgba> colorMap;

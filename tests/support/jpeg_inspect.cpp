@@ -69,7 +69,8 @@ JpegStructure InspectJpeg(const std::vector<std::uint8_t>& bytes) {
             result.hasComment = true;
         } else if (marker == 0xE2 && StartsWith(data, size, "ICC_PROFILE")) {
             result.hasIcc = true;
-            if (size > 14) result.iccProfile.insert(result.iccProfile.end(), data + 14, data + size);
+            if (size > 14)
+                result.iccProfile.insert(result.iccProfile.end(), data + 14, data + size);
         }
         position += 2 + length;
     }
@@ -78,12 +79,38 @@ JpegStructure InspectJpeg(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::vector<std::uint8_t> MakeExifBlock(int orientation) {
-    std::vector<std::uint8_t> block = {'E', 'x', 'i', 'f', 0, 0,
-                                       'I', 'I', 42, 0, 8, 0, 0, 0,  // TIFF header, IFD0 at 8
-                                       1, 0,                          // one entry
-                                       0x12, 0x01, 3, 0, 1, 0, 0, 0,  // Orientation, SHORT, count 1
-                                       static_cast<std::uint8_t>(orientation), 0, 0, 0,
-                                       0, 0, 0, 0};  // no next IFD
+    std::vector<std::uint8_t> block = {'E',
+                                       'x',
+                                       'i',
+                                       'f',
+                                       0,
+                                       0,
+                                       'I',
+                                       'I',
+                                       42,
+                                       0,
+                                       8,
+                                       0,
+                                       0,
+                                       0,  // TIFF header, IFD0 at 8
+                                       1,
+                                       0,  // one entry
+                                       0x12,
+                                       0x01,
+                                       3,
+                                       0,
+                                       1,
+                                       0,
+                                       0,
+                                       0,  // Orientation, SHORT, count 1
+                                       static_cast<std::uint8_t>(orientation),
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0};  // no next IFD
     return block;
 }
 

@@ -1,5 +1,6 @@
 #include "tests/support/test_images.h"
-#include "engine/imagelib/freeimage_ext.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,14 +9,15 @@
 #include <random>
 #include <stdexcept>
 
-#include <unistd.h>
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::test {
 
 namespace {
 Bitmap Make(unsigned width, unsigned height, unsigned bpp,
             const std::function<RGBQUAD(unsigned, unsigned)>& color) {
-    Bitmap bitmap(::FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), static_cast<int>(bpp)));
+    Bitmap bitmap(::FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height),
+                                       static_cast<int>(bpp)));
     if (!bitmap) throw std::runtime_error("allocation failed");
     const unsigned step = bpp / 8;
     for (unsigned y = 0; y < height; ++y) {
@@ -33,11 +35,13 @@ Bitmap Make(unsigned width, unsigned height, unsigned bpp,
 }
 }  // namespace
 
-Bitmap MakeRgb(unsigned width, unsigned height, const std::function<RGBQUAD(unsigned, unsigned)>& color) {
+Bitmap MakeRgb(unsigned width, unsigned height,
+               const std::function<RGBQUAD(unsigned, unsigned)>& color) {
     return Make(width, height, 24, color);
 }
 
-Bitmap MakeRgba(unsigned width, unsigned height, const std::function<RGBQUAD(unsigned, unsigned)>& color) {
+Bitmap MakeRgba(unsigned width, unsigned height,
+                const std::function<RGBQUAD(unsigned, unsigned)>& color) {
     Bitmap bitmap = Make(width, height, 32, color);
     ::FreeImage_SetTransparent(bitmap.get(), TRUE);
     return bitmap;
@@ -58,7 +62,8 @@ Bitmap MakePhotoLike(unsigned width, unsigned height, std::uint32_t seed) {
 
 RGBQUAD PixelAt(FIBITMAP* bitmap, unsigned x, unsigned y) {
     const unsigned step = ::FreeImage_GetBPP(bitmap) / 8;
-    const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, ::FreeImage_GetHeight(bitmap) - 1 - y) + x * step;
+    const BYTE* pixel =
+        ::FreeImage_GetScanLine(bitmap, ::FreeImage_GetHeight(bitmap) - 1 - y) + x * step;
     return RGBQUAD{pixel[FI_RGBA_BLUE], pixel[FI_RGBA_GREEN], pixel[FI_RGBA_RED],
                    static_cast<BYTE>(step == 4 ? pixel[FI_RGBA_ALPHA] : 255)};
 }
@@ -88,7 +93,8 @@ Bytes EncodeWithLibrary(FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, int flags) {
 }
 
 Bitmap DecodeWithLibrary(FREE_IMAGE_FORMAT format, const Bytes& bytes, int flags) {
-    FIMEMORY* stream = ::FreeImage_OpenMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    FIMEMORY* stream =
+        ::FreeImage_OpenMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
     Bitmap bitmap(::FreeImage_LoadFromMemory(format, stream, flags));
     ::FreeImage_CloseMemory(stream);
     return bitmap;
@@ -101,7 +107,8 @@ Bytes ReadFileBytes(const std::filesystem::path& path) {
 
 void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::filesystem::path FixturePath(const std::string& name) {
@@ -122,7 +129,8 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::file(const std::string& name) const {
-    const std::u8string text = (m_path / std::filesystem::path(std::u8string(name.begin(), name.end()))).u8string();
+    const std::u8string text =
+        (m_path / std::filesystem::path(std::u8string(name.begin(), name.end()))).u8string();
     return std::string(text.begin(), text.end());
 }
 

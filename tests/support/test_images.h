@@ -17,9 +17,11 @@ using imagelib::Bitmap;
 using Bytes = std::vector<std::uint8_t>;
 
 /// A 24-bit bitmap whose pixel (x, y) (y counted from the top) is `color(x, y)`.
-Bitmap MakeRgb(unsigned width, unsigned height, const std::function<RGBQUAD(unsigned, unsigned)>& color);
+Bitmap MakeRgb(unsigned width, unsigned height,
+               const std::function<RGBQUAD(unsigned, unsigned)>& color);
 /// A 32-bit bitmap with alpha, marked transparent.
-Bitmap MakeRgba(unsigned width, unsigned height, const std::function<RGBQUAD(unsigned, unsigned)>& color);
+Bitmap MakeRgba(unsigned width, unsigned height,
+                const std::function<RGBQUAD(unsigned, unsigned)>& color);
 /// A deterministic photograph-like 24-bit image: smooth gradients with noise,
 /// millions of colours at large sizes.
 Bitmap MakePhotoLike(unsigned width, unsigned height, std::uint32_t seed = 1);
@@ -43,7 +45,7 @@ std::filesystem::path FixturePath(const std::string& name);
 
 /// A fresh folder, removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -52,7 +54,7 @@ public:
     /// The path of `name` inside the folder, as UTF-8 text.
     std::string file(const std::string& name) const;
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 

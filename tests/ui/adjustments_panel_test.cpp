@@ -167,7 +167,7 @@ TEST_F(AdjustmentsPanelTest, RememberBoxSetsTheOptionWithoutASettingsChange) {
 class AdjustmentsWithEngineTest : public ::testing::Test {
   protected:
     AdjustmentsWithEngineTest() {
-        engine.settings.Mode = 3;
+        engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
         engine.settings.Format = engine::kFormatPNG;
         engine.settings.PNGPalettePreset = 0;
         engine.Interactive = false;

@@ -33,7 +33,8 @@ class BatchWindowTest : public ::testing::Test {
   protected:
     BatchWindowTest() : engine(host) {
         engine.Interactive = false;
-        engine.settings.Mode = 3;  // the settings as they stand
+        engine.settings.Mode =
+            pimo::engine::OptimizationMode::Manual;  // the settings as they stand
         dialogs.askFolder = [this](const QString&, const QString&) { return folderChoice; };
         dialogs.askImageFiles = [this] { return fileChoice; };
     }

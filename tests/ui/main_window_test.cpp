@@ -25,13 +25,13 @@
 #include <optional>
 #include <tuple>
 
+#include "engine/display_pixels.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "settings/ini_store.h"
 #include "tests/support/test_images.h"
 #include "tests/ui/ui_helpers.h"
-#include "ui/options_dialog.h"
 #include "ui/image_view.h"
-#include "engine/display_pixels.h"
-#include "engine/imagelib/freeimage_ext.h"
+#include "ui/options_dialog.h"
 
 namespace pimo::ui {
 namespace {
@@ -421,7 +421,7 @@ TEST_F(MainWindowTest, AHandMadeChangeTurnsTheModeToManual) {
     TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
-    ASSERT_EQ(window.engine().settings.Mode, 0);
+    ASSERT_EQ(window.engine().settings.Mode, pimo::engine::OptimizationMode::FullAuto);
     const int automatic = window.engine().settings.JPEGQuality;
     auto* quality = window.findChild<QSlider*>("jpeg_qscroll");
     auto* mode = window.findChild<QToolButton*>("ModeButton");
@@ -429,14 +429,14 @@ TEST_F(MainWindowTest, AHandMadeChangeTurnsTheModeToManual) {
     const std::size_t before = ResultBytes(window);
 
     TypeNumber(window, "jpeg_calitate", automatic - 40);
-    EXPECT_EQ(window.engine().settings.Mode, 3);
+    EXPECT_EQ(window.engine().settings.Mode, pimo::engine::OptimizationMode::Manual);
     EXPECT_EQ(mode->text(), "Manual");
     EXPECT_TRUE(window.findChild<QAction*>("Manual1")->isChecked());
     EXPECT_EQ(window.engine().settings.JPEGQuality, automatic - 40);
     EXPECT_LT(ResultBytes(window), before);
 
     window.findChild<QAction*>("FullAuto1")->trigger();
-    EXPECT_EQ(window.engine().settings.Mode, 0);
+    EXPECT_EQ(window.engine().settings.Mode, pimo::engine::OptimizationMode::FullAuto);
     EXPECT_EQ(window.engine().settings.JPEGQuality, automatic);
     EXPECT_EQ(quality->value(), automatic);
     EXPECT_EQ(ResultBytes(window), before);
@@ -448,7 +448,7 @@ TEST_F(MainWindowTest, ChoosingAModeWithoutAnImageChangesOnlyTheMode) {
     ASSERT_TRUE(started.wait(5000));
     const engine::OptimizationSettings before = window.engine().settings;
     window.findChild<QAction*>("Autokeepformat1")->trigger();
-    EXPECT_EQ(window.engine().settings.Mode, 1);
+    EXPECT_EQ(window.engine().settings.Mode, pimo::engine::OptimizationMode::AutoKeepFormat);
     EXPECT_EQ(window.engine().settings.JPEGQuality, before.JPEGQuality);
     EXPECT_EQ(window.engine().settings.Format, before.Format);
     EXPECT_EQ(window.findChild<QToolButton*>("ModeButton")->text(), "Automatic, keep format");
@@ -536,7 +536,6 @@ TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
     EXPECT_EQ(m_world.opened, (std::vector<std::string>{site + "/docs", site, site + "/feed/"}));
 }
 
-
 // A picture smaller than the view opens at actual size while fitting only
 // big pictures; the status bar says so.
 TEST_F(MainWindowTest, SmallImageOpensAtActualSize) {
@@ -556,8 +555,7 @@ TEST_F(MainWindowTest, SmallImageOpensAtActualSize) {
 // the size the image is opened at.
 TEST_F(MainWindowTest, LargeImageQuestionResamplesToTheEnteredSize) {
     auto big = test::MakePhotoLike(1200, 1000);
-    test::WriteFileBytes(m_dir.path() / "big.png",
-                         test::EncodeWithLibrary(FIF_PNG, big.get(), 0));
+    test::WriteFileBytes(m_dir.path() / "big.png", test::EncodeWithLibrary(FIF_PNG, big.get(), 0));
     TForm1 window({}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
@@ -583,10 +581,12 @@ TEST_F(MainWindowTest, ImageCommandKeys) {
     TForm1 window({}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
-    const std::pair<const char*, QKeySequence> keys[] = {
-        {"rotate_left", Qt::Key_L},     {"rotate_right", Qt::Key_R},
-        {"flip_horizontally", Qt::Key_H}, {"flip_vertically", Qt::Key_V},
-        {"action_resample", Qt::CTRL | Qt::Key_R}, {"compress2size_btn", Qt::Key_F9}};
+    const std::pair<const char*, QKeySequence> keys[] = {{"rotate_left", Qt::Key_L},
+                                                         {"rotate_right", Qt::Key_R},
+                                                         {"flip_horizontally", Qt::Key_H},
+                                                         {"flip_vertically", Qt::Key_V},
+                                                         {"action_resample", Qt::CTRL | Qt::Key_R},
+                                                         {"compress2size_btn", Qt::Key_F9}};
     for (const auto& [name, key] : keys) {
         auto* action = window.findChild<QAction*>(name);
         ASSERT_NE(action, nullptr) << name;

@@ -282,7 +282,7 @@ TEST_F(PresetEditorTest, RunNowPassesAPngResultThroughTheTool) {
     auto* start = button("btn_start_png_optimizer");
     EXPECT_FALSE(start->isEnabled()) << "no image";
 
-    engine.settings.Mode = 3;
+    engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
     engine.settings.Format = engine::kFormatPNG;
     engine.settings.PNGPalettePreset = 0;
     engine.settings.PNGCompressionType = 0;  // the fastest deflate leaves room

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "tests/platform/local_http_server.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/local_http_server.h"
 #include "update/version_number.h"
 
 namespace pimo::update {

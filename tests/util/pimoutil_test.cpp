@@ -22,17 +22,19 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, FormatFileSizeTest,
                          ::testing::Values(SizeCase{0, "0 bytes"}, SizeCase{1023, "1,023 bytes"},
                                            SizeCase{1024, "1 KiB"}, SizeCase{1536, "1.5 KiB"},
                                            SizeCase{1048575, "1,024 KiB"},  // 1023.999 rounds up
-                                           SizeCase{1048576, "1 MiB"}, SizeCase{1234567890, "1,177.38 MiB"},
-                                           SizeCase{-1, "-1 bytes"}, SizeCase{-5000, "-5,000 bytes"}));
+                                           SizeCase{1048576, "1 MiB"},
+                                           SizeCase{1234567890, "1,177.38 MiB"},
+                                           SizeCase{-1, "-1 bytes"},
+                                           SizeCase{-5000, "-5,000 bytes"}));
 
 TEST(FormatNumberTest, GroupsThousandsAndDropsTrailingZeros) {
     EXPECT_EQ(FormatNumber(0), "0");
     EXPECT_EQ(FormatNumber(1234567), "1,234,567");
     EXPECT_EQ(FormatNumber(12.5), "12.5");
     EXPECT_EQ(FormatNumber(12.50001), "12.5");
-    EXPECT_EQ(FormatNumber(0.125), "0.13");   // halves away from zero
+    EXPECT_EQ(FormatNumber(0.125), "0.13");  // halves away from zero
     EXPECT_EQ(FormatNumber(-0.125), "-0.13");
-    EXPECT_EQ(FormatNumber(-0.001), "0");     // no negative zero
+    EXPECT_EQ(FormatNumber(-0.001), "0");  // no negative zero
     EXPECT_EQ(FormatNumber(999.999), "1,000");
 }
 

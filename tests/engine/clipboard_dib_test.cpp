@@ -1,5 +1,4 @@
 #include "engine/clipboard_dib.h"
-#include "engine/imagelib/freeimage_ext.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::engine {
@@ -59,7 +59,8 @@ Bytes BuildDib(const DibSpec& shape) {
     PutU32(dib, 32, shape.colorsUsed);
     if (!shape.masks.empty()) {
         if (shape.headerSize == 40) dib.resize(52, 0);
-        for (std::size_t i = 0; i < shape.masks.size(); ++i) PutU32(dib, 40 + 4 * i, shape.masks[i]);
+        for (std::size_t i = 0; i < shape.masks.size(); ++i)
+            PutU32(dib, 40 + 4 * i, shape.masks[i]);
     }
     for (const Rgb& c : shape.table) dib.insert(dib.end(), {c.blue, c.green, c.red, 0});
     const std::size_t pitch = (std::size_t{shape.bitCount} * shape.width + 31) / 32 * 4;

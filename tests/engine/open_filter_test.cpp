@@ -1,7 +1,8 @@
 #include "engine/open_filter.h"
 
-#include <FreeImage.h>
 #include <gtest/gtest.h>
+
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 namespace {
@@ -41,13 +42,13 @@ TEST(OpenFilterTest, LibraryFilterListsEveryReadableFormatWithItsPatterns) {
 }
 
 TEST(OpenFilterTest, KeepFormatModeOffersOnlyTheThreeOutputFormats) {
-    const OpenFilter fixed = OpenFilterForMode(1);
+    const OpenFilter fixed = OpenFilterForMode(OptimizationMode::AutoKeepFormat);
     EXPECT_EQ(fixed.filter,
               "All supported|*.jpeg;*.jpg;*.png;*.gif|JPEG|*.jpg;*.jpeg|GIF|*.gif|PNG|*.png");
     EXPECT_EQ(fixed.readableExtensions, ",jpg,jpeg,gif,png,");
-    EXPECT_EQ(ReadableExtensions(1), ",jpg,jpeg,gif,png,");
+    EXPECT_EQ(ReadableExtensions(OptimizationMode::AutoKeepFormat), ",jpg,jpeg,gif,png,");
     for (int mode : {0, 2, 3})
-        EXPECT_EQ(ReadableExtensions(mode), BuildOpenFilter().readableExtensions);
+        EXPECT_EQ(ReadableExtensions(ModeFromNumber(mode)), BuildOpenFilter().readableExtensions);
 }
 
 struct ExtensionCase {
