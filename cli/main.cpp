@@ -21,6 +21,7 @@
 #include "cli/console_host.h"
 #include "engine/engine.h"
 #include "engine/open_filter.h"
+#include "engine/quality_score.h"
 #include "optimizers/optimizer_presets.h"
 #include "optimizers/optimizer_runner.h"
 #include "platform/known_folders.h"
@@ -61,6 +62,23 @@ std::string JsonText(const std::string& text) {
         }
     }
     return out + "\"";
+}
+
+std::string Decimal(double value, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// The score fields of a JSON record: null when the output has no score.
+std::string ScoreJson(const batch::BatchEntryResult& result) {
+    const std::optional<engine::QualityScore>& score = result.Score;
+    std::string json = ",\"distance\":" + (score ? Decimal(score->maxDistance, 4) : "null");
+    json += ",\"distance_3norm\":" + (score ? Decimal(score->norm3, 4) : "null");
+    if (score)
+        json += ",\"quality\":" +
+                JsonText(std::string(engine::ReadingText(engine::ReadingOf(score->maxDistance))));
+    return json;
 }
 
 std::string Percent(double value) {
@@ -154,9 +172,11 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
 
     cli::ConsoleHost host;
     batch::BatchOptions options = arguments.batch;
-    const std::optional<batch::BatchJob> job =
+    std::optional<batch::BatchJob> job =
         batch::PrepareBatchRun(options, arguments.settings, readable, host, ".");
     if (!job) return kExitUsage;
+    job->TargetDistance = arguments.targetQuality;
+    job->ScoreResults = arguments.score;
 
     const std::vector<std::vector<std::size_t>> groups = GroupEntries(items, job->options);
     unsigned workers =
@@ -233,12 +253,18 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
                       << ",\"bytes_before\":" << result.OriginalSize
                       << ",\"bytes_after\":" << result.ResultSize
                       << ",\"failed\":" << (result.Failed ? "true" : "false")
-                      << ",\"skipped\":" << (result.Skipped ? "true" : "false") << ",\"log\":[";
+                      << ",\"skipped\":" << (result.Skipped ? "true" : "false");
+            if (arguments.score) std::cout << ScoreJson(result);
+            if (arguments.targetQuality > 0) std::cout << ",\"setting\":" << result.ChosenSetting;
+            std::cout << ",\"log\":[";
             for (std::size_t i = 0; i < result.ErrorLog.size(); ++i)
                 std::cout << (i ? "," : "") << JsonText(result.ErrorLog[i]);
             std::cout << "]}\n";
         } else {
-            std::cout << items[index].FilePath << ": " << result.Status << '\n';
+            std::cout << items[index].FilePath << ": " << result.Status;
+            if (arguments.score && result.Score)
+                std::cout << ", distance " << engine::QualityText(result.Score->maxDistance);
+            std::cout << '\n';
         }
         std::cout.flush();
         if (progressBar) {

@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
-    libfreeimage-dev libcurl4-openssl-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libzopfli-dev
+    libfreeimage-dev libcurl4-openssl-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libzopfli-dev libjxl-dev
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
     libjpeg-turbo-progs optipng advancecomp zopfli imagemagick
+    libjxl-devtools jpegoptim
     xauth xvfb
 )
 
