@@ -29,8 +29,9 @@ RgbPixels CompositedRgb(FIBITMAP* bitmap, RGBQUAD background) {
     const Bitmap rgba(::FreeImage_GetBPP(input) == 32 ? imagelib::FreeImage_Clone(input)
                                                       : imagelib::FreeImage_ConvertTo32Bits(input));
     if (!rgba) return {};
-    // A 32-bit bitmap not marked transparent is shown opaque, whatever its fourth byte holds.
-    const bool useAlpha = ::FreeImage_IsTransparent(rgba.get()) != FALSE;
+    // As loading judges it: an alpha channel that is zero everywhere is
+    // unused (such files show opaque), any other is blended.
+    const bool useAlpha = FreeImage_IsTransparent(rgba.get(), 1);
 
     RgbPixels pixels;
     pixels.width = ::FreeImage_GetWidth(rgba.get());
