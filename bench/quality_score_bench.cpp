@@ -70,7 +70,7 @@ void BM_DistanceOnly(benchmark::State& state) {
     const std::optional<engine::ResultScoreInput> input = engine::CaptureResultScoreInput(e);
     const imagelib::RgbPixels source = engine::ViewedPixels(input->source.get(), input->background);
     const imagelib::RgbPixels result = imagelib::DecodedCompositedRgb(
-        imagelib::kFormatJpeg, input->encoded, RGBQUAD{255, 255, 255, 0});
+        imagelib::kFormatJpeg, input->encoded, imagelib::Background{});
     for (auto _ : state) benchmark::DoNotOptimize(engine::ScorePixels(source, result).score);
 }
 

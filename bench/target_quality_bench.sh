@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Compress to a quality target against a fixed-quality recompressor: pimo-cli
-# --target-quality 1.5 over a folder of JPEG photographs, beside jpegoptim
+# --target-quality (1.5, and 2 and 2.5 for the distances jpegoptim reaches)
+# over a folder of JPEG photographs, beside jpegoptim
 # --max=85 and --max=75 on the same files. For each: the bytes written and
 # the perceptual distance each output reaches, measured for all three the
 # same way, by butteraugli_main on the decoded source and output.
@@ -13,7 +14,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cli=${1:-$root/build/cli/pimo-cli}
 [[ -x $cli ]] || { echo "pimo-cli not found at $cli" >&2; exit 2; }
-target=${PIMO_TARGET_QUALITY:-1.5}
+targets=${PIMO_TARGET_QUALITIES:-1.5 2 2.5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -27,15 +28,23 @@ for i in $(seq 1 8); do
     convert -size "$size" -seed "$i" plasma:fractal -blur 0x2 -quality $((91 + i % 5)) "$in/photo$i.jpg"
 done
 
-start=$(date +%s%N)
-XDG_DATA_HOME=$work/xdg "$cli" --mode manual -f jpeg --target-quality "$target" --json \
-    "$in" -o "$work/pimo" > "$work/pimo.json"
-pimo_ms=$((($(date +%s%N) - start) / 1000000))
+tools=()
+for target in $targets; do
+    tool=pimo${target/./_}
+    tools+=("$tool")
+    start=$(date +%s%N)
+    XDG_DATA_HOME=$work/xdg "$cli" --mode manual -f jpeg --target-quality "$target" --json \
+        "$in" -o "$work/$tool" > "$work/$tool.json"
+    eval "${tool}_ms=$((($(date +%s%N) - start) / 1000000))"
+    eval "${tool}_label='pimo-cli --target-quality $target'"
+done
 for max in 85 75; do
     mkdir -p "$work/jpegoptim$max"
     start=$(date +%s%N)
     jpegoptim -q --strip-all --max=$max -d "$work/jpegoptim$max" "$in"/*.jpg
     eval "jpegoptim${max}_ms=$((($(date +%s%N) - start) / 1000000))"
+    eval "jpegoptim${max}_label='jpegoptim --max=$max'"
+    tools+=("jpegoptim$max")
 done
 
 # distance SOURCE OUTPUT: butteraugli_main's maximum distance of the decoded pixels.
@@ -48,9 +57,9 @@ calc() { awk "BEGIN { print $1 }"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 
 before=$(cat "$in"/*.jpg | wc -c)
-printf '%d photographs, %d bytes; quality target %s\n\n' "$(ls "$in" | wc -l)" "$before" "$target"
-printf '%-22s %10s %8s %10s %10s %8s\n' tool bytes saved median max seconds
-for tool in pimo jpegoptim85 jpegoptim75; do
+printf '%d photographs, %d bytes\n\n' "$(ls "$in" | wc -l)" "$before"
+printf '%-32s %10s %8s %8s %8s %8s\n' tool bytes saved median max seconds
+for tool in "${tools[@]}"; do
     bytes=0
     : > "$work/$tool.distances"
     for source in "$in"/*.jpg; do
@@ -58,16 +67,15 @@ for tool in pimo jpegoptim85 jpegoptim75; do
         bytes=$((bytes + $(stat -c %s "$output")))
         distance "$source" "$output" >> "$work/$tool.distances"
     done
-    case $tool in
-        pimo) ms=$pimo_ms; label="pimo-cli --target-quality" ;;
-        jpegoptim85) ms=$jpegoptim85_ms; label="jpegoptim --max=85" ;;
-        jpegoptim75) ms=$jpegoptim75_ms; label="jpegoptim --max=75" ;;
-    esac
-    eval "${tool}_bytes=$bytes"
-    printf '%-26s %10d %7.1f%% %10.3f %10.3f %8.1f\n' "$label" "$bytes" \
+    eval "ms=\$${tool}_ms label=\$${tool}_label ${tool}_bytes=$bytes"
+    printf '%-32s %10d %7.1f%% %8.3f %8.3f %8.1f\n' "$label" "$bytes" \
         "$(calc "100 * ($before - $bytes) / $before")" \
         "$(median < "$work/$tool.distances")" "$(sort -g "$work/$tool.distances" | tail -1)" \
         "$(calc "$ms / 1000")"
 done
-printf '\npimo-cli bytes against jpegoptim --max=85: %.1f%% fewer\n' \
-    "$(calc "100 * ($jpegoptim85_bytes - $pimo_bytes) / $jpegoptim85_bytes")"
+echo
+for target in $targets; do
+    eval "bytes=\$pimo${target/./_}_bytes"
+    printf 'pimo-cli --target-quality %s against jpegoptim --max=85: %.1f%% fewer bytes\n' \
+        "$target" "$(calc "100 * ($jpegoptim85_bytes - $bytes) / $jpegoptim85_bytes")"
+done

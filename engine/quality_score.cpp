@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "engine/engine.h"
+#include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
 
@@ -20,8 +21,8 @@ constexpr float kHfAsymmetry = 0.8f;
 constexpr double kVisibleThreshold = 1.0;
 constexpr double kPlainlyVisibleThreshold = 3.0;
 
-RGBQUAD ToQuad(Rgb color) {
-    return RGBQUAD{color.blue, color.green, color.red, 0};
+imagelib::Background ToBackground(Rgb color) {
+    return {color.red, color.green, color.blue};
 }
 
 }  // namespace
@@ -87,13 +88,13 @@ ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbP
 }
 
 imagelib::RgbPixels ViewedPixels(FIBITMAP* bitmap, Rgb background) {
-    return imagelib::CompositedRgb(bitmap, ToQuad(background));
+    return imagelib::CompositedRgb(bitmap, ToBackground(background));
 }
 
 ScoreOutcome ScoreEncoded(const imagelib::RgbPixels& source, int format,
                           std::span<const std::uint8_t> encoded, Rgb background) {
     const imagelib::RgbPixels result =
-        imagelib::DecodedCompositedRgb(format, encoded, ToQuad(background));
+        imagelib::DecodedCompositedRgb(format, encoded, ToBackground(background));
     if (result.empty()) return {{}, "The result does not decode."};
     return ScorePixels(source, result);
 }

@@ -15,13 +15,11 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/imagelib/freeimage_ext.h"
+#include "engine/engine.h"
 #include "engine/imagelib/viewed_pixels.h"
 #include "engine/optimization_settings.h"
 
 namespace pimo::engine {
-
-class Engine;
 
 struct QualityScore {
     /// The distance of the worst spot: what "the distance" of a result means.
@@ -66,7 +64,7 @@ ScoreOutcome ScoreEncoded(const imagelib::RgbPixels& source, int format,
 /// Copies of what scoring the engine's current result needs, so that the
 /// score can be computed on another thread while the engine moves on.
 struct ResultScoreInput {
-    imagelib::Bitmap source;
+    Bitmap source;
     int format = kFormatJPEG;
     std::vector<std::uint8_t> encoded;
     Rgb background;

@@ -13,7 +13,7 @@ std::uint8_t Blend(unsigned color, unsigned alpha, unsigned background) {
 
 }  // namespace
 
-RgbPixels CompositedRgb(FIBITMAP* bitmap, RGBQUAD background) {
+RgbPixels CompositedRgb(FIBITMAP* bitmap, Background background) {
     if (!bitmap) return {};
     // 32 bits carries every kind of transparency as an alpha byte: the
     // conversion expands a palette's transparency table and gives opaque
@@ -43,16 +43,16 @@ RgbPixels CompositedRgb(FIBITMAP* bitmap, RGBQUAD background) {
         const BYTE* pixel = ::FreeImage_GetScanLine(rgba.get(), pixels.height - 1 - row);
         for (unsigned x = 0; x < pixels.width; ++x, pixel += 4, out += 3) {
             const unsigned alpha = useAlpha ? pixel[FI_RGBA_ALPHA] : 255;
-            out[0] = Blend(pixel[FI_RGBA_RED], alpha, background.rgbRed);
-            out[1] = Blend(pixel[FI_RGBA_GREEN], alpha, background.rgbGreen);
-            out[2] = Blend(pixel[FI_RGBA_BLUE], alpha, background.rgbBlue);
+            out[0] = Blend(pixel[FI_RGBA_RED], alpha, background.red);
+            out[1] = Blend(pixel[FI_RGBA_GREEN], alpha, background.green);
+            out[2] = Blend(pixel[FI_RGBA_BLUE], alpha, background.blue);
         }
     }
     return pixels;
 }
 
 RgbPixels DecodedCompositedRgb(int format, std::span<const std::uint8_t> encoded,
-                               RGBQUAD background) {
+                               Background background) {
     const int flags = format == kFormatJpeg ? JPEG_ACCURATE : 0;
     const Bitmap decoded(FreeImage_LoadFromBytes(format, encoded, flags));
     return CompositedRgb(decoded.get(), background);

@@ -4,13 +4,18 @@
 // on these, so that a source and its re-encoded result are judged alike
 // whatever their depth or alpha representation.
 
-#include <FreeImage.h>
-
 #include <cstdint>
 #include <span>
 #include <vector>
 
+struct FIBITMAP;
+
 namespace pimo::imagelib {
+
+/// An opaque colour behind transparent pixels.
+struct Background {
+    std::uint8_t red = 255, green = 255, blue = 255;
+};
 
 /// Interleaved R, G, B bytes, `width` * `height` pixels, the top row first.
 struct RgbPixels {
@@ -22,14 +27,14 @@ struct RgbPixels {
 
 /// Every pixel of `bitmap` (any standard bitmap type and depth; alpha from a
 /// 32-bit channel or from a palette's transparency table) composited over
-/// `background` (its reserved byte ignored). Empty when the bitmap is null or
+/// `background`. Empty when the bitmap is null or
 /// cannot be converted to 32 bits.
-RgbPixels CompositedRgb(FIBITMAP* bitmap, RGBQUAD background);
+RgbPixels CompositedRgb(FIBITMAP* bitmap, Background background);
 
 /// Decodes encoded bytes of a system `format` and composites them as
 /// CompositedRgb does. JPEG is decoded with the accurate IDCT, as a loaded
 /// source is. Empty when the bytes do not decode.
 RgbPixels DecodedCompositedRgb(int format, std::span<const std::uint8_t> encoded,
-                               RGBQUAD background);
+                               Background background);
 
 }  // namespace pimo::imagelib

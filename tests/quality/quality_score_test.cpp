@@ -48,7 +48,7 @@ Bytes Quantized(FIBITMAP* source, int colors) {
 }
 
 TEST(ViewedPixelsTest, CompositesEveryKindOfTransparencyOverTheBackground) {
-    const RGBQUAD grey = Quad(100, 100, 100);
+    const imagelib::Background grey{100, 100, 100};
     // 24 bits: as stored.
     Bitmap rgb = test::MakeRgb(2, 1, [](unsigned x, unsigned) { return Quad(10 + x, 20, 30); });
     RgbPixels pixels = imagelib::CompositedRgb(rgb.get(), grey);
