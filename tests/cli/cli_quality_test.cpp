@@ -153,6 +153,21 @@ TEST_F(CliQualityTest, UnreachableTargetSaysSoAndWritesNothing) {
     }
 }
 
+TEST_F(CliQualityTest, OutputNeverLargerThanItsSourceForAQualityTarget) {
+    // A strongly compressed source: staying close to its pixels takes a high
+    // quality, whose file is larger than the source. The source's own bytes
+    // are written instead, at distance 0.
+    Bitmap photo = MakePhotoLike(192, 144, 11);
+    WriteFileBytes(in("small.jpg"),
+                   EncodeWithLibrary(FIF_JPEG, photo.get(), 30 | JPEG_OPTIMIZE | JPEG_PROGRESSIVE));
+    const CliOutput output = run({"--mode", "manual", "-f", "jpeg", "--json", "--score",
+                                  "--target-quality", "0.8", "in/small.jpg", "-o", "out"});
+    ASSERT_EQ(output.exitCode, 0) << output.err;
+    EXPECT_NE(output.out.find("\"status\":\"no change\""), std::string::npos) << output.out;
+    EXPECT_EQ(JsonNumber(output.out, "distance"), 0.0) << output.out;
+    EXPECT_EQ(ReadText(dir.path() / "out" / "small.jpg"), ReadText(in("small.jpg")));
+}
+
 TEST_F(CliQualityTest, ScoreGoesOnTheStatusLineAndIntoTheRecord) {
     const CliOutput text = run(
         {"--mode", "manual", "-f", "jpeg", "-q", "20", "--score", "in/photo.jpg", "-o", "text"});
