@@ -15,6 +15,7 @@
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/jpeg_stream_check.h"
 #include "engine/open_filter.h"
+#include "engine/target_quality.h"
 #include "platform/file_times.h"
 #include "platform/known_folders.h"
 #include "util/pimoutil.h"
@@ -34,6 +35,8 @@ constexpr const char* kNotRegularFile =
     "Not a regular file (a pipe, a device or a folder): it is not opened.";
 constexpr const char* kSizeNotReached =
     "Could not obtain the desired filesize. Try with a bigger value.";
+constexpr const char* kQualityNotReached =
+    "No setting reaches the desired quality; nothing was written. Try with a bigger distance.";
 
 // Routes the library's messages on this thread to `sink` while it lives, and
 // gives the previous handler back afterwards, however the scope ends.
@@ -144,6 +147,8 @@ class EntryRun {
     void applyTasks();
     void resize();
     void compressToSize();
+    void targetQuality();
+    void scoreOutput(const std::vector<std::uint8_t>& bytes, int format);
     bool writeOutput();
     std::string placeFile(const std::string& target, std::span<const std::uint8_t> bytes,
                           const ContentCheck& check);
@@ -162,6 +167,10 @@ class EntryRun {
     bool m_transformed = false;
     bool m_inPlace = false;
     bool m_destinationExisted = false;
+    // No setting met the quality target: nothing is written.
+    bool m_qualityMissed = false;
+    // The chosen setting's score from the quality search.
+    std::optional<engine::QualityScore> m_chosenScore;
 };
 
 void EntryRun::run(const std::size_t& libraryMessages) {
@@ -191,6 +200,7 @@ void EntryRun::run(const std::size_t& libraryMessages) {
     m_result.OriginalSize = util::GetFileSizeOrMinusOne(m_source);
 
     applyTasks();
+    if (m_qualityMissed) return;
 
     m_inPlace = m_sameFormat && !m_transformed && SameFile(m_result.Destination, m_source);
     if (writeOutput()) finishWrittenEntry();
@@ -234,6 +244,7 @@ void EntryRun::applyTasks() {
     }
     if (m_options.TaskResize && !resizeFirst) resize();
     if (m_options.TaskCompressToSize) compressToSize();
+    if (m_job.TargetDistance > 0) targetQuality();
 }
 
 void EntryRun::resize() {
@@ -260,6 +271,44 @@ void EntryRun::compressToSize() {
         return fail(kSizeNotReached);
     }
     field = best;
+}
+
+// Like compress to size, but the searched setting is the smallest whose
+// result stays within the target distance. It does not count as a
+// transformation: an output that comes out no smaller than its source is
+// replaced by the source's own bytes, which are at distance 0.
+void EntryRun::targetQuality() {
+    if (!m_engine.SourceBitmap) return;
+    const engine::SizeSetting setting = engine::SizeSettingFor(m_engine.settings.Format);
+    if (!engine::CompressToSizeAvailable(m_engine)) {
+        // No setting to move (true colour, or a fixed palette): the one
+        // result meets the target or the entry fails.
+        const imagelib::RgbPixels source =
+            engine::ViewedPixels(m_engine.SourceBitmap.get(), m_engine.settings.BackgroundColor);
+        m_engine.OptimizeImage("");
+        m_chosenScore = engine::ScoreEngineResult(m_engine, source);
+        m_qualityMissed = !m_chosenScore || m_chosenScore->maxDistance > m_job.TargetDistance;
+    } else {
+        int& field = engine::SettingField(m_engine.settings, setting);
+        const int saved = field;
+        const engine::QualitySearch search =
+            engine::SearchQualitySetting(m_engine, m_job.TargetDistance, setting);
+        m_qualityMissed = search.best < 1;
+        field = m_qualityMissed ? saved : search.best;
+        m_chosenScore = search.bestScore;
+        m_result.ChosenSetting = search.best;
+    }
+    if (m_qualityMissed) fail(kQualityNotReached);
+}
+
+// Records the distance of the written bytes from the source, as a viewer
+// sees both: the background is the settings' one for both.
+void EntryRun::scoreOutput(const std::vector<std::uint8_t>& bytes, int format) {
+    if (!m_job.ScoreResults || !m_engine.SourceBitmap) return;
+    const engine::Rgb background = m_engine.settings.BackgroundColor;
+    const imagelib::RgbPixels source =
+        engine::ViewedPixels(m_engine.SourceBitmap.get(), background);
+    m_result.Score = engine::ScoreEncoded(source, format, bytes, background).score;
 }
 
 // Encodes into memory and writes the output, or, when re-encoding did not
@@ -295,6 +344,10 @@ bool EntryRun::writeOutput() {
             failure = original ? placeFile(m_result.Destination, *original, {})
                                : "Cannot read " + m_source;
         }
+        if (failure.empty() && m_job.ScoreResults) {
+            if (const auto original = fi::ReadWholeFile(m_source))
+                scoreOutput(*original, m_engine.SourceFormat);
+        }
         m_result.ResultSize = static_cast<std::uint32_t>(m_result.OriginalSize);
     } else if (m_frames > 1 && SameFile(m_result.Destination, m_source)) {
         // The first frame alone never takes the place of all of them.
@@ -309,6 +362,14 @@ bool EntryRun::writeOutput() {
                                 ? DecodesTo(m_engine.settings.Format, ::FreeImage_GetWidth(encoded),
                                             ::FreeImage_GetHeight(encoded))
                                 : ContentCheck{});
+        // Encoding repeats byte for byte, so the search's score is this output's.
+        if (failure.empty() && m_job.ScoreResults) {
+            if (m_chosenScore) {
+                m_result.Score = m_chosenScore;
+            } else {
+                scoreOutput(bytes, m_engine.settings.Format);
+            }
+        }
     }
     if (!failure.empty()) {
         fail(failure);

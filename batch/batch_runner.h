@@ -29,6 +29,7 @@
 #include "batch/batch_summary.h"
 #include "batch/run_files.h"
 #include "engine/optimization_settings.h"
+#include "engine/quality_score.h"
 
 namespace pimo::engine {
 class Engine;
@@ -51,6 +52,11 @@ struct BatchJob {
     /// A source of several frames or pages is written as its first frame;
     /// otherwise it is skipped.
     bool FirstFrameOnly = false;
+    /// The quality target: the largest perceptual distance from the source
+    /// an output may have; 0 when the task is off.
+    double TargetDistance = 0;
+    /// Whether each written output is scored against its source.
+    bool ScoreResults = false;
 };
 
 /// The checks made when the run is started, in order: an output folder is
@@ -87,6 +93,11 @@ struct BatchEntryResult {
     /// "Failed to save ...", "Source image: ...", "Error: ..." (when there
     /// is a detail) and an empty line.
     std::vector<std::string> ErrorLog;
+    /// The written output's distance from its source, when scoring was asked
+    /// for and the output could be scored.
+    std::optional<engine::QualityScore> Score;
+    /// The quality or colour count the quality target chose; 0 when none.
+    int ChosenSetting = 0;
 };
 
 /// Processes one entry with `engine` (which it leaves with Interactive and

@@ -210,6 +210,9 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
              batch.TaskCompressToSize = true;
              batch.SizeThreshold = v;
          })},
+        {"--score", flag([&] { result.score = true; })},
+        {"--target-quality",
+         valued([&](auto& o, auto& v) { result.targetQuality = ParseNumber(o, v, 0.01, 100.0); })},
         {"--mode", valued([&](auto& o, auto& v) {
              mode = engine::ModeFromNumber(ParseChoice(o, v, {"auto", "keep", "user", "manual"}));
          })},
@@ -326,6 +329,9 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
     // The runner's checks want an output folder even when files stay in their own.
     if (batch.SaveInOriginalFolder) batch.OutputPath = ".";
 
+    if (result.targetQuality > 0 && batch.TaskCompressToSize)
+        throw UsageError("--target-quality and --target-size exclude each other");
+
     if (rotateDegrees != 0) {
         batch.TaskRotate = true;
         batch.RotateAngle = rotateDegrees / 90 - 1;
@@ -435,6 +441,16 @@ Tasks (before optimizing):
       --filter 0..5         resampling filter (default 1)
       --no-keep-aspect
       --target-size KiB     compress to at most this size
+      --target-quality D    the smallest file whose perceptual distance from
+                            its source is at most D (JPEG quality or palette
+                            colours searched; below 1 no visible difference,
+                            about 2 visible on close inspection, above 3
+                            plainly visible). Fails an entry, writing nothing,
+                            when no setting reaches D.
+
+Quality:
+      --score               print each output's perceptual distance from its
+                            source (butteraugli) with its reading
 
 Exit code: 0 every file succeeded, 1 a file failed, 2 bad arguments.
 )";

@@ -30,6 +30,8 @@ struct CliArguments {
     unsigned jobs = 0;         // 0: one per core
     std::string settingsFile;  // --settings; read before parsing (see cli_settings.h)
     std::string optimizer;     // --optimizer: a preset's position or a custom preset's name
+    bool score = false;        // --score: each output's distance from its source
+    double targetQuality = 0;  // --target-quality: the largest distance allowed; 0 off
 
     // The decode budget of every image (0: the default).
     unsigned decodeMemoryMiB = 0;  // --decode-memory

@@ -26,6 +26,7 @@
 #include "engine/imagelib/decode_budget.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/open_filter.h"
+#include "engine/quality_score.h"
 #include "optimizers/optimizer_presets.h"
 #include "optimizers/optimizer_runner.h"
 #include "platform/known_folders.h"
@@ -46,6 +47,24 @@ std::string JsonPath(const std::string& name, const std::string& path) {
     std::string member = "\"" + name + "\":" + cli::JsonText(path);
     if (!cli::IsUtf8(path)) member += ",\"" + name + "_hex\":\"" + cli::HexBytes(path) + "\"";
     return member;
+}
+
+std::string Decimal(double value, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// The score fields of a JSON record: null when the output has no score.
+std::string ScoreJson(const batch::BatchEntryResult& result) {
+    const std::optional<engine::QualityScore>& score = result.Score;
+    std::string json = ",\"distance\":" + (score ? Decimal(score->maxDistance, 4) : "null");
+    json += ",\"distance_3norm\":" + (score ? Decimal(score->norm3, 4) : "null");
+    if (score)
+        json +=
+            ",\"quality\":" +
+            cli::JsonText(std::string(engine::ReadingText(engine::ReadingOf(score->maxDistance))));
+    return json;
 }
 
 std::string Percent(double value) {
@@ -193,6 +212,8 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     if (!job) return kExitUsage;
     job->FirstFrameOnly = arguments.firstFrame;
     batch::BatchRunFiles runFiles(items);
+    job->TargetDistance = arguments.targetQuality;
+    job->ScoreResults = arguments.score;
 
     const std::vector<std::vector<std::size_t>> groups = GroupEntries(items, job->options);
     unsigned workers =
@@ -280,14 +301,19 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
                       << ",\"bytes_before\":" << result.OriginalSize
                       << ",\"bytes_after\":" << result.ResultSize
                       << ",\"failed\":" << (result.Failed ? "true" : "false")
-                      << ",\"skipped\":" << (result.Skipped ? "true" : "false") << ",\"log\":[";
+                      << ",\"skipped\":" << (result.Skipped ? "true" : "false");
+            if (arguments.score) std::cout << ScoreJson(result);
+            if (arguments.targetQuality > 0) std::cout << ",\"setting\":" << result.ChosenSetting;
+            std::cout << ",\"log\":[";
             for (std::size_t i = 0; i < result.ErrorLog.size(); ++i)
                 std::cout << (i ? "," : "") << cli::JsonText(result.ErrorLog[i]);
             std::cout << "]}\n";
-        } else if (!arguments.quiet) {
-            std::cout << items[index].FilePath << ": " << result.Status << '\n';
-        } else if (result.Failed) {
-            std::cerr << items[index].FilePath << ": " << result.Status << '\n';
+        } else if (!arguments.quiet || result.Failed) {
+            std::ostream& out = arguments.quiet ? std::cerr : std::cout;
+            out << items[index].FilePath << ": " << result.Status;
+            if (arguments.score && result.Score)
+                out << ", distance " << engine::QualityText(result.Score->maxDistance);
+            out << '\n';
         }
         std::cout.flush();
         if (progressBar) {

@@ -16,6 +16,8 @@ find_path(ZOPFLI_INCLUDE_DIR zopfli.h PATH_SUFFIXES zopfli REQUIRED)
 find_library(ZOPFLI_LIBRARY NAMES zopfli REQUIRED)
 # libimagequant: the dithering palette quantizer.
 pkg_check_modules(IMAGEQUANT REQUIRED IMPORTED_TARGET imagequant)
+# libjxl: the butteraugli perceptual distance and its thread-pool runner.
+pkg_check_modules(JXL REQUIRED IMPORTED_TARGET libjxl libjxl_threads)
 
 find_package(GTest REQUIRED)
 # giflib: an independent GIF decoder for the tests.

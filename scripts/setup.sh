@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
-    libfreeimage-dev libcurl4-openssl-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libzopfli-dev libimagequant-dev
+    libfreeimage-dev libcurl4-openssl-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libzopfli-dev libimagequant-dev libjxl-dev
     qt6-base-dev libgl-dev libqt6svg6
     libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
     libjpeg-turbo-progs optipng advancecomp zopfli imagemagick
-    pngquant libjxl-devtools
+    pngquant libjxl-devtools jpegoptim
     xauth xvfb openbox xdotool
     desktop-file-utils appstream parallel jq librsvg2-bin dpkg-dev file
     clang libclang-rt-14-dev

@@ -1,0 +1,99 @@
+// The cost of one perceptual score at 1, 4 and 12 megapixels, beside the
+// cost of producing the result it scores (one JPEG pipeline run at quality
+// 75 into memory). A score is what the window computes after every new
+// result, and what each probe of a quality-target search adds to its encode.
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+
+#include "engine/engine.h"
+#include "engine/quality_score.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/test_images.h"
+
+namespace {
+
+using namespace pimo;
+
+struct Photo {
+    test::FakeHost host;
+    engine::Engine engine{host};
+
+    Photo(unsigned width, unsigned height) {
+        engine.Interactive = false;
+        engine.options.AutomaticPreview = false;
+        engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
+        engine.SourceBitmap = test::MakePhotoLike(width, height);
+        engine.SourceFormat = imagelib::kFormatPastedBitmap;
+        engine.OpenLoadedImage("", false, false);
+        engine.settings.Format = engine::kFormatJPEG;
+        engine.settings.JPEGQuality = 75;
+    }
+};
+
+// 1, 4 and 12 megapixels in the 4:3 shape of a camera's picture.
+engine::Engine& PhotoEngine(int megapixels) {
+    static std::map<int, std::unique_ptr<Photo>> photos;
+    std::unique_ptr<Photo>& photo = photos[megapixels];
+    if (!photo) {
+        const unsigned width = megapixels == 1 ? 1152 : megapixels == 4 ? 2304 : 4000;
+        photo = std::make_unique<Photo>(width, width * 3 / 4);
+    }
+    return photo->engine;
+}
+
+void BM_ProduceResult(benchmark::State& state) {
+    engine::Engine& e = PhotoEngine(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(e.OptimizeImage(""));
+}
+
+// The whole score of a result as the window runs it on its worker: the
+// source composited, the result decoded and composited, the distance.
+void BM_ScoreResult(benchmark::State& state) {
+    engine::Engine& e = PhotoEngine(static_cast<int>(state.range(0)));
+    e.OptimizeImage("");
+    const std::optional<engine::ResultScoreInput> input = engine::CaptureResultScoreInput(e);
+    engine::ScoreOutcome outcome;
+    for (auto _ : state) {
+        outcome = engine::ScoreResult(*input);
+        benchmark::DoNotOptimize(outcome.score);
+    }
+    if (outcome.score) state.counters["distance"] = outcome.score->maxDistance;
+}
+
+// The distance alone, on pixels made ready beforehand.
+void BM_DistanceOnly(benchmark::State& state) {
+    engine::Engine& e = PhotoEngine(static_cast<int>(state.range(0)));
+    e.OptimizeImage("");
+    const std::optional<engine::ResultScoreInput> input = engine::CaptureResultScoreInput(e);
+    const imagelib::RgbPixels source = engine::ViewedPixels(input->source.get(), input->background);
+    const imagelib::RgbPixels result = imagelib::DecodedCompositedRgb(
+        imagelib::kFormatJpeg, input->encoded, imagelib::Background{});
+    for (auto _ : state) benchmark::DoNotOptimize(engine::ScorePixels(source, result).score);
+}
+
+BENCHMARK(BM_ProduceResult)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(12)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_ScoreResult)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(12)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_DistanceOnly)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(12)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+}  // namespace

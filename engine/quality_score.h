@@ -1,0 +1,80 @@
+#pragma once
+// How close a result looks to its source, in numbers: the butteraugli
+// distance of libjxl between the pixels a viewer sees of each (both decoded,
+// transparency composited over the same background, both taken as sRGB),
+// and the usual reading of it. 0 means identical; about 1 is the threshold
+// of a visible difference at normal viewing distance.
+//
+// Every function here is free of shared state and may run on any thread,
+// several at once.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/imagelib/viewed_pixels.h"
+#include "engine/optimization_settings.h"
+
+namespace pimo::engine {
+
+struct QualityScore {
+    /// The distance of the worst spot: what "the distance" of a result means.
+    double maxDistance = 0;
+    /// The 3-norm of the distance map: how much of the image differs, and how much.
+    double norm3 = 0;
+};
+
+/// A score, or why there is none.
+struct ScoreOutcome {
+    std::optional<QualityScore> score;
+    std::string error;  // empty when a score exists
+};
+
+enum class QualityReading {
+    VeryGood,  // below 1: no difference visible at normal viewing distance
+    Good,      // 1 to 3: differences visible on close inspection
+    Poor,      // 3 and above: differences plainly visible
+};
+
+QualityReading ReadingOf(double distance);
+/// "very good", "good" or "poor".
+std::string_view ReadingText(QualityReading reading);
+/// One line saying what the reading means to someone looking at the image.
+std::string_view ReadingDescription(QualityReading reading);
+/// The distance with two decimals and its reading: "1.12 (good)".
+std::string QualityText(double distance);
+
+/// The distance between two images of the same size. An error when either
+/// is empty, the sizes differ or the library fails. Uses every core.
+ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result);
+
+/// The viewer's pixels of `bitmap` over `background` (see CompositedRgb).
+imagelib::RgbPixels ViewedPixels(FIBITMAP* bitmap, Rgb background);
+
+/// Decodes `encoded` (system `format`), composites it over `background` and
+/// scores it against `source` (already composited over the same background).
+/// An error when the bytes do not decode or decode to another size.
+ScoreOutcome ScoreEncoded(const imagelib::RgbPixels& source, int format,
+                          std::span<const std::uint8_t> encoded, Rgb background);
+
+/// Copies of what scoring the engine's current result needs, so that the
+/// score can be computed on another thread while the engine moves on.
+struct ResultScoreInput {
+    Bitmap source;
+    int format = kFormatJPEG;
+    std::vector<std::uint8_t> encoded;
+    Rgb background;
+};
+
+/// The engine's source bitmap and result stream, copied, with the output
+/// format and the background colour of its settings. None without a source
+/// or without a result.
+std::optional<ResultScoreInput> CaptureResultScoreInput(const Engine& engine);
+/// Scores a captured result; meant to run on a worker thread.
+ScoreOutcome ScoreResult(const ResultScoreInput& input);
+
+}  // namespace pimo::engine

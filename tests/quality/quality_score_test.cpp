@@ -1,0 +1,228 @@
+// The perceptual score: what a viewer sees is compared (transparency over
+// one background), milder degradations score lower, and the numbers are
+// butteraugli_main's own.
+
+#include "engine/quality_score.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/engine.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/test_images.h"
+
+namespace pimo::engine {
+namespace {
+
+using imagelib::RgbPixels;
+using test::Bytes;
+
+constexpr Rgb kWhite{255, 255, 255};
+
+RGBQUAD Quad(unsigned red, unsigned green, unsigned blue, unsigned alpha = 255) {
+    return RGBQUAD{static_cast<BYTE>(blue), static_cast<BYTE>(green), static_cast<BYTE>(red),
+                   static_cast<BYTE>(alpha)};
+}
+
+// A photograph-like image large enough for the metric's multi-scale view.
+Bitmap Photo() {
+    return test::MakePhotoLike(192, 144, 3);
+}
+
+double Distance(FIBITMAP* source, FREE_IMAGE_FORMAT libraryFormat, const Bytes& encoded) {
+    const int format = imagelib::FromLibraryFormat(libraryFormat);
+    const ScoreOutcome outcome =
+        ScoreEncoded(ViewedPixels(source, kWhite), format, encoded, kWhite);
+    EXPECT_TRUE(outcome.score) << outcome.error;
+    return outcome.score ? outcome.score->maxDistance : -1;
+}
+
+Bytes Quantized(FIBITMAP* source, int colors) {
+    const Bitmap palette(imagelib::FreeImage_ColorQuantizeEx(source, FIQ_WUQUANT, colors));
+    EXPECT_TRUE(palette);
+    return test::EncodeWithLibrary(FIF_PNG, palette.get(), 0);
+}
+
+TEST(ViewedPixelsTest, CompositesEveryKindOfTransparencyOverTheBackground) {
+    const imagelib::Background grey{100, 100, 100};
+    // 24 bits: as stored.
+    Bitmap rgb = test::MakeRgb(2, 1, [](unsigned x, unsigned) { return Quad(10 + x, 20, 30); });
+    RgbPixels pixels = imagelib::CompositedRgb(rgb.get(), grey);
+    EXPECT_EQ(pixels.bytes, (std::vector<std::uint8_t>{10, 20, 30, 11, 20, 30}));
+
+    // 32 bits marked transparent: blended by alpha, the top row first.
+    Bitmap rgba = test::MakeRgba(1, 2, [](unsigned, unsigned y) {
+        return y == 0 ? Quad(200, 0, 0, 0) : Quad(200, 0, 0, 128);
+    });
+    pixels = imagelib::CompositedRgb(rgba.get(), grey);
+    EXPECT_EQ(pixels.bytes, (std::vector<std::uint8_t>{100, 100, 100, 150, 50, 50}));
+
+    // An alpha channel that is zero everywhere is unused: shown opaque.
+    Bitmap unusedAlpha =
+        test::MakeRgba(2, 1, [](unsigned, unsigned) { return Quad(200, 0, 0, 0); });
+    pixels = imagelib::CompositedRgb(unusedAlpha.get(), grey);
+    EXPECT_EQ(pixels.bytes, (std::vector<std::uint8_t>{200, 0, 0, 200, 0, 0}));
+
+    // A palette whose entry 1 is transparent.
+    Bitmap indexed(::FreeImage_Allocate(2, 1, 8));
+    RGBQUAD* palette = ::FreeImage_GetPalette(indexed.get());
+    palette[0] = Quad(0, 0, 255);
+    palette[1] = Quad(255, 0, 0);
+    BYTE table[2] = {255, 0};
+    ::FreeImage_SetTransparencyTable(indexed.get(), table, 2);
+    BYTE index = 1;
+    ::FreeImage_SetPixelIndex(indexed.get(), 1, 0, &index);
+    pixels = imagelib::CompositedRgb(indexed.get(), grey);
+    EXPECT_EQ(pixels.bytes, (std::vector<std::uint8_t>{0, 0, 255, 100, 100, 100}));
+}
+
+TEST(QualityScoreTest, IdenticalImagesScoreZero) {
+    const Bitmap photo = Photo();
+    const Bitmap tiny = test::MakeRgb(1, 1, [](unsigned, unsigned) { return Quad(1, 2, 3); });
+    const Bitmap flat = test::MakeRgb(
+        40, 30, [](unsigned x, unsigned) { return x < 20 ? Quad(250, 0, 0) : Quad(0, 0, 250); });
+    for (FIBITMAP* image : {photo.get(), tiny.get(), flat.get()}) {
+        const RgbPixels pixels = ViewedPixels(image, kWhite);
+        const ScoreOutcome outcome = ScorePixels(pixels, pixels);
+        ASSERT_TRUE(outcome.score) << outcome.error;
+        EXPECT_EQ(outcome.score->maxDistance, 0.0);
+        EXPECT_EQ(outcome.score->norm3, 0.0);
+        // The same pixels through a lossless file.
+        EXPECT_EQ(Distance(image, FIF_PNG, test::EncodeWithLibrary(FIF_PNG, image, 0)), 0.0);
+    }
+}
+
+TEST(QualityScoreTest, StrongerDegradationScoresWorse) {
+    const Bitmap photo = Photo();
+    const double jpeg30 =
+        Distance(photo.get(), FIF_JPEG, test::EncodeWithLibrary(FIF_JPEG, photo.get(), 30));
+    const double jpeg90 =
+        Distance(photo.get(), FIF_JPEG, test::EncodeWithLibrary(FIF_JPEG, photo.get(), 90));
+    EXPECT_GT(jpeg90, 0.0);
+    EXPECT_GT(jpeg30, jpeg90 * 1.5);
+
+    const double colors16 = Distance(photo.get(), FIF_PNG, Quantized(photo.get(), 16));
+    const double colors256 = Distance(photo.get(), FIF_PNG, Quantized(photo.get(), 256));
+    EXPECT_GT(colors256, 0.0);
+    EXPECT_GT(colors16, colors256 * 1.5);
+}
+
+TEST(QualityScoreTest, PixelsUnderFullTransparencyDoNotCount) {
+    // Left half fully transparent with unrelated colours underneath, right half opaque.
+    const auto image = [](unsigned seed, unsigned rightShift) {
+        return test::MakeRgba(64, 48, [=](unsigned x, unsigned y) {
+            if (x < 32) return Quad((x * 37 + y * seed) % 256, (y * 11 * seed) % 256, seed * 40, 0);
+            return Quad(x * 3 + rightShift, y * 5, 90, 255);
+        });
+    };
+    const Bitmap source = image(1, 0);
+    const Bitmap hiddenDifference = image(5, 0);
+    const Bitmap visibleDifference = image(1, 40);
+    const Bytes hiddenPng = test::EncodeWithLibrary(FIF_PNG, hiddenDifference.get(), 0);
+    const Bytes visiblePng = test::EncodeWithLibrary(FIF_PNG, visibleDifference.get(), 0);
+    EXPECT_EQ(Distance(source.get(), FIF_PNG, hiddenPng), 0.0);
+    EXPECT_GT(Distance(source.get(), FIF_PNG, visiblePng), 1.0);
+}
+
+TEST(QualityScoreTest, ResultsThatCannotBeComparedAreErrors) {
+    const Bitmap photo = Photo();
+    const Bitmap smaller = test::MakePhotoLike(100, 100, 3);
+    const RgbPixels pixels = ViewedPixels(photo.get(), kWhite);
+    EXPECT_FALSE(ScorePixels(pixels, ViewedPixels(smaller.get(), kWhite)).score);
+    EXPECT_FALSE(ScorePixels(pixels, RgbPixels{}).score);
+    const Bytes garbage{0xFF, 0xD8, 0xFF, 0x00, 0x12};
+    const ScoreOutcome undecodable = ScoreEncoded(pixels, kFormatJPEG, garbage, kWhite);
+    EXPECT_FALSE(undecodable.score);
+    EXPECT_FALSE(undecodable.error.empty());
+}
+
+TEST(QualityScoreTest, ReadingBands) {
+    const struct {
+        double distance;
+        std::string text;
+    } cases[] = {{0.0, "0.00 (very good)"}, {0.994, "0.99 (very good)"}, {1.0, "1.00 (good)"},
+                 {2.5, "2.50 (good)"},      {2.999, "3.00 (good)"},      {3.0, "3.00 (poor)"},
+                 {12.345, "12.35 (poor)"}};
+    for (const auto& c : cases) EXPECT_EQ(QualityText(c.distance), c.text) << c.distance;
+    EXPECT_EQ(ReadingDescription(QualityReading::VeryGood),
+              "No difference visible at normal viewing distance");
+}
+
+// butteraugli_main on two files; its first line is the maximum distance,
+// the second "3-norm: N".
+QualityScore ToolScore(const std::string& reference, const std::string& distorted) {
+    const std::string command =
+        "butteraugli_main '" + reference + "' '" + distorted + "' 2>/dev/null";
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    QualityScore score{-1, -1};
+    if (!pipe) return score;
+    double maximum = -1, norm = -1;
+    if (std::fscanf(pipe.get(), "%lf 3-norm: %lf", &maximum, &norm) == 2) score = {maximum, norm};
+    return score;
+}
+
+TEST(QualityScoreTest, MatchesButteraugliMain) {
+    const test::TempDir dir;
+    const Bitmap photo = Photo();
+    test::WriteFileBytes(dir.file("reference.png"),
+                         test::EncodeWithLibrary(FIF_PNG, photo.get(), 0));
+    const RgbPixels reference = ViewedPixels(photo.get(), kWhite);
+    const struct {
+        const char* name;
+        Bytes encoded;
+        FREE_IMAGE_FORMAT format;
+    } cases[] = {{"jpeg20", test::EncodeWithLibrary(FIF_JPEG, photo.get(), 20), FIF_JPEG},
+                 {"jpeg75", test::EncodeWithLibrary(FIF_JPEG, photo.get(), 75), FIF_JPEG},
+                 {"colors16", Quantized(photo.get(), 16), FIF_PNG}};
+    for (const auto& c : cases) {
+        // The tool reads the distorted image losslessly from a PNG of the decoded pixels.
+        const Bitmap decoded =
+            test::DecodeWithLibrary(c.format, c.encoded, c.format == FIF_JPEG ? JPEG_ACCURATE : 0);
+        const Bitmap decoded24(imagelib::FreeImage_ConvertTo24Bits(decoded.get()));
+        const std::string distorted = dir.file(std::string(c.name) + ".png");
+        test::WriteFileBytes(distorted, test::EncodeWithLibrary(FIF_PNG, decoded24.get(), 0));
+
+        const QualityScore tool = ToolScore(dir.file("reference.png"), distorted);
+        ASSERT_GT(tool.maxDistance, 0.0) << "butteraugli_main did not run for " << c.name;
+        const ScoreOutcome ours =
+            ScoreEncoded(reference, imagelib::FromLibraryFormat(c.format), c.encoded, kWhite);
+        ASSERT_TRUE(ours.score) << ours.error;
+        EXPECT_NEAR(ours.score->maxDistance, tool.maxDistance, 1e-3 * tool.maxDistance) << c.name;
+        EXPECT_NEAR(ours.score->norm3, tool.norm3, 1e-3 * tool.norm3 + 1e-5) << c.name;
+    }
+}
+
+TEST(QualityScoreTest, CapturedResultIsScoredOnAnotherThreadWhileTheEngineMovesOn) {
+    const test::TempDir dir;
+    const Bitmap photo = Photo();
+    test::WriteFileBytes(dir.file("photo.png"), test::EncodeWithLibrary(FIF_PNG, photo.get(), 0));
+    test::FakeHost host;
+    Engine engine(host);
+    engine.Interactive = false;
+    engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
+    engine.settings.Format = kFormatJPEG;
+    ASSERT_TRUE(engine.LoadImageFile(dir.file("photo.png")));
+    EXPECT_FALSE(CaptureResultScoreInput(engine)) << "no result yet";
+
+    engine.settings.JPEGQuality = 20;
+    ASSERT_GT(engine.OptimizeImage(""), 0u);
+    std::optional<ResultScoreInput> input = CaptureResultScoreInput(engine);
+    ASSERT_TRUE(input);
+    const double expected = Distance(engine.SourceBitmap.get(), FIF_JPEG,
+                                     imagelib::StreamBytes(engine.ResultStream.get()));
+
+    ScoreOutcome scored;
+    std::thread worker([&] { scored = ScoreResult(*input); });
+    engine.settings.JPEGQuality = 95;  // a newer result replaces the stream meanwhile
+    engine.OptimizeImage("");
+    worker.join();
+    ASSERT_TRUE(scored.score) << scored.error;
+    EXPECT_EQ(scored.score->maxDistance, expected);
+}
+
+}  // namespace
+}  // namespace pimo::engine

@@ -1,0 +1,187 @@
+// Compress to a quality target: the smallest setting within the distance,
+// found with the compress-to-size probe bound; and the sampled size-quality
+// curve.
+
+#include "engine/target_quality.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "tests/support/fake_host.h"
+#include "tests/support/test_images.h"
+
+namespace pimo::engine {
+namespace {
+
+RGBQUAD Quad(unsigned red, unsigned green, unsigned blue) {
+    return RGBQUAD{static_cast<BYTE>(blue), static_cast<BYTE>(green), static_cast<BYTE>(red), 255};
+}
+
+TEST(SearchDistanceSettingTest, FindsTheSmallestValueWithinTheTargetInFewProbes) {
+    // A distance that falls as the value rises: 100 / value.
+    const auto probe = [](int value) {
+        return QualityProbe{value, static_cast<std::uint32_t>(value * 10),
+                            QualityScore{100.0 / value, 50.0 / value}};
+    };
+    const struct {
+        SettingRange range;
+        double target;
+        int best;
+    } cases[] = {{{1, 100}, 2.0, 50},  {{1, 100}, 1.5, 67}, {{1, 100}, 100.0, 1},
+                 {{1, 100}, 1.0, 100}, {{1, 100}, 0.99, 0}, {{2, 256}, 1.0, 100},
+                 {{2, 256}, 0.5, 200}, {{2, 40}, 0.1, 0}};
+    for (const auto& c : cases) {
+        const QualitySearch search = SearchDistanceSetting(c.target, c.range, probe);
+        EXPECT_EQ(search.best, c.best) << c.target;
+        const std::size_t bound = c.range.maximum == 100 ? 7 : 8;
+        EXPECT_LE(search.probes.size(), bound);
+        if (c.best > 0) {
+            ASSERT_TRUE(search.bestScore);
+            EXPECT_LE(search.bestScore->maxDistance, c.target);
+        }
+    }
+}
+
+TEST(SearchDistanceSettingTest, AProbeWithoutScoreCountsAsTooFar) {
+    // Values below 30 cannot be scored; from 30 on everything is within.
+    const QualitySearch search = SearchDistanceSetting(1.0, {1, 100}, [](int value) {
+        QualityProbe probe{value, 1, std::nullopt};
+        if (value >= 30) probe.score = QualityScore{0.5, 0.1};
+        return probe;
+    });
+    EXPECT_EQ(search.best, 30);
+}
+
+// An engine over a file made from `bitmap`, in manual mode with `format`.
+class TargetQualityTest : public ::testing::Test {
+  protected:
+    void Load(FIBITMAP* bitmap, int format) {
+        test::WriteFileBytes(m_dir.file("source.png"), test::EncodeWithLibrary(FIF_PNG, bitmap, 0));
+        m_engine.Interactive = false;
+        m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
+        ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("source.png")));
+        m_engine.settings.Format = format;
+        m_engine.settings.PNGPalettePreset = 1;  // a quantizing palette
+        m_engine.settings.GIFPalettePreset = 0;
+    }
+
+    // The distance of one pipeline run at `value`.
+    double DistanceAt(SizeSetting setting, int value) {
+        SettingField(m_engine.settings, setting) = value;
+        EXPECT_GT(m_engine.OptimizeImage(""), 0u);
+        const auto score = ScoreEngineResult(
+            m_engine, ViewedPixels(m_engine.SourceBitmap.get(), m_engine.settings.BackgroundColor));
+        EXPECT_TRUE(score);
+        return score ? score->maxDistance : 1e9;
+    }
+
+    test::TempDir m_dir;
+    test::FakeHost m_host;
+    Engine m_engine{m_host};
+};
+
+TEST_F(TargetQualityTest, ChosenSettingIsWithinTheTargetAndTheNextSmallerIsNot) {
+    const Bitmap photo = test::MakePhotoLike(160, 120, 5);
+    const Bitmap bands = test::MakeRgb(
+        128, 96, [](unsigned x, unsigned y) { return Quad(x * 2, (y * 8) % 256, (x + y) % 256); });
+    const struct {
+        const char* name;
+        FIBITMAP* image;
+        int format;
+        double target;
+    } cases[] = {{"jpeg photo 1.5", photo.get(), kFormatJPEG, 1.5},
+                 {"jpeg photo 3", photo.get(), kFormatJPEG, 3.0},
+                 {"jpeg bands 4", bands.get(), kFormatJPEG, 4.0},
+                 {"png photo 6", photo.get(), kFormatPNG, 6.0},
+                 {"gif bands 10", bands.get(), kFormatGIF, 10.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Load(c.image, c.format);
+        const SizeSetting setting = SizeSettingFor(c.format);
+        const QualitySearch search = SearchQualitySetting(m_engine, c.target, setting);
+        ASSERT_GE(search.best, 1);
+        EXPECT_LE(search.probes.size(), c.format == kFormatJPEG ? 7u : 8u);
+        ASSERT_TRUE(search.bestScore);
+        EXPECT_LE(search.bestScore->maxDistance, c.target);
+        // Measured again, independently of the search.
+        EXPECT_LE(DistanceAt(setting, search.best), c.target);
+        const SettingRange range = RangeOf(m_engine.settings, setting);
+        if (search.best > range.minimum) {
+            EXPECT_GT(DistanceAt(setting, search.best - 1), c.target);
+        }
+    }
+}
+
+TEST_F(TargetQualityTest, UnreachableTargetFindsNothing) {
+    const Bitmap photo = test::MakePhotoLike(96, 64, 2);
+    Load(photo.get(), kFormatPNG);
+    m_engine.settings.PNGMaxColors = 77;
+    const QualitySearch search = SearchQualitySetting(m_engine, 0.05, SizeSetting::PNGMaxColors);
+    EXPECT_EQ(search.best, 0);
+    EXPECT_FALSE(search.bestScore);
+    EXPECT_EQ(search.probes.size(), 8u);
+    for (const QualityProbe& probe : search.probes) {
+        ASSERT_TRUE(probe.score);
+        EXPECT_GT(probe.score->maxDistance, 0.05);
+    }
+}
+
+TEST_F(TargetQualityTest, CurveIsSampledOnAProbeEngineAndLeavesTheSettingAlone) {
+    const Bitmap photo = test::MakePhotoLike(128, 96, 9);
+    Load(photo.get(), kFormatJPEG);
+    m_engine.settings.JPEGQuality = 64;
+    ProbeEngine probes(m_engine);
+    const CurveSampling sampling{5, 4};
+    const std::vector<QualityProbe> curve =
+        SampleQualityCurve(probes.engine(), SizeSetting::JPEGQuality, sampling);
+
+    ASSERT_EQ(curve.size(), 9u);
+    EXPECT_EQ(curve.front().value, 1);
+    EXPECT_EQ(curve.back().value, 100);
+    std::set<int> values;
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+        values.insert(curve[i].value);
+        ASSERT_TRUE(curve[i].score);
+        if (i > 0) {
+            EXPECT_LT(curve[i - 1].value, curve[i].value);
+        }
+    }
+    EXPECT_EQ(values.size(), curve.size());
+    EXPECT_GT(curve.front().score->maxDistance, curve.back().score->maxDistance);
+    EXPECT_LT(curve.front().bytes, curve.back().bytes);
+    EXPECT_EQ(probes.engine().settings.JPEGQuality, 64);
+    EXPECT_EQ(m_engine.settings.JPEGQuality, 64);
+
+    // The probe engine's sizes are the window's engine's sizes.
+    m_engine.settings.JPEGQuality = curve[2].value;
+    EXPECT_EQ(m_engine.OptimizeImage(""), curve[2].bytes);
+    EXPECT_EQ(m_host.callCount(), 0);
+}
+
+TEST_F(TargetQualityTest, CurveSamplingStopsWhenAsked) {
+    const Bitmap photo = test::MakePhotoLike(64, 48, 4);
+    Load(photo.get(), kFormatJPEG);
+    int asked = 0;
+    const std::vector<QualityProbe> curve =
+        SampleQualityCurve(m_engine, SizeSetting::JPEGQuality, {6, 6}, [&] { return ++asked > 3; });
+    EXPECT_EQ(curve.size(), 3u);
+}
+
+TEST_F(TargetQualityTest, CurveOverFewColoursSamplesEveryValueOnce) {
+    // Four colours: the colour-count range is 2..4, smaller than the samples asked for.
+    const Bitmap four = test::MakeRgb(32, 32, [](unsigned x, unsigned y) {
+        return Quad(x < 16 ? 200 : 10, y < 16 ? 100 : 30, 50);
+    });
+    Load(four.get(), kFormatPNG);
+    const std::vector<QualityProbe> curve = SampleQualityCurve(m_engine, SizeSetting::PNGMaxColors);
+    ASSERT_EQ(curve.size(), 3u);
+    EXPECT_EQ(curve[0].value, 2);
+    EXPECT_EQ(curve[2].value, 4);
+    ASSERT_TRUE(curve[2].score);
+    EXPECT_EQ(curve[2].score->maxDistance, 0.0);
+}
+
+}  // namespace
+}  // namespace pimo::engine
