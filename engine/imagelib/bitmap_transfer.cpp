@@ -64,16 +64,10 @@ void PutTags(Sink& sink, FIBITMAP* bitmap) {
     });
 }
 
+// One bitmap: its shape, then its body (palette, transparency, profile, tags
+// and pixels).
 template <typename Sink>
-void Serialise(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages, Sink& sink) {
-    Put32(sink, kMagic);
-    Put32(sink, static_cast<std::uint32_t>(messages.size()));
-    for (const LibraryMessage& message : messages) {
-        Put32(sink, static_cast<std::uint32_t>(message.libraryFormat));
-        PutBlock(sink, message.text.data(), message.text.size());
-    }
-    Put32(sink, bitmap ? 1 : 0);
-    if (!bitmap) return;
+void PutBitmap(Sink& sink, FIBITMAP* bitmap) {
     for (std::uint32_t value :
          {std::uint32_t(::FreeImage_GetImageType(bitmap)), ::FreeImage_GetWidth(bitmap),
           ::FreeImage_GetHeight(bitmap), ::FreeImage_GetBPP(bitmap), ::FreeImage_GetRedMask(bitmap),
@@ -101,6 +95,24 @@ void Serialise(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages, Si
     Put32(sink, ::FreeImage_GetPitch(bitmap));
     PutBlock(sink, ::FreeImage_GetBits(bitmap),
              std::uint64_t{::FreeImage_GetPitch(bitmap)} * ::FreeImage_GetHeight(bitmap));
+}
+
+template <typename Sink>
+void Serialise(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages, Sink& sink) {
+    Put32(sink, kMagic);
+    Put32(sink, static_cast<std::uint32_t>(messages.size()));
+    for (const LibraryMessage& message : messages) {
+        Put32(sink, static_cast<std::uint32_t>(message.libraryFormat));
+        PutBlock(sink, message.text.data(), message.text.size());
+    }
+    Put32(sink, bitmap ? 1 : 0);
+    if (!bitmap) return;
+    PutBitmap(sink, bitmap);
+    // The JFXX or EXIF thumbnail: a saved JPEG writes it back. Only one level:
+    // a thumbnail's own thumbnail is never read or written by the library.
+    FIBITMAP* thumbnail = ::FreeImage_GetThumbnail(bitmap);
+    Put32(sink, thumbnail ? 1 : 0);
+    if (thumbnail) PutBitmap(sink, thumbnail);
 }
 
 // Reads fields, each checked against the bytes left.
@@ -204,6 +216,31 @@ bool ReadBody(Reader& reader, FIBITMAP* bitmap) {
     return true;
 }
 
+// One bitmap as PutBitmap wrote it. False when the bytes are malformed. When
+// its opening cost, added to `spent` (the bitmaps read before it), exceeds the
+// budget, nothing is allocated: `overBudget` is set and `bitmap` stays null.
+bool ReadBitmap(Reader& reader, const DecodeBudget& budget, std::uint64_t& spent, Bitmap& bitmap,
+                bool& overBudget) {
+    Shape shape{};
+    if (!ReadShape(reader, shape)) return false;
+    const std::uint64_t cost = OpeningCost(DeclaredSize{shape.width, shape.height, shape.bpp});
+    if (spent > budget.memoryBytes || cost > budget.memoryBytes - spent) {
+        overBudget = true;
+        return true;
+    }
+    spent += cost;
+    bitmap.reset(::FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(shape.type),
+                                       static_cast<int>(shape.width),
+                                       static_cast<int>(shape.height), static_cast<int>(shape.bpp),
+                                       shape.red, shape.green, shape.blue));
+    if (!bitmap || !ReadBody(reader, bitmap.get())) return false;
+    ::FreeImage_SetDotsPerMeterX(bitmap.get(), shape.dpmX);
+    ::FreeImage_SetDotsPerMeterY(bitmap.get(), shape.dpmY);
+    ::FreeImage_SetTransparent(bitmap.get(), shape.transparent ? TRUE : FALSE);
+    if (shape.hasBackground) ::FreeImage_SetBackgroundColor(bitmap.get(), &shape.background);
+    return true;
+}
+
 }  // namespace
 
 std::size_t TransferSize(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages) {
@@ -235,21 +272,20 @@ std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes
     if (!reader.get32(present)) return std::nullopt;
     if (!present) return received;
 
-    Shape shape{};
-    if (!ReadShape(reader, shape)) return std::nullopt;
-    if (OpeningCost(DeclaredSize{shape.width, shape.height, shape.bpp}) > budget.memoryBytes) {
-        overBudget = true;
-        return received;
+    std::uint64_t spent = 0;
+    Bitmap bitmap;
+    if (!ReadBitmap(reader, budget, spent, bitmap, overBudget)) return std::nullopt;
+    if (overBudget) return received;
+
+    std::uint32_t hasThumbnail = 0;
+    if (!reader.get32(hasThumbnail)) return std::nullopt;
+    if (hasThumbnail) {
+        Bitmap thumbnail;
+        if (!ReadBitmap(reader, budget, spent, thumbnail, overBudget)) return std::nullopt;
+        if (overBudget) return received;
+        // The library attaches a copy of it.
+        if (!::FreeImage_SetThumbnail(bitmap.get(), thumbnail.get())) return std::nullopt;
     }
-    Bitmap bitmap(::FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(shape.type),
-                                        static_cast<int>(shape.width),
-                                        static_cast<int>(shape.height), static_cast<int>(shape.bpp),
-                                        shape.red, shape.green, shape.blue));
-    if (!bitmap || !ReadBody(reader, bitmap.get())) return std::nullopt;
-    ::FreeImage_SetDotsPerMeterX(bitmap.get(), shape.dpmX);
-    ::FreeImage_SetDotsPerMeterY(bitmap.get(), shape.dpmY);
-    ::FreeImage_SetTransparent(bitmap.get(), shape.transparent ? TRUE : FALSE);
-    if (shape.hasBackground) ::FreeImage_SetBackgroundColor(bitmap.get(), &shape.background);
     received.bitmap = std::move(bitmap);
     return received;
 }

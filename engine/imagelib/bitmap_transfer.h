@@ -2,7 +2,8 @@
 // A decoded bitmap as plain bytes, so that a child process can hand it to its
 // parent through shared memory: pixels, type, depth, masks, palette,
 // transparency table, background colour, resolution, ICC profile, every
-// metadata tag (the carried custom tags included), and the library's messages.
+// metadata tag (the carried custom tags included), the thumbnail (a nested
+// bitmap of the same form, without one of its own), and the library's messages.
 
 #include <FreeImage.h>
 
@@ -37,7 +38,8 @@ struct ReceivedTransfer {
 
 /// Rebuilds what WriteTransfer wrote. Every field is checked against the bytes:
 /// nothing when they are not a complete, consistent transfer. A bitmap whose
-/// opening cost exceeds `budget` is not allocated: `overBudget` is set.
+/// opening cost, with its thumbnail's, exceeds `budget` is not allocated:
+/// `overBudget` is set.
 std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes,
                                              const DecodeBudget& budget, bool& overBudget);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/imagelib/bitmap_transfer.h"
 #include "engine/imagelib/decode_budget.h"
 #include "engine/imagelib/file_io.h"
 #include "engine/imagelib/freeimage_ext.h"
@@ -155,6 +156,71 @@ TEST(IsolatedDecoderTest, LoadedJpegMatchesTheInProcessDecode) {
     const Bitmap there(FreeImage_LoadIsolated(kFormatJpeg, jpeg, flags));
     ExpectSameBitmap(here.get(), there.get());
     EXPECT_EQ(FreeImage_GetJPEGQuality(there.get()), 85);
+}
+
+// A photo carrying a smaller thumbnail of its own, as a JPEG with a JFXX or
+// EXIF thumbnail loads.
+Bitmap PhotoWithThumbnail() {
+    auto photo = test::MakePhotoLike(64, 48);
+    auto thumbnail = test::MakePhotoLike(16, 12, 7);
+    ::FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, thumbnail.get(), "Comment", "the thumbnail");
+    ::FreeImage_SetThumbnail(photo.get(), thumbnail.get());
+    return photo;
+}
+
+std::vector<std::uint8_t> Transferred(FIBITMAP* bitmap) {
+    std::vector<std::uint8_t> bytes(TransferSize(bitmap, {}));
+    WriteTransfer(bitmap, {}, bytes);
+    return bytes;
+}
+
+TEST(IsolatedDecoderTest, ThumbnailComesBackWithTheBitmap) {
+    const Bitmap photo = PhotoWithThumbnail();
+    const Bitmap back = Isolated(photo.get());
+    ExpectSameBitmap(photo.get(), back.get());
+    FIBITMAP* thumbnail = ::FreeImage_GetThumbnail(back.get());
+    ASSERT_NE(thumbnail, nullptr);
+    ExpectSameBitmap(::FreeImage_GetThumbnail(photo.get()), thumbnail);
+    EXPECT_EQ(::FreeImage_GetThumbnail(thumbnail), nullptr);
+}
+
+// Cut anywhere, the thumbnail included, the transfer gives nothing rather
+// than a bitmap that silently lost its thumbnail.
+TEST(IsolatedDecoderTest, TruncatedTransferWithThumbnailIsRefused) {
+    const Bitmap photo = PhotoWithThumbnail();
+    const std::vector<std::uint8_t> bytes = Transferred(photo.get());
+    const std::size_t withoutThumbnail = TransferSize(test::MakePhotoLike(64, 48).get(), {});
+    ASSERT_GT(bytes.size(), withoutThumbnail);
+    bool overBudget = false;
+    for (std::size_t length = 0; length < bytes.size(); ++length) {
+        ASSERT_FALSE(
+            ReadTransfer(std::span(bytes.data(), length), CurrentDecodeBudget(), overBudget))
+            << "cut at " << length << " of " << bytes.size();
+    }
+    const auto whole = ReadTransfer(bytes, CurrentDecodeBudget(), overBudget);
+    ASSERT_TRUE(whole && whole->bitmap);
+    EXPECT_NE(::FreeImage_GetThumbnail(whole->bitmap.get()), nullptr);
+}
+
+// The thumbnail's size counts against the budget with the bitmap's.
+TEST(IsolatedDecoderTest, ThumbnailCountsAgainstTheBudget) {
+    const Bitmap photo = PhotoWithThumbnail();
+    const std::vector<std::uint8_t> bytes = Transferred(photo.get());
+    const auto cost = [](FIBITMAP* bitmap) {
+        return OpeningCost(DeclaredSize{::FreeImage_GetWidth(bitmap), ::FreeImage_GetHeight(bitmap),
+                                        ::FreeImage_GetBPP(bitmap)});
+    };
+    const std::uint64_t photoCost = cost(photo.get());
+    const std::uint64_t thumbnailCost = cost(::FreeImage_GetThumbnail(photo.get()));
+    bool overBudget = false;
+    const auto tight =
+        ReadTransfer(bytes, DecodeBudget{photoCost + thumbnailCost - 1, 5}, overBudget);
+    ASSERT_TRUE(tight);
+    EXPECT_TRUE(overBudget);
+    EXPECT_FALSE(tight->bitmap);
+    const auto enough = ReadTransfer(bytes, DecodeBudget{photoCost + thumbnailCost, 5}, overBudget);
+    ASSERT_TRUE(enough && enough->bitmap);
+    EXPECT_FALSE(overBudget);
 }
 
 struct Fault {
