@@ -32,9 +32,9 @@ constexpr const char* kInvalidOutputFolder = "The output folder is invalid !";
 
 const char* OutputExtension(int format) {
     switch (format) {
-        case engine::kFormatJPEG:
+        case engine::kFormatJpeg:
             return ".jpg";
-        case engine::kFormatPNG:
+        case engine::kFormatPng:
             return ".png";
         default:
             return ".gif";

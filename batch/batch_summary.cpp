@@ -30,7 +30,7 @@ std::string Palette(int colors, int method) {
 
 std::string FormatDetails(const OptimizationSettings& s, std::string_view optimizerName) {
     switch (s.Format) {
-        case engine::kFormatPNG: {
+        case engine::kFormatPng: {
             std::string text = "PNG, ";
             switch (engine::PngPresetKind(s.PNGPalettePreset)) {
                 case PresetKind::Quantize:
@@ -47,7 +47,7 @@ std::string FormatDetails(const OptimizationSettings& s, std::string_view optimi
                 text += ", then " + std::string(optimizerName);
             return text;
         }
-        case engine::kFormatGIF: {
+        case engine::kFormatGif: {
             std::string text = "GIF, ";
             text += engine::GifPresetKind(s.GIFPalettePreset) == PresetKind::DitheredMonochrome
                         ? std::string("dithered monochrome")

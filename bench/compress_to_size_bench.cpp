@@ -43,9 +43,9 @@ engine::Engine& PhotoEngine() {
 
 // Puts the engine into the output the benchmark measures.
 void Configure(engine::Engine& e, SizeSetting setting) {
-    e.settings.Format = setting == SizeSetting::JPEGQuality    ? engine::kFormatJPEG
-                        : setting == SizeSetting::PNGMaxColors ? engine::kFormatPNG
-                                                               : engine::kFormatGIF;
+    e.settings.Format = setting == SizeSetting::JPEGQuality    ? engine::kFormatJpeg
+                        : setting == SizeSetting::PNGMaxColors ? engine::kFormatPng
+                                                               : engine::kFormatGif;
     e.settings.PNGPalettePreset = 1;  // "Optimal 256 Colors Palette"
     e.settings.GIFPalettePreset = 0;
     e.settings.PNGQuantizationMethod = 0;  // Wu

@@ -28,7 +28,7 @@ struct Photo {
         engine.SourceBitmap = test::MakePhotoLike(width, height);
         engine.SourceFormat = imagelib::kFormatPastedBitmap;
         engine.OpenLoadedImage("", false, false);
-        engine.settings.Format = engine::kFormatJPEG;
+        engine.settings.Format = engine::kFormatJpeg;
         engine.settings.JPEGQuality = 75;
     }
 };

@@ -62,7 +62,7 @@ void ApplyGifPresetColorCount(OptimizationSettings& settings) {
 }
 
 void ApplyFormatToSettings(OptimizationSettings& settings) {
-    if (settings.Format == kFormatJPEG) settings.TransparencyMode = TransparencyMode::SolidColor;
+    if (settings.Format == kFormatJpeg) settings.TransparencyMode = TransparencyMode::SolidColor;
 }
 
 int FormatOfExtension(const std::string& path) {
@@ -73,9 +73,9 @@ int FormatOfExtension(const std::string& path) {
     std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
-    if (extension == ".jpg" || extension == ".jpeg") return kFormatJPEG;
-    if (extension == ".png") return kFormatPNG;
-    if (extension == ".gif") return kFormatGIF;
+    if (extension == ".jpg" || extension == ".jpeg") return kFormatJpeg;
+    if (extension == ".png") return kFormatPng;
+    if (extension == ".gif") return kFormatGif;
     return -1;
 }
 
@@ -93,10 +93,10 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
 
     // A palette format for few colours or transparency; the source quality of
     // a JPEG matters only for a photograph.
-    int format = kFormatPNG;
+    int format = kFormatPng;
     std::uint8_t sourceQuality = 0;
     if (!fewColors && !inputs.HasTransparency) {
-        format = kFormatJPEG;
+        format = kFormatJpeg;
         sourceQuality = static_cast<std::uint8_t>(inputs.SourceJpegQuality);
     }
 
@@ -120,7 +120,7 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
         settings.GIFPalettePreset = kGifOptimal256;
         settings.PNGQuantizationMethod = kNeuQuant;
         settings.GIFQuantizationMethod = kNeuQuant;
-        format = kFormatJPEG;
+        format = kFormatJpeg;
     }
 
     // Dense colour (photographs) hides chroma loss; sparse colour does not.
@@ -139,7 +139,7 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
     }
 
     if (inputs.HasTransparency) {
-        format = kFormatPNG;
+        format = kFormatPng;
         settings.TransparencyMode = TransparencyMode::Keep;
     }
 
@@ -157,7 +157,7 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
     if (ChoosesFormat(mode)) {
         settings.Format = format;
         ApplyFormatToSettings(settings);
-    } else if (inputs.HasTransparency && settings.Format == kFormatJPEG &&
+    } else if (inputs.HasTransparency && settings.Format == kFormatJpeg &&
                settings.TransparencyMode == TransparencyMode::Keep) {
         settings.TransparencyMode = TransparencyMode::SolidColor;
     }

@@ -22,8 +22,8 @@ constexpr int kNotReachedBalloonMs = 5000;
 }  // namespace
 
 SizeSetting SizeSettingFor(int format) {
-    if (format == kFormatJPEG) return SizeSetting::JPEGQuality;
-    return format == kFormatGIF ? SizeSetting::GIFMaxColors : SizeSetting::PNGMaxColors;
+    if (format == kFormatJpeg) return SizeSetting::JPEGQuality;
+    return format == kFormatGif ? SizeSetting::GIFMaxColors : SizeSetting::PNGMaxColors;
 }
 
 SettingRange RangeOf(const OptimizationSettings& settings, SizeSetting setting) {
@@ -47,9 +47,9 @@ bool CompressToSizeAvailable(const Engine& engine) {
     if (!engine.SourceBitmap) return false;
     const OptimizationSettings& settings = engine.settings;
     switch (settings.Format) {
-        case kFormatJPEG:
+        case kFormatJpeg:
             return true;
-        case kFormatPNG: {
+        case kFormatPng: {
             const PresetKind kind = PngPresetKind(settings.PNGPalettePreset);
             return kind != PresetKind::TrueColor && kind != PresetKind::DitheredMonochrome;
         }

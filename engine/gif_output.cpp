@@ -39,7 +39,7 @@ std::uint32_t Engine::EncodeGIF(const std::string& targetPath) {
         const fi::Quantizer method = fi::QuantizerFromNumber(settings.GIFQuantizationMethod);
         ReplaceBitmap(WorkingBitmap, fi::QuantizeToPalette(WorkingBitmap.get(), method, colors));
     }
-    RemoveMetadata(MetadataKeptBy(kFormatGIF));
+    RemoveMetadata(MetadataKeptBy(kFormatGif));
     if (WorkingBitmap && settings.GIFInterlaced) RequestInterlacing(WorkingBitmap.get());
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {

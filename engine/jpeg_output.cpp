@@ -60,7 +60,7 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertToGreyscale(WorkingBitmap.get()));
     }
     const int flags = JpegSaveFlags();
-    RemoveMetadata(MetadataKeptBy(kFormatJPEG));
+    RemoveMetadata(MetadataKeptBy(kFormatJpeg));
     // The thumbnail (the file's JFXX one, or the one the library read from the
     // EXIF block) is camera data like the EXIF block, and goes with it.
     if (WorkingBitmap && settings.MetadataRemoveEXIF) {

@@ -24,8 +24,8 @@ MetadataKinds MetadataCarried(FIBITMAP* bitmap) {
 }
 
 MetadataKinds MetadataKeptBy(int format) {
-    const bool jpeg = format == kFormatJPEG;
-    const bool gif = format == kFormatGIF;
+    const bool jpeg = format == kFormatJpeg;
+    const bool gif = format == kFormatGif;
     return {true, jpeg, !gif, jpeg, !gif};
 }
 

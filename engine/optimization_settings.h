@@ -6,13 +6,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/imagelib/handles.h"
 #include "engine/optimization_mode.h"
 
 namespace pimo::engine {
 
-inline constexpr int kFormatJPEG = 0;
-inline constexpr int kFormatPNG = 1;
-inline constexpr int kFormatGIF = 2;
+// The output formats, by the system's format identifiers.
+using imagelib::kFormatGif;
+using imagelib::kFormatJpeg;
+using imagelib::kFormatPng;
 
 enum class TransparencyMode { Keep, SolidColor, Opaque };
 
@@ -54,7 +56,7 @@ int PngCompressionFlags(int compressionType);
 
 struct OptimizationSettings {
     // General
-    int Format = kFormatJPEG;  // 0 JPEG, 1 PNG, 2 GIF
+    int Format = kFormatJpeg;  // 0 JPEG, 1 PNG, 2 GIF
     OptimizationMode Mode = OptimizationMode::FullAuto;
 
     // JPEG

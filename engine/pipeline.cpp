@@ -24,7 +24,7 @@ constexpr const char* kFormatCaptions[3] = {"JPEG", "PNG", "GIF"};
 
 // Only a JPEG that keeps its EXIF block carries the source's orientation on.
 bool KeepsExifOrientation(const OptimizationSettings& settings, FIBITMAP* source) {
-    return settings.Format == kFormatJPEG && !settings.MetadataRemoveEXIF &&
+    return settings.Format == kFormatJpeg && !settings.MetadataRemoveEXIF &&
            ::FreeImage_GetMetadataCount(FIMD_EXIF_RAW, source) > 0;
 }
 }  // namespace
@@ -44,7 +44,7 @@ void Engine::BuildWorkingCopy() {
         const Rgb& c = settings.BackgroundColor;
         ReplaceBitmap(WorkingBitmap,
                       fi::FreeImage_Composite(source, RGBQUAD{c.blue, c.green, c.red, 0}));
-    } else if (settings.Format == kFormatPNG &&
+    } else if (settings.Format == kFormatPng &&
                PngPresetKind(settings.PNGPalettePreset) == PresetKind::TrueColor &&
                mode != TransparencyMode::Opaque) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));  // keeps a 32-bit alpha channel
@@ -83,10 +83,10 @@ std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
         }
         ApplyColorAdjustments(WorkingBitmap.get(), settings);
         switch (settings.Format) {
-            case kFormatJPEG:
+            case kFormatJpeg:
                 size = EncodeJPEG(targetPath);
                 break;
-            case kFormatPNG:
+            case kFormatPng:
                 size = EncodePNG(targetPath);
                 break;
             default:

@@ -34,7 +34,7 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
         default:
             break;
     }
-    RemoveMetadata(MetadataKeptBy(kFormatPNG));
+    RemoveMetadata(MetadataKeptBy(kFormatPng));
     if (WorkingBitmap && ::FreeImage_GetBPP(WorkingBitmap.get()) < 32 && sourceTransparent &&
         settings.TransparencyMode == TransparencyMode::Keep) {
         ApplyPaletteTransparency(SourceBitmap.get(), WorkingBitmap.get(),

@@ -65,7 +65,7 @@ ScoreOutcome ScoreEncoded(const imagelib::RgbPixels& source, int format,
 /// score can be computed on another thread while the engine moves on.
 struct ResultScoreInput {
     Bitmap source;
-    int format = kFormatJPEG;
+    int format = kFormatJpeg;
     std::vector<std::uint8_t> encoded;
     Rgb background;
 };

@@ -31,9 +31,9 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 SaveFormat SaveFormatFor(int format) {
     switch (format) {
-        case kFormatPNG:
+        case kFormatPng:
             return {"Portable Network Graphic (*.png)", ".png"};
-        case kFormatGIF:
+        case kFormatGif:
             return {"Graphics Interchange Format (*.gif)", ".gif"};
         default:
             return {"JPEG Image (*.jpg *.jif *.jpeg *.jpe)", ".jpg"};
@@ -41,7 +41,7 @@ SaveFormat SaveFormatFor(int format) {
 }
 
 bool AsksForHigherPngCompression(const OptimizationSettings& settings) {
-    return settings.Format == kFormatPNG &&
+    return settings.Format == kFormatPng &&
            settings.PNGCompressionType < kRecommendedPngCompression;
 }
 

@@ -65,16 +65,16 @@ void HideTransparentColours(FIBITMAP* source, FIBITMAP* working, int threshold) 
 
 bool ReservesTransparentEntry(const OptimizationSettings& settings, bool sourceTransparent) {
     return sourceTransparent && settings.TransparencyMode == TransparencyMode::Keep &&
-           settings.Format != kFormatJPEG;
+           settings.Format != kFormatJpeg;
 }
 
 bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha,
                             bool onlyFullTransparency, bool current) {
     switch (format) {
-        case kFormatPNG:
+        case kFormatPng:
             if (PngPresetKind(pngPreset) == PresetKind::TrueColor) return false;
             return originalHasAlpha || !onlyFullTransparency;
-        case kFormatGIF:
+        case kFormatGif:
             return originalHasAlpha;
         default:
             return current;
@@ -82,7 +82,7 @@ bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha,
 }
 
 bool FormatKeepsTransparency(int format) {
-    return format != kFormatJPEG;
+    return format != kFormatJpeg;
 }
 
 void ApplyFormatTransparencyRule(OptimizationSettings& settings) {

@@ -155,7 +155,7 @@ constexpr KeyReaction kPngPresetReaction = [](SettingsFields& f, const platform:
     Call(f.window.PNGPresetReaction);
 };
 constexpr KeyReaction kFormatReaction = [](SettingsFields& f, const platform::KnownFolders&) {
-    if (f.settings.Format != engine::kFormatJPEG) Call(f.window.FormatChangeReaction);
+    if (f.settings.Format != engine::kFormatJpeg) Call(f.window.FormatChangeReaction);
 };
 constexpr KeyReaction kCaptionsReaction = [](SettingsFields& f, const platform::KnownFolders&) {
     if (!f.options.ShowCaptions) Call(f.window.CaptionsOffReaction);

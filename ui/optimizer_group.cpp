@@ -102,7 +102,7 @@ bool PngOptimizerGroup::canRun() const {
     // A PNG optimizer has nothing to work on in a JPEG or GIF result, nor
     // while the engine is making one or a batch run drives it.
     return m_engine.SourceBitmap != nullptr && !m_engine.Busy() && m_engine.Interactive &&
-           m_engine.settings.Format == engine::kFormatPNG;
+           m_engine.settings.Format == engine::kFormatPng;
 }
 
 void PngOptimizerGroup::followSelection() {

@@ -127,7 +127,7 @@ TEST_P(ProposalTest, ProposesFormatAndSettingsFromTheAnalysis) {
     }
 
     // Values the proposal must overwrite, or (where a row expects them) keep.
-    settings().Format = kFormatGIF;
+    settings().Format = kFormatGif;
     settings().GIFPalettePreset = 1;  // "Optimal 128 Colors Palette"
     settings().PNGQuantizationMethod = 0;
     settings().GIFQuantizationMethod = 1;
@@ -153,7 +153,7 @@ TEST_P(ProposalTest, ProposesFormatAndSettingsFromTheAnalysis) {
     EXPECT_EQ(s.ColorCountMaximum, static_cast<int>(std::min(256u, unique)));
 }
 
-constexpr int JPEG = kFormatJPEG, PNG = kFormatPNG;
+constexpr int JPEG = kFormatJpeg, PNG = kFormatPng;
 constexpr auto Keep = TransparencyMode::Keep, Solid = TransparencyMode::SolidColor,
                Opaque = TransparencyMode::Opaque;
 
@@ -223,7 +223,7 @@ TEST_P(SourceQualityTest, KeepsALowerSourceQualityAndCapsAt80) {
     ASSERT_GT(m_engine.imageInfo.UniqueColors, 256u);
 
     ChooseAutomaticSettings(m_engine, OptimizationMode::FullAuto);
-    EXPECT_EQ(settings().Format, kFormatJPEG);
+    EXPECT_EQ(settings().Format, kFormatJpeg);
     // The detected quality may be off by one; the proposal uses what was detected.
     const int detected = imagelib::FreeImage_GetJPEGQuality(m_engine.SourceBitmap.get());
     EXPECT_EQ(settings().JPEGQuality, c.expected == 80 ? 80 : detected);
@@ -281,15 +281,15 @@ struct ExtensionCase {
 
 TEST_F(AutomaticSettingsTest, KeepFormatModeTakesTheFormatFromTheLowerCasedExtension) {
     const ExtensionCase cases[] = {
-        {"graphic.JPG", false, false, kFormatJPEG, Solid},
-        {"graphic.jpeg", false, false, kFormatJPEG, Solid},
-        {"photo.Png", true, false, kFormatPNG, Opaque},
-        {"photo.gif", true, false, kFormatGIF, Opaque},
+        {"graphic.JPG", false, false, kFormatJpeg, Solid},
+        {"graphic.jpeg", false, false, kFormatJpeg, Solid},
+        {"photo.Png", true, false, kFormatPng, Opaque},
+        {"photo.gif", true, false, kFormatGif, Opaque},
         // Another extension keeps the recommended format.
-        {"photo.bmp", true, false, kFormatJPEG, Solid},
-        {"graphic.tiff", false, false, kFormatPNG, Opaque},
+        {"photo.bmp", true, false, kFormatJpeg, Solid},
+        {"graphic.tiff", false, false, kFormatPng, Opaque},
         // Transparency asks for PNG, but the extension wins and JPEG drops it.
-        {"logo.jpg", false, true, kFormatJPEG, Solid},
+        {"logo.jpg", false, true, kFormatJpeg, Solid},
     };
     for (const ExtensionCase& c : cases) {
         SCOPED_TRACE(c.fileName);
@@ -297,7 +297,7 @@ TEST_F(AutomaticSettingsTest, KeepFormatModeTakesTheFormatFromTheLowerCasedExten
                        : c.photograph ? test::MakePhotoLike(48, 32)
                                       : DistinctColors(16, 16, 40);
         Load(image.get(), c.fileName);
-        settings().Format = c.format == kFormatGIF ? kFormatPNG : kFormatGIF;
+        settings().Format = c.format == kFormatGif ? kFormatPng : kFormatGif;
         settings().TransparencyMode = Opaque;
         ChooseAutomaticSettings(m_engine, OptimizationMode::AutoKeepFormat);
         EXPECT_EQ(settings().Format, c.format);
@@ -314,19 +314,19 @@ TEST_F(AutomaticSettingsTest, KeepFormatModeWithoutAFileKeepsTheRecommendedForma
     m_engine.SourceFormat = imagelib::kFormatPastedBitmap;
     m_engine.OpenLoadedImage("", false, false);
     ASSERT_EQ(m_engine.SourcePath, "Untitled");
-    settings().Format = kFormatJPEG;
+    settings().Format = kFormatJpeg;
     ChooseAutomaticSettings(m_engine, OptimizationMode::AutoKeepFormat);
-    EXPECT_EQ(settings().Format, kFormatPNG);
+    EXPECT_EQ(settings().Format, kFormatPng);
 }
 
 TEST_F(AutomaticSettingsTest, UserFormatModeKeepsTheFormatAndAdaptsTheSettings) {
     Bitmap photo = test::MakePhotoLike(64, 48);
     Load(photo.get());
-    settings().Format = kFormatGIF;
+    settings().Format = kFormatGif;
     settings().JPEGQuality = 30;
     settings().GIFPalettePreset = 2;
     ChooseAutomaticSettings(m_engine, OptimizationMode::AutoUserFormat);
-    EXPECT_EQ(settings().Format, kFormatGIF);
+    EXPECT_EQ(settings().Format, kFormatGif);
     EXPECT_EQ(settings().JPEGQuality, 80);
     EXPECT_EQ(settings().GIFPalettePreset, 0);
     EXPECT_EQ(settings().GIFMaxColors, 256);
@@ -340,7 +340,7 @@ TEST_F(AutomaticSettingsTest, UserFormatModeNeverKeepsTransparencyForJpeg) {
         TransparencyMode expected;
     };
     for (const Case c :
-         {Case{kFormatJPEG, Solid}, Case{kFormatPNG, Keep}, Case{kFormatGIF, Keep}}) {
+         {Case{kFormatJpeg, Solid}, Case{kFormatPng, Keep}, Case{kFormatGif, Keep}}) {
         SCOPED_TRACE(c.format);
         settings().Format = c.format;
         settings().TransparencyMode = Opaque;
@@ -370,7 +370,7 @@ TEST_F(AutomaticSettingsTest, ManualModeAndMissingAnalysisChangeNothing) {
     // A loaded image in manual mode.
     Bitmap photo = test::MakePhotoLike(64, 48);
     Load(photo.get());
-    settings().Format = kFormatGIF;
+    settings().Format = kFormatGif;
     settings().PNGCompressionType = 0;
     const auto loaded = WrittenFields(settings());
     ChooseAutomaticSettings(m_engine, OptimizationMode::Manual);
@@ -436,13 +436,13 @@ TEST(FormatReactionTest, JpegSelectsSolidColour) {
     for (const TransparencyMode mode : {Keep, Solid, Opaque}) {
         OptimizationSettings s;
         s.TransparencyMode = mode;
-        s.Format = kFormatPNG;
+        s.Format = kFormatPng;
         ApplyFormatToSettings(s);
         EXPECT_EQ(s.TransparencyMode, mode);
-        s.Format = kFormatGIF;
+        s.Format = kFormatGif;
         ApplyFormatToSettings(s);
         EXPECT_EQ(s.TransparencyMode, mode);
-        s.Format = kFormatJPEG;
+        s.Format = kFormatJpeg;
         ApplyFormatToSettings(s);
         EXPECT_EQ(s.TransparencyMode, Solid);
     }
@@ -450,10 +450,10 @@ TEST(FormatReactionTest, JpegSelectsSolidColour) {
 
 TEST(FormatOfExtensionTest, NamesTheFormatOfTheLastExtension) {
     const std::pair<const char*, int> cases[] = {
-        {"a.jpg", kFormatJPEG},
-        {"C:\\Pictures\\A.JPEG", kFormatJPEG},
-        {"/home/u/x.PnG", kFormatPNG},
-        {"x.gif", kFormatGIF},
+        {"a.jpg", kFormatJpeg},
+        {"C:\\Pictures\\A.JPEG", kFormatJpeg},
+        {"/home/u/x.PnG", kFormatPng},
+        {"x.gif", kFormatGif},
         {"x.png.bak", -1},
         {"x.jpe", -1},
         {"noextension", -1},

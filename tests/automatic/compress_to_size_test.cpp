@@ -48,7 +48,7 @@ class CompressToSizeTest : public ::testing::Test {
     void LoadPhoto() {
         Bitmap photo = test::MakePhotoLike(160, 120);
         Load(photo.get());
-        m_engine.settings.Format = kFormatJPEG;
+        m_engine.settings.Format = kFormatJpeg;
     }
 
     // The size one pipeline run gives for `value` of `setting`.
@@ -180,7 +180,7 @@ TEST_F(CompressToSizeTest, ColourCountSearchRunsOverTwoToTheAnalysedMaximum) {
     m_engine.settings.PNGPalettePreset = 2;  // "Optimal 128 Colors Palette"
     m_engine.settings.GIFPalettePreset = 1;
 
-    for (const int format : {kFormatPNG, kFormatGIF}) {
+    for (const int format : {kFormatPng, kFormatGif}) {
         SCOPED_TRACE(format);
         m_engine.settings.Format = format;
         const SizeSetting setting = SizeSettingFor(format);
@@ -201,7 +201,7 @@ TEST_F(CompressToSizeTest, ColourCountSearchRunsOverTwoToTheAnalysedMaximum) {
 TEST_F(CompressToSizeTest, ColourCountSearchOnAPhotograph) {
     Bitmap photo = test::MakePhotoLike(160, 120);
     Load(photo.get());
-    m_engine.settings.Format = kFormatPNG;
+    m_engine.settings.Format = kFormatPng;
     m_engine.settings.PNGPalettePreset = 1;  // "Optimal 256 Colors Palette"
     ASSERT_EQ(RangeOf(m_engine.settings, SizeSetting::PNGMaxColors), (SettingRange{2, 256}));
 
@@ -221,9 +221,9 @@ TEST_F(CompressToSizeTest, ColourCountSearchOnAPhotograph) {
 TEST(SizeSettingTest, EachFormatMovesItsOwnSetting) {
     OptimizationSettings settings;
     settings.SetColorCountMaximum(40);
-    EXPECT_EQ(SizeSettingFor(kFormatJPEG), SizeSetting::JPEGQuality);
-    EXPECT_EQ(SizeSettingFor(kFormatPNG), SizeSetting::PNGMaxColors);
-    EXPECT_EQ(SizeSettingFor(kFormatGIF), SizeSetting::GIFMaxColors);
+    EXPECT_EQ(SizeSettingFor(kFormatJpeg), SizeSetting::JPEGQuality);
+    EXPECT_EQ(SizeSettingFor(kFormatPng), SizeSetting::PNGMaxColors);
+    EXPECT_EQ(SizeSettingFor(kFormatGif), SizeSetting::GIFMaxColors);
     EXPECT_EQ(&SettingField(settings, SizeSetting::JPEGQuality), &settings.JPEGQuality);
     EXPECT_EQ(&SettingField(settings, SizeSetting::PNGMaxColors), &settings.PNGMaxColors);
     EXPECT_EQ(&SettingField(settings, SizeSetting::GIFMaxColors), &settings.GIFMaxColors);
@@ -239,9 +239,9 @@ TEST_F(CompressToSizeTest, AvailableForJpegAndForPalettesThatQuantize) {
         bool available;
     };
     const Case cases[] = {
-        {kFormatJPEG, 0, 3, true}, {kFormatPNG, -1, 0, true}, {kFormatPNG, 0, 0, false},
-        {kFormatPNG, 1, 3, true},  {kFormatPNG, 3, 0, true},  {kFormatPNG, 4, 0, false},
-        {kFormatGIF, 0, -1, true}, {kFormatGIF, 0, 2, true},  {kFormatGIF, 4, 3, false},
+        {kFormatJpeg, 0, 3, true}, {kFormatPng, -1, 0, true}, {kFormatPng, 0, 0, false},
+        {kFormatPng, 1, 3, true},  {kFormatPng, 3, 0, true},  {kFormatPng, 4, 0, false},
+        {kFormatGif, 0, -1, true}, {kFormatGif, 0, 2, true},  {kFormatGif, 4, 3, false},
     };
     for (const Case& c : cases) {
         m_engine.settings.Format = c.format;
@@ -378,7 +378,7 @@ TEST_F(CompressToSizeTest, TargetAboveTheUncompressedSizeShowsTheMessageAndRunsN
     // 64 x 64 x 3 bytes of pixels and a 40-byte header: 12328 bytes, 12.04 KiB.
     Bitmap graphic = BlockColors(64, 64, 40);
     Load(graphic.get());
-    m_engine.settings.Format = kFormatJPEG;
+    m_engine.settings.Format = kFormatJpeg;
     ASSERT_EQ(::FreeImage_GetDIBSize(m_engine.SourceBitmap.get()), 12328u);
     m_engine.Interactive = true;
     m_engine.options.AutomaticPreview = true;
@@ -435,7 +435,7 @@ TEST_F(CompressToSizeTest, NothingIsAskedWhenNotInteractiveOrNotAvailable) {
     EXPECT_EQ(CompressToSize(m_engine, Answer("10"), ".").outcome, CompressToSizeOutcome::NotRun);
 
     m_engine.Interactive = true;
-    m_engine.settings.Format = kFormatPNG;
+    m_engine.settings.Format = kFormatPng;
     m_engine.settings.PNGPalettePreset = 0;  // true colour: no colour count to move
     EXPECT_EQ(CompressToSize(m_engine, Answer("10"), ".").outcome, CompressToSizeOutcome::NotRun);
 
@@ -448,7 +448,7 @@ TEST_F(CompressToSizeTest, PaletteOutputMovesTheColourCount) {
     Load(photo.get());
     m_engine.Interactive = true;
     m_engine.options.AutomaticPreview = false;
-    m_engine.settings.Format = kFormatGIF;
+    m_engine.settings.Format = kFormatGif;
     m_engine.settings.GIFPalettePreset = 0;
     m_engine.settings.GIFMaxColors = 256;
     m_engine.settings.JPEGQuality = 75;

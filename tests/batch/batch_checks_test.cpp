@@ -130,7 +130,7 @@ TEST(BatchTextsTest, SizeChangeStatus) {
 }
 
 TEST(BatchTextsTest, LibraryMessageLineNamesTheFormatWhenThereIsOne) {
-    EXPECT_EQ(LibraryMessageLine(engine::kFormatJPEG, "Premature end of JPEG file"),
+    EXPECT_EQ(LibraryMessageLine(engine::kFormatJpeg, "Premature end of JPEG file"),
               "JPEG error: Premature end of JPEG file");
     EXPECT_EQ(LibraryMessageLine(-1, "out of memory"), " error: out of memory");
 }
@@ -148,7 +148,7 @@ TEST_P(DestinationTest, NamesTheOutput) {
     BatchOptions options;
     options.SaveInOriginalFolder = GetParam().inOriginalFolder;
     options.OutputPath = GetParam().outputPath;
-    EXPECT_EQ(DestinationFor(GetParam().source, GetParam().sameFormat, engine::kFormatPNG, options),
+    EXPECT_EQ(DestinationFor(GetParam().source, GetParam().sameFormat, engine::kFormatPng, options),
               GetParam().destination);
 }
 

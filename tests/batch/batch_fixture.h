@@ -42,7 +42,7 @@ class BatchRunnerTest : public ::testing::Test {
     void SetUp() override {
         std::filesystem::create_directories(dir.path() / "in");
         engine.settings.Mode = engine::OptimizationMode::Manual;
-        engine.settings.Format = engine::kFormatJPEG;
+        engine.settings.Format = engine::kFormatJpeg;
         engine.settings.JPEGQuality = 75;
         options.OutputPath = out;
     }

@@ -110,7 +110,7 @@ TEST_F(BatchRunnerTest, NoEntryWritesOverAnotherInputOrAnEarlierOutput) {
             test::EncodeWithLibrary(FIF_PNG, picture.get(), PNG_Z_NO_COMPRESSION);
         const std::string jpeg = Source("a.jpg", flatJpeg);
         const std::string png = Source("a.png", photoPng);
-        engine.settings.Format = engine::kFormatPNG;
+        engine.settings.Format = engine::kFormatPng;
         SaveInPlace();
         options.BackupOnOverwrite = true;
         BatchItems items{{jpeg, ""}, {png, ""}};
@@ -130,7 +130,7 @@ TEST_F(BatchRunnerTest, NoEntryWritesOverAnotherInputOrAnEarlierOutput) {
 
     // The same name in two folders into one output folder, with overwriting
     // and deleting on: the first is written, the second fails and is kept.
-    engine.settings.Format = engine::kFormatJPEG;
+    engine.settings.Format = engine::kFormatJpeg;
     options = BatchOptions{};
     options.OutputPath = out;
     options.OverwriteExistingFiles = true;
@@ -235,7 +235,7 @@ TEST_P(PagesTest, ASourceOfManyFramesIsSkippedUnlessTheFirstIsAskedForAndNeverDe
     const Bytes original = Pages(GetParam().format);
     const std::string path = Source(GetParam().file, original);
     const std::string frames = GetParam().format == FIF_ICO ? "2" : "3";
-    engine.settings.Format = engine::kFormatPNG;
+    engine.settings.Format = engine::kFormatPng;
     options.DeleteOriginalFiles = true;
     const std::string output = out + "/" + fs::path(path).stem().string() + ".png";
 
@@ -267,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, PagesTest,
 TEST_F(BatchRunnerTest, TheFirstFrameNeverReplacesItsSource) {
     const Bytes original = Pages(FIF_GIF);
     const std::string path = Source("anim.gif", original);
-    engine.settings.Format = engine::kFormatGIF;
+    engine.settings.Format = engine::kFormatGif;
     SaveInPlace();
     BatchJob job = Job();
     job.FirstFrameOnly = true;

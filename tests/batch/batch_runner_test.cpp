@@ -158,7 +158,7 @@ TEST_P(TurnTest, RotatesAndFlipsTheWayTheItemsSay) {
     auto source =
         test::MakeRgb(3, 2, [&](unsigned x, unsigned y) { return colour(letters[y * 3 + x]); });
     const std::string path = Source("turn.png", test::EncodeWithLibrary(FIF_PNG, source.get(), 0));
-    engine.settings.Format = engine::kFormatPNG;
+    engine.settings.Format = engine::kFormatPng;
     options.TaskRotate = GetParam().rotate;
     options.RotateAngle = GetParam().angle;
     options.RotateDirection = GetParam().direction;
@@ -294,7 +294,7 @@ TEST_F(BatchRunnerTest, TheEntryLeavesTheEnginesSettingsAndInteractiveAlone) {
     const std::string path = Source("a.jpg", PhotoJpeg(95));
     engine.settings.Mode =
         pimo::engine::OptimizationMode::AutoKeepFormat;  // automatic, keeping the source's format
-    engine.settings.Format = engine::kFormatPNG;
+    engine.settings.Format = engine::kFormatPng;
     const BatchJob job = Job();
     engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
     engine.Interactive = true;
@@ -303,7 +303,7 @@ TEST_F(BatchRunnerTest, TheEntryLeavesTheEnginesSettingsAndInteractiveAlone) {
     EXPECT_EQ(result.Destination, out + "/a.jpg");  // the automatic choice of the job's mode
     EXPECT_TRUE(engine.Interactive);
     EXPECT_EQ(engine.settings.Mode, pimo::engine::OptimizationMode::Manual);
-    EXPECT_EQ(engine.settings.Format, engine::kFormatPNG);
+    EXPECT_EQ(engine.settings.Format, engine::kFormatPng);
     EXPECT_EQ(host.callCount(), 0);
 }
 

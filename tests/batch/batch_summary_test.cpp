@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "", "JPEG, quality 90, 4:4:4, progressive"},
         DescriptionCase{"PngPalette",
                         [](S& s) {
-                            s.Format = engine::kFormatPNG;
+                            s.Format = engine::kFormatPng;
                             s.PNGPalettePreset = 3;
                             s.PNGMaxColors = 16;
                             s.PNGQuantizationMethod = 1;
@@ -137,20 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
                         "", "PNG, 16 colors, NeuQuant, highest compression"},
         DescriptionCase{"PngWithOptimizer",
                         [](S& s) {
-                            s.Format = engine::kFormatPNG;
+                            s.Format = engine::kFormatPng;
                             s.PNGPalettePreset = 0;
                             s.PNGApplyOptimizer = true;
                         },
                         "OptiPNG o3", "PNG, true color, low compression, then OptiPNG o3"},
         DescriptionCase{"PngOptimizerNotApplied",
                         [](S& s) {
-                            s.Format = engine::kFormatPNG;
+                            s.Format = engine::kFormatPng;
                             s.PNGPalettePreset = 4;
                         },
                         "OptiPNG o3", "PNG, dithered monochrome, low compression"},
         DescriptionCase{"GifAdjusted",
                         [](S& s) {
-                            s.Format = engine::kFormatGIF;
+                            s.Format = engine::kFormatGif;
                             s.GIFMaxColors = 64;
                             s.GIFInterlaced = true;
                             s.AdjustGrayscale = true;
@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"UsersFormat",
                         [](S& s) {
                             s.Mode = pimo::engine::OptimizationMode::AutoUserFormat;
-                            s.Format = engine::kFormatGIF;
+                            s.Format = engine::kFormatGif;
                         },
                         "", "GIF, settings chosen for each image"}));
 

@@ -99,7 +99,7 @@ TEST_F(ExactOutputTest, GreyPhotographBecomesALosslessGreyPng) {
     Load(photo.get(), FIF_PNG, 0);
     ASSERT_TRUE(m_engine.imageInfo.Greyscale);
     ASSERT_GT(m_engine.imageInfo.UniqueColors, 100u);
-    ASSERT_EQ(m_engine.settings.Format, kFormatPNG);
+    ASSERT_EQ(m_engine.settings.Format, kFormatPng);
 
     const test::DecodedPng png = test::DecodePng(Encode());
     ASSERT_TRUE(png.valid);
@@ -149,7 +149,7 @@ TEST_P(KeepFormatTest, PaletteImageIsReencodedLosslessly) {
     ASSERT_EQ(m_engine.imageInfo.UniqueColors, 256u);
     const std::vector<test::Rgba> source = PixelsOf(m_engine.SourceBitmap.get());
     if (c.mode == 3) {
-        m_engine.settings.Format = c.format == FIF_GIF ? kFormatGIF : kFormatPNG;
+        m_engine.settings.Format = c.format == FIF_GIF ? kFormatGif : kFormatPng;
         m_engine.settings.PNGPalettePreset = 1;
         m_engine.settings.GIFPalettePreset = 0;
         m_engine.settings.PNGMaxColors = m_engine.settings.GIFMaxColors = 256;
@@ -158,12 +158,12 @@ TEST_P(KeepFormatTest, PaletteImageIsReencodedLosslessly) {
     }
     const Bytes bytes = Encode();
     if (c.format == FIF_GIF) {
-        ASSERT_EQ(m_engine.settings.Format, kFormatGIF);
+        ASSERT_EQ(m_engine.settings.Format, kFormatGif);
         const test::DecodedGif gif = test::DecodeGif(bytes);
         ASSERT_TRUE(gif.valid);
         EXPECT_EQ(CountDifferences(GifPixels(gif), source), 0u);
     } else {
-        ASSERT_EQ(m_engine.settings.Format, kFormatPNG);
+        ASSERT_EQ(m_engine.settings.Format, kFormatPng);
         const test::DecodedPng png = test::DecodePng(bytes);
         ASSERT_TRUE(png.valid);
         EXPECT_EQ(png.colorType, 3);
@@ -213,13 +213,13 @@ TEST_F(ExactOutputTest, ImageQuantIsAQuantizerOfBothFormats) {
     m_engine.settings.GIFPalettePreset = 0;
     m_engine.settings.PNGMaxColors = m_engine.settings.GIFMaxColors = 32;
 
-    m_engine.settings.Format = kFormatPNG;
+    m_engine.settings.Format = kFormatPng;
     const test::DecodedPng png = test::DecodePng(Encode());
     ASSERT_TRUE(png.valid);
     EXPECT_EQ(png.colorType, 3);
     EXPECT_LE(std::set<std::uint8_t>(png.indices.begin(), png.indices.end()).size(), 32u);
 
-    m_engine.settings.Format = kFormatGIF;
+    m_engine.settings.Format = kFormatGif;
     const test::DecodedGif gif = test::DecodeGif(Encode());
     ASSERT_TRUE(gif.valid);
     const std::set<std::uint8_t> used(gif.indices.begin(), gif.indices.end());

@@ -115,8 +115,8 @@ TEST_P(OrientationTest, OutputLooksAsTheSourceDid) {
 
     int width = 0, height = 0;
     std::vector<test::Rgba> pixels;
-    if (c.format == kFormatJPEG) {
-        const Bytes bytes = Encode(kFormatJPEG);
+    if (c.format == kFormatJpeg) {
+        const Bytes bytes = Encode(kFormatJpeg);
         const test::JpegStructure structure = test::InspectJpeg(bytes);
         EXPECT_EQ(structure.hasExif, !c.removeExif);
         // A kept EXIF block still says how to show the stored pixels.
@@ -127,7 +127,7 @@ TEST_P(OrientationTest, OutputLooksAsTheSourceDid) {
         ASSERT_TRUE(jpeg.valid);
         width = jpeg.width, height = jpeg.height, pixels = jpeg.pixels;
     } else {
-        const test::DecodedPng png = test::DecodePng(Encode(kFormatPNG));
+        const test::DecodedPng png = test::DecodePng(Encode(kFormatPng));
         ASSERT_TRUE(png.valid);
         width = png.width, height = png.height, pixels = png.pixels;
     }
@@ -142,7 +142,7 @@ TEST_P(OrientationTest, OutputLooksAsTheSourceDid) {
     EXPECT_TRUE(IsGrey(at(Displayed(shown, 24, 12))));  // the middle of the opposite one
 }
 
-constexpr int JPEG = kFormatJPEG, PNG = kFormatPNG;
+constexpr int JPEG = kFormatJpeg, PNG = kFormatPng;
 
 INSTANTIATE_TEST_SUITE_P(
     Orientations, OrientationTest,
@@ -166,7 +166,7 @@ TEST_F(JpegSourceTest, TurnedByHandTheTagNoLongerApplies) {
     ASSERT_EQ(::FreeImage_GetWidth(m_engine.SourceBitmap.get()), unsigned(kHeight));
     for (const bool removeExif : {true, false}) {
         m_engine.settings.MetadataRemoveEXIF = removeExif;
-        const Bytes bytes = Encode(kFormatJPEG);
+        const Bytes bytes = Encode(kFormatJpeg);
         if (!removeExif) {
             EXPECT_EQ(test::InspectJpeg(bytes).exifOrientation, 1);
         }
@@ -233,7 +233,7 @@ TEST_P(ThumbnailTest, ThumbnailGoesWithTheExifBlock) {
     Load(file);
     ASSERT_NE(::FreeImage_GetThumbnail(m_engine.SourceBitmap.get()), nullptr);
 
-    const Bytes bytes = Encode(kFormatJPEG);
+    const Bytes bytes = Encode(kFormatJpeg);
     const test::JpegStructure structure = test::InspectJpeg(bytes);
     ASSERT_TRUE(structure.valid);
     EXPECT_FALSE(structure.hasExif);
@@ -289,7 +289,7 @@ TEST_P(GreyJpegTest, GreyImagesAreWrittenWithOneComponent) {
     ASSERT_EQ(m_engine.imageInfo.Greyscale, c.greySource);
     m_engine.settings.AdjustGrayscale = false;
 
-    const Bytes bytes = Encode(kFormatJPEG);
+    const Bytes bytes = Encode(kFormatJpeg);
     EXPECT_EQ(test::InspectJpeg(bytes).components.size(), static_cast<std::size_t>(c.components));
     const test::DecodedJpeg jpeg = test::DecodeJpeg(bytes);
     ASSERT_TRUE(jpeg.valid);

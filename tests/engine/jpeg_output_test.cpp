@@ -58,7 +58,7 @@ class JpegOutputTest : public ::testing::Test {
         test::WriteFileBytes(m_dir.file(name), bytes);
         m_engine.Interactive = false;
         ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file(name)));
-        m_engine.settings.Format = kFormatJPEG;
+        m_engine.settings.Format = kFormatJpeg;
     }
     Bytes Encode() {
         const std::uint32_t size = m_engine.OptimizeImage("");
@@ -228,7 +228,7 @@ TEST_F(JpegOutputTest, InteractiveRunShowsTheDecodedResult) {
     test::WriteFileBytes(m_dir.file("photo.png"), test::EncodeWithLibrary(FIF_PNG, photo.get(), 0));
     m_engine.options.AutomaticPreview = false;
     ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("photo.png")));
-    m_engine.settings.Format = kFormatJPEG;
+    m_engine.settings.Format = kFormatJpeg;
     EXPECT_GT(m_engine.OptimizeImage(""), 0u);
     ASSERT_TRUE(m_engine.WorkingBitmap);
     EXPECT_EQ(imagelib::FreeImage_GetOriginalBPP(m_engine.WorkingBitmap.get()), 24u);

@@ -74,7 +74,7 @@ TEST_P(WorkingCopyTest, BuildsBlendCloneOrConversion) {
     ASSERT_TRUE(m_engine.WorkingBitmap);
     FIBITMAP* working = m_engine.WorkingBitmap.get();
     EXPECT_EQ(::FreeImage_GetBPP(working), c.expectedBpp);
-    if (c.format != kFormatJPEG) {
+    if (c.format != kFormatJpeg) {
         const RGBQUAD invisible = test::PixelAt(working, 0, 0);
         EXPECT_EQ(invisible.rgbRed, c.expectedInvisiblePixel.rgbRed);
         EXPECT_EQ(invisible.rgbGreen, c.expectedInvisiblePixel.rgbGreen);
@@ -93,23 +93,23 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, WorkingCopyTest,
     ::testing::Values(
         WorkingCopyCase{
-            "PngTrueColorKeepClones32", kFormatPNG, 0, TransparencyMode::Keep, 32, {0, 0, 0, 0}},
+            "PngTrueColorKeepClones32", kFormatPng, 0, TransparencyMode::Keep, 32, {0, 0, 0, 0}},
         WorkingCopyCase{"PngTrueColorSolidBlends",
-                        kFormatPNG,
+                        kFormatPng,
                         0,
                         TransparencyMode::SolidColor,
                         24,
                         {255, 255, 255, 0}},
         WorkingCopyCase{"PngTrueColorOpaqueConverts",
-                        kFormatPNG,
+                        kFormatPng,
                         0,
                         TransparencyMode::Opaque,
                         24,
                         {0, 0, 0, 0}},
         WorkingCopyCase{
-            "PngNoPresetDropsAlpha", kFormatPNG, -1, TransparencyMode::Keep, 24, {0, 0, 0, 0}},
+            "PngNoPresetDropsAlpha", kFormatPng, -1, TransparencyMode::Keep, 24, {0, 0, 0, 0}},
         WorkingCopyCase{"JpegSolidBlends",
-                        kFormatJPEG,
+                        kFormatJpeg,
                         -1,
                         TransparencyMode::SolidColor,
                         24,
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PipelineTest, JpegBlendShowsTheBackgroundWhereItWasTransparent) {
     auto source = TransparentSource();
     LoadSource(source.get(), true);
-    m_engine.settings.Format = kFormatJPEG;
+    m_engine.settings.Format = kFormatJpeg;
     m_engine.settings.TransparencyMode = TransparencyMode::SolidColor;
     m_engine.settings.BackgroundColor = Rgb{255, 0, 0};
     m_engine.OptimizeImage("");
@@ -136,7 +136,7 @@ TEST_F(PipelineTest, OpaqueSourceWithSolidColorIsNotBlended) {
         return RGBQUAD{BYTE(x * 30), 9, 9, 0};
     });
     LoadSource(source.get());
-    m_engine.settings.Format = kFormatPNG;
+    m_engine.settings.Format = kFormatPng;
     m_engine.settings.PNGPalettePreset = 0;
     m_engine.settings.TransparencyMode = TransparencyMode::SolidColor;
     m_engine.OptimizeImage("");
@@ -208,16 +208,16 @@ TEST_P(BalloonTest, ShownOnlyWhenLargerAndNamesTheSourceFormatWhenOther) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, BalloonTest,
-    ::testing::Values(BalloonCase{"LargerSameFormat", kFormatJPEG, -1, true, false},
-                      BalloonCase{"LargerOtherFormat", kFormatPNG, -1, true, true},
-                      BalloonCase{"Equal", kFormatPNG, 0, false, false},
-                      BalloonCase{"Smaller", kFormatJPEG, 1, false, false}),
+    ::testing::Values(BalloonCase{"LargerSameFormat", kFormatJpeg, -1, true, false},
+                      BalloonCase{"LargerOtherFormat", kFormatPng, -1, true, true},
+                      BalloonCase{"Equal", kFormatPng, 0, false, false},
+                      BalloonCase{"Smaller", kFormatJpeg, 1, false, false}),
     [](const ::testing::TestParamInfo<BalloonCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PipelineTest, PreviewShowsSizeAndStatusAndReleasesTheResultBitmap) {
     auto photo = test::MakePhotoLike(64, 48);
     LoadSource(photo.get(), true);
-    m_engine.settings.Format = kFormatJPEG;
+    m_engine.settings.Format = kFormatJpeg;
     m_engine.PreviewImage();
     EXPECT_FALSE(m_engine.ResultStale);
     EXPECT_TRUE(m_engine.ResultUnsaved);
@@ -315,15 +315,15 @@ TEST(SimplificationIndicatorTest, Rule) {
         bool originalAlpha, onlyFull, current, expected;
     };
     const Row rows[] = {
-        {kFormatPNG, 0, true, false, false, false},  // true colour keeps alpha
-        {kFormatPNG, 1, true, true, false, true},    // real alpha into a palette
-        {kFormatPNG, 3, false, false, false, true},  // partial transparency into a palette
-        {kFormatPNG, 3, false, true, true, false},   // one transparent colour: nothing lost
-        {kFormatPNG, -1, false, true, true, false},
-        {kFormatGIF, 0, true, true, false, true},
-        {kFormatGIF, 0, false, false, true, false},
-        {kFormatJPEG, 0, true, false, true, true},  // JPEG leaves it as it was
-        {kFormatJPEG, 0, true, false, false, false},
+        {kFormatPng, 0, true, false, false, false},  // true colour keeps alpha
+        {kFormatPng, 1, true, true, false, true},    // real alpha into a palette
+        {kFormatPng, 3, false, false, false, true},  // partial transparency into a palette
+        {kFormatPng, 3, false, true, true, false},   // one transparent colour: nothing lost
+        {kFormatPng, -1, false, true, true, false},
+        {kFormatGif, 0, true, true, false, true},
+        {kFormatGif, 0, false, false, true, false},
+        {kFormatJpeg, 0, true, false, true, true},  // JPEG leaves it as it was
+        {kFormatJpeg, 0, true, false, false, false},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(

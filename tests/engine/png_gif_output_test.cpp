@@ -57,7 +57,7 @@ TEST_P(PngLevelTest, TrueColorKeepGivesRgba) {
     LoadPng(source.get());
     m_engine.settings.PNGCompressionType = GetParam();
     m_engine.settings.PNGPalettePreset = 0;
-    const test::DecodedPng png = test::DecodePng(Encode(kFormatPNG));
+    const test::DecodedPng png = test::DecodePng(Encode(kFormatPng));
     ASSERT_TRUE(png.valid);
     EXPECT_EQ(png.colorType, 6);
     EXPECT_EQ(png.bitDepth, 8);
@@ -71,7 +71,7 @@ TEST_P(PngLevelTest, Optimal16WithKeepReservesIndex255) {
     m_engine.settings.PNGCompressionType = GetParam();
     m_engine.settings.PNGPalettePreset = 3;
     m_engine.settings.PNGMaxColors = 16;
-    const test::DecodedPng png = test::DecodePng(Encode(kFormatPNG));
+    const test::DecodedPng png = test::DecodePng(Encode(kFormatPng));
     ASSERT_TRUE(png.valid);
     EXPECT_EQ(png.colorType, 3);
     EXPECT_EQ(png.bitDepth, 8);
@@ -92,7 +92,7 @@ TEST_P(PngLevelTest, DitheredMonochromeIsOneBit) {
     LoadPng(source.get());
     m_engine.settings.PNGCompressionType = GetParam();
     m_engine.settings.PNGPalettePreset = 4;
-    const test::DecodedPng png = test::DecodePng(Encode(kFormatPNG));
+    const test::DecodedPng png = test::DecodePng(Encode(kFormatPng));
     EXPECT_TRUE(png.colorType == 0 || png.colorType == 3)
         << png.colorType;  // black and white: grey or palette
     EXPECT_EQ(png.bitDepth, 1);
@@ -103,7 +103,7 @@ TEST_P(PngLevelTest, NoPresetGivesRgbWithoutAlpha) {
     LoadPng(source.get());
     m_engine.settings.PNGCompressionType = GetParam();
     m_engine.settings.PNGPalettePreset = -1;
-    const test::DecodedPng png = test::DecodePng(Encode(kFormatPNG));
+    const test::DecodedPng png = test::DecodePng(Encode(kFormatPng));
     EXPECT_EQ(png.colorType, 2);
     EXPECT_EQ(png.pixels[0].a, 255);
 }
@@ -114,7 +114,7 @@ TEST_P(PngLevelTest, ColourCountIsHonoured) {
     m_engine.settings.PNGCompressionType = GetParam();
     m_engine.settings.PNGPalettePreset = 1;
     m_engine.settings.PNGMaxColors = 40;
-    const test::DecodedPng png = test::DecodePng(Encode(kFormatPNG));
+    const test::DecodedPng png = test::DecodePng(Encode(kFormatPng));
     const std::set<std::uint8_t> used(png.indices.begin(), png.indices.end());
     EXPECT_LE(used.size(), 40u);
     EXPECT_GT(used.size(), 20u);
@@ -151,13 +151,13 @@ TEST_F(OutputTest, PngMetadataChunksFollowTheirFlags) {
 
     OptimizationSettings& s = m_engine.settings;
     s.MetadataRemoveComments = s.MetadataRemoveXMP = s.MetadataRemoveICC = false;
-    const test::DecodedPng kept = test::DecodePng(Encode(kFormatPNG));
+    const test::DecodedPng kept = test::DecodePng(Encode(kFormatPng));
     EXPECT_TRUE(kept.hasText("Comment"));
     EXPECT_TRUE(kept.hasText("XML:com.adobe.xmp"));
     EXPECT_TRUE(kept.hasChunk("iCCP"));
 
     s.MetadataRemoveComments = s.MetadataRemoveXMP = s.MetadataRemoveICC = true;
-    const test::DecodedPng removed = test::DecodePng(Encode(kFormatPNG));
+    const test::DecodedPng removed = test::DecodePng(Encode(kFormatPng));
     EXPECT_FALSE(removed.hasText("Comment"));
     EXPECT_FALSE(removed.hasText("XML:com.adobe.xmp"));
     EXPECT_FALSE(removed.hasChunk("iCCP"));
@@ -172,7 +172,7 @@ TEST_F(OutputTest, ExtendedEffortKeepsPixelsAndNeverGrows) {
         std::vector<Bytes> results;
         for (int type = 0; type <= 4; ++type) {
             m_engine.settings.PNGCompressionType = type;
-            results.push_back(Encode(kFormatPNG));
+            results.push_back(Encode(kFormatPng));
         }
         const test::DecodedPng plain = test::DecodePng(results[1]);
         for (int type = 2; type <= 4; ++type) {
@@ -194,7 +194,7 @@ TEST_F(OutputTest, GifGreyscaleWith256ColoursIsAGreyRamp) {
     LoadPng(source.get());
     m_engine.settings.AdjustGrayscale = true;
     m_engine.settings.GIFMaxColors = 256;
-    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGIF));
+    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGif));
     ASSERT_TRUE(gif.valid);
     ASSERT_EQ(gif.colorCount, 256);
     for (int i = 0; i < 256; ++i) {
@@ -208,7 +208,7 @@ TEST_F(OutputTest, GifGreyscaleWith64ColoursQuantizesGreys) {
     LoadPng(source.get());
     m_engine.settings.AdjustGrayscale = true;
     m_engine.settings.GIFMaxColors = 64;
-    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGIF));
+    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGif));
     ASSERT_TRUE(gif.valid);
     const std::set<std::uint8_t> used(gif.indices.begin(), gif.indices.end());
     EXPECT_LE(used.size(), 64u);
@@ -223,7 +223,7 @@ TEST_F(OutputTest, GifDitheredMonochromeIsTwoColours) {
     LoadPng(source.get());
     m_engine.settings.GIFPalettePreset = 3;
     m_engine.settings.GIFMaxColors = 100;
-    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGIF));
+    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGif));
     ASSERT_TRUE(gif.valid);
     EXPECT_EQ(gif.colorCount, 2);
 }
@@ -234,7 +234,7 @@ TEST_F(OutputTest, GifKeepWithTwoColoursIsOneColourAndTransparent255) {
     });
     LoadPng(source.get());
     m_engine.settings.GIFMaxColors = 2;
-    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGIF));
+    const test::DecodedGif gif = test::DecodeGif(Encode(kFormatGif));
     ASSERT_TRUE(gif.valid);
     EXPECT_EQ(gif.colorCount, 256);
     EXPECT_EQ(gif.transparentIndex, 255);
@@ -248,7 +248,7 @@ TEST_F(OutputTest, GifKeepWithTwoColoursIsOneColourAndTransparent255) {
 TEST_F(OutputTest, GifInterlacedDecodesToTheSamePixelsAndStillGifHasNoLoopBlock) {
     auto source = test::MakePhotoLike(37, 29);
     LoadPng(source.get());
-    const test::DecodedGif plain = test::DecodeGif(Encode(kFormatGIF));
+    const test::DecodedGif plain = test::DecodeGif(Encode(kFormatGif));
     ASSERT_TRUE(plain.valid);
     EXPECT_FALSE(plain.interlaced);
     EXPECT_FALSE(plain.hasLoopBlock);
@@ -258,7 +258,7 @@ TEST_F(OutputTest, GifInterlacedDecodesToTheSamePixelsAndStillGifHasNoLoopBlock)
         << "no tag when off";
 
     m_engine.settings.GIFInterlaced = true;
-    const test::DecodedGif interlaced = test::DecodeGif(Encode(kFormatGIF));
+    const test::DecodedGif interlaced = test::DecodeGif(Encode(kFormatGif));
     ASSERT_TRUE(interlaced.valid);
     EXPECT_TRUE(interlaced.interlaced);
     EXPECT_EQ(interlaced.indices, plain.indices);
@@ -268,7 +268,7 @@ TEST_F(OutputTest, GifInterlacedDecodesToTheSamePixelsAndStillGifHasNoLoopBlock)
 TEST_F(OutputTest, GifToFileMatchesMemory) {
     auto source = test::MakePhotoLike(20, 20);
     LoadPng(source.get());
-    const Bytes inMemory = Encode(kFormatGIF);
+    const Bytes inMemory = Encode(kFormatGif);
     EXPECT_EQ(m_engine.OptimizeImage(m_dir.file("out.gif")), inMemory.size());
     EXPECT_EQ(test::ReadFileBytes(m_dir.file("out.gif")), inMemory);
 }
@@ -276,7 +276,7 @@ TEST_F(OutputTest, GifToFileMatchesMemory) {
 TEST_F(OutputTest, PngSavedOverTheLoadedFileWritesTheEncodedStream) {
     auto source = test::MakePhotoLike(20, 20);
     LoadPng(source.get(), "self.png");
-    m_engine.settings.Format = kFormatPNG;
+    m_engine.settings.Format = kFormatPng;
     const std::uint32_t size = m_engine.OptimizeImage(m_dir.file("self.png"));
     EXPECT_EQ(test::ReadFileBytes(m_dir.file("self.png")),
               imagelib::StreamBytes(m_engine.ResultStream.get()));
@@ -291,7 +291,7 @@ TEST_F(OutputTest, MissingWorkingBitmapReportsTheConversionError) {
     // A source the working-copy conversions reject: every step passes the
     // empty bitmap on.
     m_engine.SourceBitmap.reset(::FreeImage_AllocateT(FIT_DOUBLE, 4, 4));
-    for (int format : {kFormatJPEG, kFormatPNG, kFormatGIF}) {
+    for (int format : {kFormatJpeg, kFormatPng, kFormatGif}) {
         m_engine.settings.Format = format;
         m_host.messages.clear();
         m_engine.PreviewImage();

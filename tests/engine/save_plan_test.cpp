@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The same format: the source's own path, offered for replacing.
         PlanCase{"SameFormatOffersTheSource",
-                 Request(false, kFormatJPEG, kFormatJPEG, "/pics/a.jpg"),
+                 Request(false, kFormatJpeg, kFormatJpeg, "/pics/a.jpg"),
                  {"/pics/a.jpg"},
                  "/pics/a.jpg",
                  "/pics/a.jpg",
@@ -57,14 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "/pics/a.jpg"},
         // Another format: the name alone with the new extension, beside the source.
         PlanCase{"OtherFormatNamesBesideTheSource",
-                 Request(false, kFormatPNG, kFormatJPEG, "/pics/a.jpg"),
+                 Request(false, kFormatPng, kFormatJpeg, "/pics/a.jpg"),
                  {},
                  "a.png",
                  "/pics/a.png",
                  false,
                  "/pics/a.png"},
         PlanCase{"ExistingOutputIsOffered",
-                 Request(false, kFormatGIF, kFormatPNG, "/pics/b.png"),
+                 Request(false, kFormatGif, kFormatPng, "/pics/b.png"),
                  {"/pics/b.gif"},
                  "b.gif",
                  "/pics/b.gif",
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "/pics/b.gif"},
         // The dialog always shows when the user asked for it.
         PlanCase{"DialogOnSaveNeverOffersReplacing",
-                 Request(false, kFormatJPEG, kFormatJPEG, "/pics/a.jpg", "", true),
+                 Request(false, kFormatJpeg, kFormatJpeg, "/pics/a.jpg", "", true),
                  {"/pics/a.jpg"},
                  "/pics/a.jpg",
                  "/pics/a.jpg",
@@ -80,14 +80,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "/pics/a.jpg"},
         // Save As starts in its own folder with the name alone.
         PlanCase{"SaveAsStartsInItsFolder",
-                 Request(true, kFormatJPEG, kFormatPNG, "/pics/c.png", "/out/"),
+                 Request(true, kFormatJpeg, kFormatPng, "/pics/c.png", "/out/"),
                  {"/out/c.jpg"},
                  "c.jpg",
                  "/out/c.jpg",
                  false,
                  ""},
         PlanCase{"SaveAsWithoutAFolderStartsBesideTheSource",
-                 Request(true, kFormatJPEG, kFormatPNG, "/pics/c.png", ""),
+                 Request(true, kFormatJpeg, kFormatPng, "/pics/c.png", ""),
                  {},
                  "c.jpg",
                  "/pics/c.jpg",
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                  ""},
         // An image without a file ("Untitled") gets the extension.
         PlanCase{"UntitledGetsTheExtension",
-                 Request(true, kFormatPNG, 3, "Untitled", "/out"),
+                 Request(true, kFormatPng, 3, "Untitled", "/out"),
                  {},
                  "Untitled.png",
                  "/out/Untitled.png",
@@ -104,24 +104,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SavePlan, LowPngCompressionAsksOnlyForPngAtTheFastLevels) {
     OptimizationSettings settings;
-    settings.Format = kFormatPNG;
+    settings.Format = kFormatPng;
     for (int level = 0; level <= 4; ++level) {
         settings.PNGCompressionType = level;
         EXPECT_EQ(AsksForHigherPngCompression(settings), level < kRecommendedPngCompression)
             << level;
     }
-    settings.Format = kFormatJPEG;
+    settings.Format = kFormatJpeg;
     settings.PNGCompressionType = 0;
     EXPECT_FALSE(AsksForHigherPngCompression(settings));
 }
 
 TEST(SavePlan, ChosenTargetKeepsItsExtensionOrGetsTheFormats) {
-    const SaveFormat png = SaveFormatFor(kFormatPNG);
+    const SaveFormat png = SaveFormatFor(kFormatPng);
     EXPECT_EQ(CompletedSaveTarget("/out/x", png), "/out/x.png");
     EXPECT_EQ(CompletedSaveTarget("/out/x.jpeg", png), "/out/x.jpeg");
     EXPECT_EQ(CompletedSaveTarget("", png), "");
-    EXPECT_EQ(SaveFormatFor(kFormatGIF).defaultExtension, ".gif");
-    EXPECT_EQ(SaveFormatFor(kFormatJPEG).filter, "JPEG Image (*.jpg *.jif *.jpeg *.jpe)");
+    EXPECT_EQ(SaveFormatFor(kFormatGif).defaultExtension, ".gif");
+    EXPECT_EQ(SaveFormatFor(kFormatJpeg).filter, "JPEG Image (*.jpg *.jif *.jpeg *.jpe)");
 }
 
 TEST(SavePlan, SaveAsRemembersTheTargetsFolder) {

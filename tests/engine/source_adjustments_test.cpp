@@ -33,7 +33,7 @@ class SourceAdjustmentsTest : public ::testing::Test {
   protected:
     SourceAdjustmentsTest() {
         m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
-        m_engine.settings.Format = kFormatPNG;
+        m_engine.settings.Format = kFormatPng;
         m_engine.settings.PNGPalettePreset = 0;  // true colour: every pixel counts
         m_engine.Interactive = false;
         const Bitmap source = test::MakePhotoLike(24, 16);

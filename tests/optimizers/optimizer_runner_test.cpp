@@ -89,7 +89,7 @@ class RunnerTest : public testing::Test {
         engine.Interactive = false;
         ASSERT_TRUE(engine.LoadImageFile(dir.file("source.png")));
         engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
-        engine.settings.Format = engine::kFormatPNG;
+        engine.settings.Format = engine::kFormatPng;
         engine.settings.PNGCompressionType = 0;
         engine.settings.PNGPalettePreset = 1;
         engine.settings.PNGMaxColors = 256;

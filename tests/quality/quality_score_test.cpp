@@ -135,7 +135,7 @@ TEST(QualityScoreTest, ResultsThatCannotBeComparedAreErrors) {
     EXPECT_FALSE(ScorePixels(pixels, ViewedPixels(smaller.get(), kWhite)).score);
     EXPECT_FALSE(ScorePixels(pixels, RgbPixels{}).score);
     const Bytes garbage{0xFF, 0xD8, 0xFF, 0x00, 0x12};
-    const ScoreOutcome undecodable = ScoreEncoded(pixels, kFormatJPEG, garbage, kWhite);
+    const ScoreOutcome undecodable = ScoreEncoded(pixels, kFormatJpeg, garbage, kWhite);
     EXPECT_FALSE(undecodable.score);
     EXPECT_FALSE(undecodable.error.empty());
 }
@@ -204,7 +204,7 @@ TEST(QualityScoreTest, CapturedResultIsScoredOnAnotherThreadWhileTheEngineMovesO
     Engine engine(host);
     engine.Interactive = false;
     engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
-    engine.settings.Format = kFormatJPEG;
+    engine.settings.Format = kFormatJpeg;
     ASSERT_TRUE(engine.LoadImageFile(dir.file("photo.png")));
     EXPECT_FALSE(CaptureResultScoreInput(engine)) << "no result yet";
 

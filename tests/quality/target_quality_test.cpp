@@ -91,18 +91,18 @@ TEST_F(TargetQualityTest, ChosenSettingIsWithinTheTargetAndTheNextSmallerIsNot) 
         FIBITMAP* image;
         int format;
         double target;
-    } cases[] = {{"jpeg photo 1.5", photo.get(), kFormatJPEG, 1.5},
-                 {"jpeg photo 3", photo.get(), kFormatJPEG, 3.0},
-                 {"jpeg bands 4", bands.get(), kFormatJPEG, 4.0},
-                 {"png photo 6", photo.get(), kFormatPNG, 6.0},
-                 {"gif bands 10", bands.get(), kFormatGIF, 10.0}};
+    } cases[] = {{"jpeg photo 1.5", photo.get(), kFormatJpeg, 1.5},
+                 {"jpeg photo 3", photo.get(), kFormatJpeg, 3.0},
+                 {"jpeg bands 4", bands.get(), kFormatJpeg, 4.0},
+                 {"png photo 6", photo.get(), kFormatPng, 6.0},
+                 {"gif bands 10", bands.get(), kFormatGif, 10.0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Load(c.image, c.format);
         const SizeSetting setting = SizeSettingFor(c.format);
         const QualitySearch search = SearchQualitySetting(m_engine, c.target, setting);
         ASSERT_GE(search.best, 1);
-        EXPECT_LE(search.probes.size(), c.format == kFormatJPEG ? 7u : 8u);
+        EXPECT_LE(search.probes.size(), c.format == kFormatJpeg ? 7u : 8u);
         ASSERT_TRUE(search.bestScore);
         EXPECT_LE(search.bestScore->maxDistance, c.target);
         // Measured again, independently of the search.
@@ -116,7 +116,7 @@ TEST_F(TargetQualityTest, ChosenSettingIsWithinTheTargetAndTheNextSmallerIsNot) 
 
 TEST_F(TargetQualityTest, UnreachableTargetFindsNothing) {
     const Bitmap photo = test::MakePhotoLike(96, 64, 2);
-    Load(photo.get(), kFormatPNG);
+    Load(photo.get(), kFormatPng);
     m_engine.settings.PNGMaxColors = 77;
     const QualitySearch search = SearchQualitySetting(m_engine, 0.05, SizeSetting::PNGMaxColors);
     EXPECT_EQ(search.best, 0);
@@ -130,7 +130,7 @@ TEST_F(TargetQualityTest, UnreachableTargetFindsNothing) {
 
 TEST_F(TargetQualityTest, CurveIsSampledOnAProbeEngineAndLeavesTheSettingAlone) {
     const Bitmap photo = test::MakePhotoLike(128, 96, 9);
-    Load(photo.get(), kFormatJPEG);
+    Load(photo.get(), kFormatJpeg);
     m_engine.settings.JPEGQuality = 64;
     ProbeEngine probes(m_engine);
     const CurveSampling sampling{5, 4};
@@ -162,7 +162,7 @@ TEST_F(TargetQualityTest, CurveIsSampledOnAProbeEngineAndLeavesTheSettingAlone) 
 
 TEST_F(TargetQualityTest, CurveSamplingStopsWhenAsked) {
     const Bitmap photo = test::MakePhotoLike(64, 48, 4);
-    Load(photo.get(), kFormatJPEG);
+    Load(photo.get(), kFormatJpeg);
     int asked = 0;
     const std::vector<QualityProbe> curve =
         SampleQualityCurve(m_engine, SizeSetting::JPEGQuality, {6, 6}, [&] { return ++asked > 3; });
@@ -174,7 +174,7 @@ TEST_F(TargetQualityTest, CurveOverFewColoursSamplesEveryValueOnce) {
     const Bitmap four = test::MakeRgb(32, 32, [](unsigned x, unsigned y) {
         return Quad(x < 16 ? 200 : 10, y < 16 ? 100 : 30, 50);
     });
-    Load(four.get(), kFormatPNG);
+    Load(four.get(), kFormatPng);
     const std::vector<QualityProbe> curve = SampleQualityCurve(m_engine, SizeSetting::PNGMaxColors);
     ASSERT_EQ(curve.size(), 3u);
     EXPECT_EQ(curve[0].value, 2);

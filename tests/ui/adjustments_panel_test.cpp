@@ -168,7 +168,7 @@ class AdjustmentsWithEngineTest : public ::testing::Test {
   protected:
     AdjustmentsWithEngineTest() {
         engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
-        engine.settings.Format = engine::kFormatPNG;
+        engine.settings.Format = engine::kFormatPng;
         engine.settings.PNGPalettePreset = 0;
         engine.Interactive = false;
         const test::Bitmap source = test::MakePhotoLike(16, 12);

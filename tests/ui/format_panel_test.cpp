@@ -108,8 +108,8 @@ TEST_F(FormatPanelTest, FormatTabsChooseThePagesAndTheTransparencyChoices) {
     EXPECT_FALSE(tabShown("PngOptionsTab"));
     EXPECT_FALSE(keep->isEnabled());
 
-    chooseFormat(engine::kFormatPNG);
-    EXPECT_EQ(engine.settings.Format, engine::kFormatPNG);
+    chooseFormat(engine::kFormatPng);
+    EXPECT_EQ(engine.settings.Format, engine::kFormatPng);
     EXPECT_TRUE(tabShown("PngOptionsTab"));
     EXPECT_FALSE(tabShown("JpegOptionsTab"));
     EXPECT_FALSE(tabShown("GifOptionsTab"));
@@ -120,19 +120,19 @@ TEST_F(FormatPanelTest, FormatTabsChooseThePagesAndTheTransparencyChoices) {
     EXPECT_EQ(engine.settings.TransparencyMode, engine::TransparencyMode::Keep);
     EXPECT_TRUE(control<QSlider>("transp_threshold")->isEnabled());
 
-    chooseFormat(engine::kFormatJPEG);
+    chooseFormat(engine::kFormatJpeg);
     EXPECT_EQ(engine.settings.TransparencyMode, engine::TransparencyMode::SolidColor);
     EXPECT_TRUE(solid->isChecked());
     EXPECT_FALSE(keep->isEnabled());
     EXPECT_FALSE(control<QSlider>("transp_threshold")->isEnabled());
 
-    chooseFormat(engine::kFormatGIF);  // keep is offered again, solid stays chosen
+    chooseFormat(engine::kFormatGif);  // keep is offered again, solid stays chosen
     EXPECT_TRUE(keep->isEnabled());
     EXPECT_TRUE(solid->isChecked());
     EXPECT_TRUE(tabShown("GifOptionsTab"));
 
     // Settings read as JPEG with transparency kept: JPEG cannot keep it.
-    engine.settings.Format = engine::kFormatJPEG;
+    engine.settings.Format = engine::kFormatJpeg;
     engine.settings.TransparencyMode = engine::TransparencyMode::Keep;
     panel.showSettings();
     EXPECT_EQ(engine.settings.TransparencyMode, engine::TransparencyMode::SolidColor);
@@ -144,7 +144,7 @@ TEST_F(FormatPanelTest, MetadataChoicesFollowTheSourceAndTheFormat) {
     engine.SourceBitmap = std::move(plain);
     panel.sourceChanged();
     EXPECT_FALSE(tabShown("MetadataTab"));  // nothing to remove
-    chooseFormat(engine::kFormatPNG);
+    chooseFormat(engine::kFormatPng);
     EXPECT_FALSE(tabShown("MetadataTab"));
 
     imagelib::Bitmap tagged(test::MakePhotoLike(8, 8).release());
@@ -160,7 +160,7 @@ TEST_F(FormatPanelTest, MetadataChoicesFollowTheSourceAndTheFormat) {
     EXPECT_TRUE(control<QCheckBox>("remove_comments")->isEnabled());
     EXPECT_FALSE(control<QCheckBox>("remove_exif")->isEnabled());  // PNG keeps no EXIF
     EXPECT_FALSE(control<QCheckBox>("remove_xmp")->isEnabled());   // none in the source
-    chooseFormat(engine::kFormatJPEG);
+    chooseFormat(engine::kFormatJpeg);
     EXPECT_TRUE(control<QCheckBox>("remove_exif")->isEnabled());
     EXPECT_FALSE(control<QCheckBox>("jpeg_remove_iptc")->isEnabled());
 }

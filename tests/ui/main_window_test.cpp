@@ -249,7 +249,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheOutputFormatUnderItsExtension) {
     TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
-    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);  // a photograph
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJpeg);  // a photograph
 
     std::filesystem::create_directory(m_dir.path() / "saved");
     m_saveChoice = QString::fromStdString(m_dir.file("saved/holiday"));
@@ -273,7 +273,7 @@ TEST_F(MainWindowTest, SaveAsOfAPngOffersAHigherCompressionFirst) {
     TForm1 window({QString::fromStdString(source.string())}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
-    ASSERT_EQ(window.engine().settings.Format, engine::kFormatPNG);  // four colours
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatPng);  // four colours
     window.engine().settings.PNGCompressionType = 1;                 // the user chose a low setting
 
     answerNextMessage(QMessageBox::Yes);
@@ -334,7 +334,7 @@ TEST_F(MainWindowTest, SaveWritesBesideTheSourceAndAsksBeforeReplacing) {
     TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
-    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJpeg);
     auto* save = window.findChild<QAction*>("Save");
     auto* saveAs = window.findChild<QAction*>("save_as");
     ASSERT_TRUE(save->isEnabled());
@@ -365,7 +365,7 @@ TEST_F(MainWindowTest, SaveOfTheSameFormatOffersTheSourceItself) {
     TForm1 window({QString::fromStdString(source)}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
-    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJpeg);
 
     answerNextMessage(QMessageBox::No);
     m_saveChoice.clear();
@@ -513,7 +513,7 @@ TEST_F(MainWindowTest, CompressToSizeFindsTheQuality) {
     TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
     ASSERT_TRUE(started.wait(5000));
-    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJPEG);
+    ASSERT_EQ(window.engine().settings.Format, engine::kFormatJpeg);
     const std::size_t before = ResultBytes(window);
     ASSERT_GT(before, 3 * 1024u);
     const int automatic = window.engine().settings.JPEGQuality;

@@ -283,7 +283,7 @@ TEST_F(PresetEditorTest, RunNowPassesAPngResultThroughTheTool) {
     EXPECT_FALSE(start->isEnabled()) << "no image";
 
     engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
-    engine.settings.Format = engine::kFormatPNG;
+    engine.settings.Format = engine::kFormatPng;
     engine.settings.PNGPalettePreset = 0;
     engine.settings.PNGCompressionType = 0;  // the fastest deflate leaves room
     engine.settings.PNGOptimizer = 1;        // OptiPNG o3
@@ -310,7 +310,7 @@ TEST_F(PresetEditorTest, RunNowPassesAPngResultThroughTheTool) {
     group.updateActions();
     EXPECT_FALSE(start->isEnabled()) << "a batch run owns the engine";
     engine.Interactive = true;
-    engine.settings.Format = engine::kFormatJPEG;
+    engine.settings.Format = engine::kFormatJpeg;
     group.updateActions();
     EXPECT_FALSE(start->isEnabled()) << "a PNG tool has nothing to do with a JPEG";
 }
