@@ -126,9 +126,9 @@ QWidget* FormatPanel::buildGifPage() {
     layout->addLayout(Row({gif_palette_preset, gif_interlaced}));
     layout->addLayout(Row({new QLabel(tr("Colours:")), gif_maxcolors, gif_colorcount}));
     auto* quantizers = new QHBoxLayout;
-    gif_quant_group = Choices(
-        page, quantizers, "gif_quant_group",
-        {tr("Xiaolin Wu's quantizer (fast)"), tr("NeuQuant neural-network quantizer (slow)")});
+    gif_quant_group =
+        Choices(page, quantizers, "gif_quant_group",
+                {tr("Wu (fast)"), tr("NeuQuant"), tr("libimagequant, dithered (best looking)")});
     layout->addLayout(quantizers);
 
     bindScrollBar(gif_maxcolors, gif_colorcount, &Settings::GIFMaxColors);
@@ -156,9 +156,9 @@ QWidget* FormatPanel::buildPngPage() {
     layout->addLayout(Row({png_preset, new QLabel(tr("Compression:")), png_compression_type}));
     layout->addLayout(Row({new QLabel(tr("Colours:")), png_maxcolors, png_colorcount}));
     auto* quantizers = new QHBoxLayout;
-    png_quant_group = Choices(
-        page, quantizers, "png_quant_group",
-        {tr("Xiaolin Wu's quantizer (fast)"), tr("NeuQuant neural-network quantizer (slow)")});
+    png_quant_group =
+        Choices(page, quantizers, "png_quant_group",
+                {tr("Wu (fast)"), tr("NeuQuant"), tr("libimagequant, dithered (best looking)")});
     layout->addLayout(quantizers);
 
     bindScrollBar(png_maxcolors, png_colorcount, &Settings::PNGMaxColors);
@@ -314,13 +314,13 @@ void FormatPanel::showSettings() {
     gif_maxcolors->setValue(m_settings.GIFMaxColors);
     gif_colorcount->setText(QString::number(gif_maxcolors->value()));
     gif_interlaced->setChecked(m_settings.GIFInterlaced);
-    gif_quant_group->button(m_settings.GIFQuantizationMethod == 1 ? 1 : 0)->setChecked(true);
+    gif_quant_group->button(std::clamp(m_settings.GIFQuantizationMethod, 0, 2))->setChecked(true);
 
     png_preset->setItemText(0, Qs(m_engine.PngTrueColorName));
     png_preset->setCurrentIndex(m_settings.PNGPalettePreset);
     png_maxcolors->setValue(m_settings.PNGMaxColors);
     png_colorcount->setText(QString::number(png_maxcolors->value()));
-    png_quant_group->button(m_settings.PNGQuantizationMethod == 1 ? 1 : 0)->setChecked(true);
+    png_quant_group->button(std::clamp(m_settings.PNGQuantizationMethod, 0, 2))->setChecked(true);
     png_compression_type->setCurrentIndex(m_settings.PNGCompressionType);
 
     remove_comments->setChecked(m_settings.MetadataRemoveComments);

@@ -21,6 +21,7 @@
 #include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/startup_steps.h"
 #include "engine/automatic_settings.h"
@@ -88,12 +89,28 @@ void TForm1::applyWindowPlacement() {
         m_window.DesktopWidth = desktop.width();
         m_window.DesktopHeight = desktop.height();
     }
-    if (!m_settingsFiles.settings.isOpen()) return;
+    if (!m_settingsFiles.settings.isOpen() ||
+        !m_settingsFiles.settings.ValueExists(settings::kMainSection, "Width")) {
+        placeForFirstRun();
+        return;
+    }
     settings::LoadWindowPlacement(m_settingsFiles.settings, settingsFields());
     resize(m_window.Width, m_window.Height);
     move(m_window.Left, m_window.Top);
     if (m_window.WindowState == settings::kWindowMaximized) setWindowState(Qt::WindowMaximized);
     if (m_window.WindowState == settings::kWindowMinimized) setWindowState(Qt::WindowMinimized);
+}
+
+// Without a stored placement: most of the screen, centred, so that a photo
+// shows at a useful size from the start.
+void TForm1::placeForFirstRun() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    const QSize size(std::min(available.width() * 4 / 5, 1600),
+                     std::min(available.height() * 17 / 20, 1100));
+    resize(size);
+    move(available.center() - QPoint(size.width() / 2, size.height() / 2));
 }
 
 // The controls show what the settings hold, without starting a preview.
@@ -303,12 +320,14 @@ void TForm1::Options1Click() {
 void TForm1::applyToolbarCaptions() {
     const bool captions = m_engine.options.ShowCaptions;
     ToolBar1->setToolButtonStyle(captions ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    ModeButton->setToolButtonStyle(ToolBar1->toolButtonStyle());
     // At least square; a longer caption widens its button rather than being cut.
     const int side = captions ? 59 : 32;
     for (QAction* action : ToolBar1->actions()) {
         QWidget* button = ToolBar1->widgetForAction(action);
         if (!button || button == ModeButton) continue;
-        button->setMinimumSize(side, side);
+        const int textWidth = button->fontMetrics().horizontalAdvance(action->iconText()) + 16;
+        button->setMinimumSize(captions ? std::max(side, textWidth) : side, side);
         button->setMaximumSize(captions ? QWIDGETSIZE_MAX : side, side);
     }
 }
@@ -406,8 +425,11 @@ bool TForm1::openFile(const QString& path) {
 
 void TForm1::open_btnClick() {
     const engine::OpenFilter types = engine::OpenFilterForMode(m_engine.settings.Mode);
+    // The user's Pictures folder, else home, until the dialog remembers a folder.
+    const QString start = QString::fromStdString(
+        platform::PathToUtf8(platform::DefaultPicturesFolder(*m_environment.folders)));
     const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open image"), QString(), DialogFilter(types.filter));
+        QFileDialog::getOpenFileName(this, tr("Open image"), start, DialogFilter(types.filter));
     if (!path.isEmpty()) openFile(path);
 }
 

@@ -120,6 +120,7 @@ class TForm1 : public QMainWindow, public engine::Host {
 
     settings::SettingsFields settingsFields();
     void applyWindowPlacement();
+    void placeForFirstRun();
     void showSettings();
     void openWebPage(std::string_view path);
     void applyToolbarCaptions();

@@ -139,6 +139,22 @@ TEST_F(FormatPanelTest, FormatTabsChooseThePagesAndTheTransparencyChoices) {
     EXPECT_TRUE(solid->isChecked());
 }
 
+// The three quantizers of both palette pages write their method, and a
+// stored method shows as its button.
+TEST_F(FormatPanelTest, QuantizerChoicesWriteTheirMethod) {
+    for (const char* group : {"png_quant_group", "gif_quant_group"}) {
+        auto* dithered = panel.findChild<QRadioButton*>(QString(group) + "_2");
+        ASSERT_NE(dithered, nullptr) << group;
+        dithered->setEnabled(true);
+        dithered->click();
+    }
+    EXPECT_EQ(engine.settings.PNGQuantizationMethod, 2);
+    EXPECT_EQ(engine.settings.GIFQuantizationMethod, 2);
+    engine.settings.PNGQuantizationMethod = 1;
+    panel.showSettings();
+    EXPECT_TRUE(panel.findChild<QRadioButton*>("png_quant_group_1")->isChecked());
+}
+
 TEST_F(FormatPanelTest, MetadataChoicesFollowTheSourceAndTheFormat) {
     imagelib::Bitmap plain(test::MakePhotoLike(8, 8).release());
     engine.SourceBitmap = std::move(plain);
