@@ -35,6 +35,7 @@
 #include "ui/icons.h"
 #include "ui/message_box.h"
 #include "ui/options_dialog.h"
+#include "ui/window_placement.h"
 #include "util/product.h"
 
 namespace pimo::ui {
@@ -58,7 +59,7 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
     m_window.CaptionsOffReaction = [this] { applyToolbarCaptions(); };
     m_window.ModeSelection = [this](engine::OptimizationMode mode) { ModePupupClick(mode); };
     m_settingsFiles = settings::OpenSettingsFiles(*m_environment.folders, *this);
-    applyWindowPlacement();
+    PlaceWindow(*this, m_settingsFiles.settings, settingsFields());
     Timer1.setSingleShot(true);
     Timer1.setInterval(200);
     connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
@@ -77,62 +78,15 @@ settings::SettingsFields TForm1::settingsFields() {
     return {m_engine.settings, m_engine.options, m_window};
 }
 
-// The stored size, state and position; a position the platform chose stays
-// when the file has none or one beyond the desktop.
-void TForm1::applyWindowPlacement() {
-    m_window.Width = width();
-    m_window.Height = height();
-    m_window.Left = x();
-    m_window.Top = y();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect desktop = screen->virtualGeometry();
-        m_window.DesktopWidth = desktop.width();
-        m_window.DesktopHeight = desktop.height();
-    }
-    if (!m_settingsFiles.settings.isOpen() ||
-        !m_settingsFiles.settings.ValueExists(settings::kMainSection, "Width")) {
-        placeForFirstRun();
-        return;
-    }
-    settings::LoadWindowPlacement(m_settingsFiles.settings, settingsFields());
-    resize(m_window.Width, m_window.Height);
-    move(m_window.Left, m_window.Top);
-    if (m_window.WindowState == settings::kWindowMaximized) setWindowState(Qt::WindowMaximized);
-    if (m_window.WindowState == settings::kWindowMinimized) setWindowState(Qt::WindowMinimized);
-}
-
-// Without a stored placement: most of the screen, centred, so that a photo
-// shows at a useful size from the start.
-void TForm1::placeForFirstRun() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect available = screen->availableGeometry();
-    const QSize size(std::min(available.width() * 4 / 5, 1600),
-                     std::min(available.height() * 17 / 20, 1100));
-    resize(size);
-    move(available.center() - QPoint(size.width() / 2, size.height() / 2));
-}
-
 // The controls show what the settings hold, without starting a preview.
 void TForm1::showSettings() {
     m_formatPanel->showSettings();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    const QRect placement = normalGeometry();
-    m_window.Width = placement.width();
-    m_window.Height = placement.height();
-    m_window.Left = placement.x();
-    m_window.Top = placement.y();
-    // The stored position is the frame's, as the window is placed again.
-    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
-    m_window.Left -= frameOffset.x();
-    m_window.Top -= frameOffset.y();
+    RememberPlacement(*this, m_window);
     m_window.DualView = Panel4->dualView();
     m_window.FitOnlyBig = Panel4->fitOnlyBig();
-    m_window.WindowState = isMaximized()   ? settings::kWindowMaximized
-                           : isMinimized() ? settings::kWindowMinimized
-                                           : settings::kWindowNormal;
     if (m_settingsFiles.settings.isOpen())
         settings::SaveSettings(m_settingsFiles.settings, settingsFields(), *this);
     event->accept();

@@ -119,8 +119,6 @@ class TForm1 : public QMainWindow, public engine::Host {
     void SaveResult(bool saveAs);
 
     settings::SettingsFields settingsFields();
-    void applyWindowPlacement();
-    void placeForFirstRun();
     void showSettings();
     void openWebPage(std::string_view path);
     void applyToolbarCaptions();
