@@ -16,16 +16,7 @@ trap 'rm -rf "$work"' EXIT
 # 100 images from generated plasma pictures: 20 sources, each as a large
 # JPEG, a half-size JPEG, a PNG, a quarter-size PNG and a GIF.
 in=$work/in
-mkdir -p "$in"
-for i in $(seq 1 20); do
-    base=$work/base$i.png
-    convert -size 640x480 -seed "$i" plasma:fractal -blur 0x1 "$base"
-    convert "$base" -quality 95 "$in/photo$i.jpg"
-    convert "$base" -resize 50% -quality 92 "$in/half$i.jpg"
-    convert "$base" "$in/plain$i.png"
-    convert "$base" -resize 25% "$in/small$i.png"
-    convert "$base" -resize 50% -colors 128 "$in/pic$i.gif"
-done
+"$root/bench/make_batch_images.sh" "$in"
 count=$(find "$in" -type f | wc -l)
 jpegs=$(find "$in" -type f -name '*.jpg' | wc -l)
 mkdir -p "$work/jpeg"
