@@ -14,37 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/cli_run.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliOutput {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// Runs the program inside `folder`; the user's data folder is "xdg" inside
-// it, so that no real settings file is read.
-CliOutput RunCli(const fs::path& folder, const std::vector<std::string>& arguments) {
-    std::string command = "cd '" + folder.string() + "' && XDG_DATA_HOME='" +
-                          (folder / "xdg").string() + "' '" PIMO_CLI_PATH "'";
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
-    command += " > cli.out 2> cli.err";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(folder / "cli.out"),
-            ReadText(folder / "cli.err")};
-}
 
 std::optional<double> JsonNumber(const std::string& json, const std::string& key) {
     std::smatch match;
