@@ -2,29 +2,25 @@
 
 #include <filesystem>
 
+#include "util/pimoutil.h"
+
 namespace pimo::engine {
 
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path PathOf(const std::string& utf8) {
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8Of(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
+using util::PathFromUtf8;
+using util::PathToUtf8;
 
 bool HasExtension(const std::string& path) {
-    return !PathOf(path).extension().empty();
+    return !PathFromUtf8(path).extension().empty();
 }
 
 // A relative name is taken in `folder`; an absolute one stays as it is.
 std::string InFolder(const std::string& folder, const std::string& name) {
-    const fs::path file = PathOf(name);
-    return file.is_absolute() ? name : Utf8Of(PathOf(folder) / file);
+    const fs::path file = PathFromUtf8(name);
+    return file.is_absolute() ? name : PathToUtf8(PathFromUtf8(folder) / file);
 }
 
 }  // namespace
@@ -50,21 +46,22 @@ SavePlan PlanSave(const SaveRequest& request,
     SavePlan plan;
     plan.format = SaveFormatFor(request.format);
     // The source's own path when the format stays, else its name alone.
-    plan.name = request.sourceFormat == request.format ? request.sourcePath
-                                                       : Utf8Of(PathOf(request.sourcePath).stem());
+    plan.name = request.sourceFormat == request.format
+                    ? request.sourcePath
+                    : PathToUtf8(PathFromUtf8(request.sourcePath).stem());
     if (!HasExtension(plan.name)) plan.name += plan.format.defaultExtension;
     plan.replaceQuestion = "Replace " + plan.name + " ?";
-    const fs::path sourceFolder = fs::absolute(PathOf(request.sourcePath)).parent_path();
+    const fs::path sourceFolder = fs::absolute(PathFromUtf8(request.sourcePath)).parent_path();
     if (request.saveAs) {
         plan.caption = "Save as";
         // Without a remembered folder the dialog starts beside the source.
         const std::string folder =
-            request.saveAsFolder.empty() ? Utf8Of(sourceFolder) : request.saveAsFolder;
+            request.saveAsFolder.empty() ? PathToUtf8(sourceFolder) : request.saveAsFolder;
         plan.dialogStart = InFolder(folder, plan.name);
         return plan;
     }
     plan.caption = "Save";
-    plan.besideSource = InFolder(Utf8Of(sourceFolder), plan.name);
+    plan.besideSource = InFolder(PathToUtf8(sourceFolder), plan.name);
     plan.offerReplace = !request.showDialogOnSave && exists(plan.besideSource);
     plan.dialogStart = plan.besideSource;
     return plan;
@@ -76,8 +73,8 @@ std::string CompletedSaveTarget(const std::string& chosen, const SaveFormat& for
 }
 
 std::string SaveAsFolderAfter(const std::string& target) {
-    fs::path folder = fs::absolute(PathOf(target)).parent_path();
-    return Utf8Of(folder.make_preferred()) + static_cast<char>(fs::path::preferred_separator);
+    fs::path folder = fs::absolute(PathFromUtf8(target)).parent_path();
+    return PathToUtf8(folder.make_preferred()) + static_cast<char>(fs::path::preferred_separator);
 }
 
 }  // namespace pimo::engine

@@ -1,6 +1,6 @@
 #include "ui/image_commands.h"
 
-#include "engine/display_pixels.h"
+#include "engine/geometry.h"
 #include "ui/icons.h"
 #include "ui/resample_dialog.h"
 
@@ -62,12 +62,11 @@ void ImageCommands::update() const {
 
 void ImageCommands::resampleExecute() {
     if (!m_engine.SourceBitmap || m_engine.Busy()) return;
-    const engine::DisplayFormat size = engine::DisplayFormatOf(m_engine.SourceBitmap.get());
+    const engine::ImageSize size = engine::BitmapSize(m_engine.SourceBitmap.get());
     engine::OptimizationSettings& settings = m_engine.settings;
     ResampleChoices choices{settings.ResampleFilter, settings.ResampleUnit,
                             settings.ResampleKeepAspectRatio};
-    const std::optional<ResampleAnswer> answer =
-        Tresample::Ask(&m_window, {size.width, size.height}, choices);
+    const std::optional<ResampleAnswer> answer = Tresample::Ask(&m_window, size, choices);
     settings.ResampleFilter = choices.ResampleFilter;
     settings.ResampleUnit = choices.ResampleUnit;
     settings.ResampleKeepAspectRatio = choices.ResampleKeepAspectRatio;
