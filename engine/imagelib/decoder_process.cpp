@@ -16,12 +16,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "engine/imagelib/bitmap_transfer.h"
+#include "engine/imagelib/decoder_launcher.h"
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::imagelib {
@@ -267,30 +271,59 @@ int Reap(pid_t pid) {
     return status;
 }
 
+// What a launched decoder process needs: it shares nothing else with the program.
+struct LaunchedDecoder {
+    DecodeFunction decode;
+    DecodeBudget budget;
+};
+
+[[noreturn]] void ServeLaunched(std::array<int, 3> descriptors, pid_t parent,
+                                std::span<const std::byte> payload) {
+    LaunchedDecoder decoder{};
+    if (payload.size() != sizeof decoder) ::_exit(0);
+    std::memcpy(&decoder, payload.data(), sizeof decoder);
+    InstallLibraryCallbacks();
+    // The header checks read the budget too.
+    SetDecodeBudget(decoder.budget);
+    Serve(descriptors[0], descriptors[1], descriptors[2], parent, decoder.decode, decoder.budget);
+}
+
 }  // namespace
 
 std::unique_ptr<DecoderProcess> DecoderProcess::Start(DecodeFunction decode,
                                                       const DecodeBudget& budget) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
-    const int input = ::memfd_create("pimo-decode-in", MFD_CLOEXEC);
-    const int output = ::memfd_create("pimo-decode-out", MFD_CLOEXEC);
-    const pid_t parent = ::getpid();
-    const pid_t pid = input >= 0 && output >= 0 ? ::fork() : -1;
-    if (pid == 0) {
-        ::close(pair[0]);
-        Serve(pair[1], input, output, parent, decode, budget);
-    }
-    ::close(pair[1]);
     std::unique_ptr<DecoderProcess> process(new DecoderProcess);
-    process->m_pid = pid;
     process->m_socket = pair[0];
-    process->m_input = input;
-    process->m_output = output;
+    process->m_input = ::memfd_create("pimo-decode-in", MFD_CLOEXEC);
+    process->m_output = ::memfd_create("pimo-decode-out", MFD_CLOEXEC);
     process->m_decode = decode;
     process->m_budget = budget;
     process->m_outputMapping = std::make_unique<SharedMapping>();
-    if (pid < 0) return nullptr;  // the destructor closes what was opened
+    if (process->m_input < 0 || process->m_output < 0) {
+        ::close(pair[1]);
+        return nullptr;  // the destructor closes what was opened
+    }
+    // From the launcher when there is one; from this process otherwise.
+    const LaunchedDecoder payload{decode, budget};
+    if (std::optional<LaunchedProcess> launched =
+            Launch(&ServeLaunched, {pair[1], process->m_input, process->m_output},
+                   std::as_bytes(std::span(&payload, 1)))) {
+        ::close(pair[1]);
+        process->m_launched = *launched;
+        process->m_pid = launched->pid;
+        return process;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pair[0]);
+        Serve(pair[1], process->m_input, process->m_output, parent, decode, budget);
+    }
+    ::close(pair[1]);
+    process->m_pid = pid;
+    if (pid < 0) return nullptr;
     return process;
 }
 
@@ -298,13 +331,28 @@ DecoderProcess::~DecoderProcess() {
     // The process is idle between requests (or was just given up on): ending
     // it at once is safe, and waiting for it leaves no zombie.
     if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        Reap(m_pid);
+        endProcess();
+        awaitExit();
     }
+    Release(m_launched);
     m_outputMapping.reset();
     for (int fd : {m_socket, m_input, m_output}) {
         if (fd >= 0) ::close(fd);
     }
+}
+
+void DecoderProcess::endProcess() const {
+    if (m_launched.pid > 0) {
+        Kill(m_launched);
+    } else {
+        ::kill(m_pid, SIGKILL);
+    }
+}
+
+int DecoderProcess::awaitExit() {
+    const int status = m_launched.pid > 0 ? AwaitExit(m_launched) : Reap(m_pid);
+    m_pid = -1;
+    return status;
 }
 
 bool DecoderProcess::serves(DecodeFunction decode, const DecodeBudget& budget) const {
@@ -335,8 +383,7 @@ DecoderProcess::Outcome DecoderProcess::decode(int format, std::span<const std::
     }
     if (!sent || !ReadAll(m_socket, &reply, sizeof reply)) {
         // The process is gone: how it ended says why.
-        const int status = Reap(m_pid);
-        m_pid = -1;
+        const int status = awaitExit();
         const bool outOfMemory =
             (WIFEXITED(status) && WEXITSTATUS(status) == kExitOutOfMemory) ||
             (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);  // the kernel's OOM killer

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "engine/imagelib/decoder_launcher.h"
 #include "engine/imagelib/isolated_decoder.h"
 
 namespace pimo::imagelib {
@@ -15,8 +16,9 @@ class SharedMapping;
 
 class DecoderProcess {
   public:
-    /// Forks a process serving `decode` under `budget`; nothing when the
-    /// system gives no process or shared memory.
+    /// Starts a process serving `decode` under `budget` (forked by the
+    /// decoder launcher, or by this process when there is none); nothing when
+    /// the system gives no process or shared memory.
     static std::unique_ptr<DecoderProcess> Start(DecodeFunction decode, const DecodeBudget& budget);
     ~DecoderProcess();
     DecoderProcess(const DecoderProcess&) = delete;
@@ -33,8 +35,11 @@ class DecoderProcess {
 
   private:
     DecoderProcess() = default;
+    void endProcess() const;
+    int awaitExit();  // the wait status
 
     pid_t m_pid = -1;
+    LaunchedProcess m_launched;  // when the launcher forked it
     int m_socket = -1;
     int m_input = -1;
     int m_output = -1;

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "engine/imagelib/bitmap_transfer.h"
@@ -45,18 +48,21 @@ class MessageLog {
     OutputMessageHandler m_previous;
 };
 
-// The bitmap the decoder process hands back: a clone of `original`, made in
-// a process forked after `original` exists.
-FIBITMAP* gOriginal = nullptr;
-FIBITMAP* CloneOriginal(int, std::span<const std::uint8_t>, int) {
-    return ::FreeImage_Clone(gOriginal);
+// The bitmap the decoder process hands back: `original`, sent to the process
+// in the transfer form and rebuilt there. The decoder process is not a fork of
+// this one at the time of the request, so the bitmap must travel.
+FIBITMAP* RebuildOriginal(int, std::span<const std::uint8_t> bytes, int) {
+    bool overBudget = false;
+    std::optional<ReceivedTransfer> received =
+        ReadTransfer(bytes, DecodeBudget{~std::uint64_t{0}, 60}, overBudget);
+    return received ? received->bitmap.release() : nullptr;
 }
 
 Bitmap Isolated(FIBITMAP* original, const DecodeBudget& budget = CurrentDecodeBudget()) {
-    gOriginal = original;
+    std::vector<std::uint8_t> sent(TransferSize(original, {}));
+    WriteTransfer(original, {}, sent);
     StopDecoderProcess();
-    const std::uint8_t unused = 0;
-    Bitmap back(DecodeIsolated(kFormatPng, std::span(&unused, 1), 0, budget, &CloneOriginal));
+    Bitmap back(DecodeIsolated(kFormatPng, sent, 0, budget, &RebuildOriginal));
     StopDecoderProcess();
     return back;
 }
@@ -310,6 +316,41 @@ TEST(IsolatedDecoderTest, ResultOverTheBudgetIsNotRebuilt) {
     auto photo = test::MakePhotoLike(512, 512);
     EXPECT_FALSE(Isolated(photo.get(), DecodeBudget{1u << 20, 5}));
     EXPECT_NE(log.text().find("needs more than 1 MiB"), std::string::npos) << log.text();
+}
+
+// A lock that another thread of this program holds while a decoder process
+// starts is not held in that process: decoder processes do not copy the
+// program as it is when they start.
+std::mutex gHeldElsewhere;
+FIBITMAP* TakesTheLock(int, std::span<const std::uint8_t>, int) {
+    std::lock_guard lock(gHeldElsewhere);
+    return ::FreeImage_Allocate(1, 1, 24);
+}
+
+TEST(IsolatedDecoderTest, LocksHeldByOtherThreadsDoNotStopADecoder) {
+    std::atomic<bool> stop = false;
+    std::atomic<bool> holding = false;
+    std::thread holder([&] {
+        while (!stop) {
+            std::lock_guard lock(gHeldElsewhere);
+            holding = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    while (!holding) std::this_thread::yield();
+    int decoded = 0;
+    for (int i = 0; i < 5; ++i) {
+        MessageLog log;
+        StopDecoderProcess();
+        const std::uint8_t byte = 0;
+        decoded += Bitmap(DecodeIsolated(FIF_PSD, std::span(&byte, 1), 0, kSmallBudget,
+                                         &TakesTheLock)) != nullptr;
+        EXPECT_EQ(log.text(), "");
+    }
+    StopDecoderProcess();
+    stop = true;
+    holder.join();
+    EXPECT_EQ(decoded, 5);
 }
 
 // Threads decode at once; each hears only its own messages, and a crash in
