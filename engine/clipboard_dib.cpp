@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
@@ -282,6 +283,15 @@ PastedImage DecodePastedImage(PasteSourceKind kind, std::span<const std::uint8_t
             break;
     }
     return pasted;
+}
+
+bool OpenPastedImage(Engine& engine, PasteSourceKind kind, std::span<const std::uint8_t> block) {
+    if (kind == PasteSourceKind::None || engine.Busy()) return engine.SourceBitmap != nullptr;
+    PastedImage pasted = DecodePastedImage(kind, block);
+    engine.SourceBitmap = std::move(pasted.bitmap);
+    engine.SourceFormat = pasted.sourceFormat;
+    engine.OpenLoadedImage("", false, false);
+    return engine.SourceBitmap != nullptr;
 }
 
 }  // namespace pimo::engine

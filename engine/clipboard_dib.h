@@ -67,4 +67,13 @@ struct PastedImage {
 /// than the file is fine. Kind None gives no bitmap and format -1.
 PastedImage DecodePastedImage(PasteSourceKind kind, std::span<const std::uint8_t> block);
 
+class Engine;
+
+/// The paste command: the decoded block becomes the source image, without a
+/// file, through the loaded-image sequence (titled "Untitled"; a block that
+/// does not decode shows the loading error and the no-image state). Nothing
+/// happens for kind None or while the engine is busy. Returns whether a source
+/// bitmap exists afterwards.
+bool OpenPastedImage(Engine& engine, PasteSourceKind kind, std::span<const std::uint8_t> block);
+
 }  // namespace pimo::engine

@@ -105,6 +105,7 @@ BusyScope::~BusyScope() {
 // ---- loading ----
 
 bool Engine::LoadImageFile(const std::string& path) {
+    if (Busy()) return false;  // a command that arrived while the window pumped events
     SourceFormat = fi::FreeImage_GetFileType(path);
     if (SourceFormat == fi::kFormatUnknown) SourceFormat = fi::FreeImage_GetFIFFromFilename(path);
 
@@ -195,6 +196,7 @@ int Engine::NormaliseImage(bool skipResizePrompt) {
 }
 
 void Engine::UnloadImage() {
+    if (Busy()) return;
     SourceBitmap.reset();
     WorkingBitmap.reset();
     ResultStream.reset();

@@ -130,6 +130,9 @@ class Engine {
     /// renamed over it), re-running the pipeline first when the result is
     /// stale. Errors are shown when `showErrors` (and Interactive).
     bool WriteResultToFile(const std::string& path, bool showErrors);
+    /// Writes the result stream as it stands, for a step of the running
+    /// pipeline (the external optimizer); WriteResultToFile refuses while busy.
+    bool WriteResultStream(const std::string& path, bool showErrors);
 
     /// The external PNG optimizer, handed the PNG in ResultStream. Returns the
     /// size of the smaller file it put into ResultStream, or 0 when it did not

@@ -12,7 +12,7 @@ std::string Engine::LoadedFilePath() const {
 }
 
 void Engine::Rotate(Rotation rotation) {
-    if (!SourceBitmap) return;
+    if (!SourceBitmap || Busy()) return;
     {
         BusyScope scope(*this, "");
         RotateBitmap(SourceBitmap, rotation);
@@ -25,7 +25,7 @@ void Engine::Rotate(Rotation rotation) {
 }
 
 void Engine::Flip(FlipAxis axis) {
-    if (!SourceBitmap) return;
+    if (!SourceBitmap || Busy()) return;
     {
         BusyScope scope(*this, "");
         FlipBitmap(SourceBitmap.get(), axis);
@@ -37,6 +37,7 @@ void Engine::Flip(FlipAxis axis) {
 bool Engine::ResampleImage(int width, int height, bool interactive, bool percent, bool keepAspect,
                            int filterIndex) {
     if (!SourceBitmap) return false;
+    if (Busy()) return true;  // the source stays as it is
     const std::optional<ImageSize> target = ResampleTargetSize(
         BitmapSize(SourceBitmap.get()), ResampleRequest{width, height, percent, keepAspect});
     if (!target) return SourceBitmap != nullptr;

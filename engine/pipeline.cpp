@@ -57,7 +57,8 @@ void Engine::BuildWorkingCopy() {
 }
 
 std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
-    if (!SourceBitmap) return 0;
+    // Never inside a running pipeline: it reads the bitmaps this one would replace.
+    if (!SourceBitmap || Busy()) return 0;
     const bool sameFormat = settings.Format == SourceFormat;
     BusyScope scope(*this, "Processing...");
 

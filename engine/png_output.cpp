@@ -68,13 +68,13 @@ std::uint32_t Engine::EncodePNG(const std::string& targetPath) {
     if (settings.PNGApplyOptimizer) {
         const std::uint32_t size = encodeIntoStream();
         const std::uint32_t optimized = runOptimizer();
-        WriteResultToFile(targetPath, Interactive);
+        WriteResultStream(targetPath, Interactive);
         return optimized != 0 ? optimized : size;
     }
     if (targetPath == SourcePath) {
         // Saving over the loaded file: write the encoded bytes, not a second encode.
         const std::uint32_t size = encodeIntoStream();
-        WriteResultToFile(targetPath, Interactive);
+        WriteResultStream(targetPath, Interactive);
         return size;
     }
     return SaveBitmapToFile(fi::kFormatPng, WorkingBitmap.get(), targetPath, flags);

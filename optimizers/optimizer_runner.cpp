@@ -138,7 +138,11 @@ std::uint32_t OptimizerRunner::RunExternalOptimizer(engine::Engine& engine) cons
         BuildToolCommand(toolPath, tool.Params, PathToUtf8(file), interactive, kNativeCommandStyle,
                          PathToUtf8(platform::SystemFolder()));
 
-    if (!engine.WriteResultToFile(PathToUtf8(file), true)) return 0;
+    // Inside the pipeline the stream is the PNG it just made; on demand, a
+    // stale result is made again first.
+    const bool written = engine.PipelineBusy ? engine.WriteResultStream(PathToUtf8(file), true)
+                                             : engine.WriteResultToFile(PathToUtf8(file), true);
+    if (!written) return 0;
 
     OptimizingState state(host);
     platform::ProcessRequest request{PathFromUtf8(command.program), command.commandLine,

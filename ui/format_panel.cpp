@@ -87,6 +87,10 @@ FormatPanel::FormatPanel(engine::Engine& engine, QWidget* parent)
 
 // ---- pages ----
 
+void FormatPanel::addPage(QWidget* page, const QString& caption) {
+    PageControl1->addTab(page, caption);
+}
+
 QWidget* FormatPanel::buildJpegPage() {
     auto* page = Named(new QWidget, "JpegOptionsTab");
     auto* layout = new QVBoxLayout(page);

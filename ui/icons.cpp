@@ -24,6 +24,7 @@ struct IconEntry {
 
 constexpr std::array kIcons{
     IconEntry{"open", "document-open"},
+    IconEntry{"paste", "edit-paste"},
     IconEntry{"save", "document-save"},
     IconEntry{"save_as", "document-save-as"},
     IconEntry{"batch", ""},

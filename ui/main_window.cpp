@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
@@ -25,11 +27,14 @@
 
 #include "app/startup_steps.h"
 #include "engine/automatic_settings.h"
+#include "engine/clipboard_dib.h"
 #include "engine/open_filter.h"
 #include "engine/save_plan.h"
+#include "engine/source_adjustments.h"
 #include "platform/local_time.h"
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
+#include "ui/about_box.h"
 #include "ui/bitmap_image.h"
 #include "ui/dialog_filter.h"
 #include "ui/icons.h"
@@ -37,6 +42,7 @@
 #include "ui/options_dialog.h"
 #include "ui/window_placement.h"
 #include "util/product.h"
+#include "util/third_party_notices.h"
 
 namespace pimo::ui {
 
@@ -64,6 +70,8 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
     Timer1.setInterval(200);
     connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     Timer1.start();
+    ProgressTimer.setInterval(100);
+    connect(&ProgressTimer, &QTimer::timeout, this, [this] { m_progressTick = true; });
 }
 
 TForm1::~TForm1() {
@@ -81,9 +89,15 @@ settings::SettingsFields TForm1::settingsFields() {
 // The controls show what the settings hold, without starting a preview.
 void TForm1::showSettings() {
     m_formatPanel->showSettings();
+    m_adjustments->showSettings();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // A long call is still using what closing would destroy.
+    if (m_engine.Busy()) {
+        event->ignore();
+        return;
+    }
     RememberPlacement(*this, m_window);
     m_window.DualView = Panel4->dualView();
     m_window.FitOnlyBig = Panel4->fitOnlyBig();
@@ -104,18 +118,57 @@ void TForm1::buildWidgets() {
     m_formatPanel = new FormatPanel(m_engine);
     layout->addWidget(m_formatPanel);
     connect(m_formatPanel, &FormatPanel::settingsChanged, this, &TForm1::f_SettingsChanged);
+    m_adjustments = new ImageAdjustTab(m_engine.settings, m_window.SaveImageAdjustments);
+    m_formatPanel->addPage(m_adjustments, tr("Adjustments"));
+    connect(m_adjustments, &ImageAdjustTab::settingsChanged, this, &TForm1::f_SettingsChanged);
+    connect(m_adjustments, &ImageAdjustTab::applyToSourceRequested, this, [this] {
+        if (!engine::ApplyAdjustmentsToSource(m_engine)) return;
+        Panel4->setSourceImage(ToQImage(m_engine.SourceBitmap.get()));
+        m_adjustments->showSettings();
+    });
     setCentralWidget(central);
-
-    // The slider and the edit mirror each other; both end in one settings change.
 
     // Status panels of 90, 200, 200 and 100 pixels; the last takes what is left.
     constexpr int kPanelWidths[4] = {90, 200, 200, 100};
     for (int i = 0; i < 4; ++i) {
         m_statusPanels[i] = new QLabel;
+        m_statusPanels[i]->setObjectName(QString("StatusPanel%1").arg(i));
         m_statusPanels[i]->setMinimumWidth(kPanelWidths[i]);
         statusBar()->addWidget(m_statusPanels[i], i == 3 ? 1 : 0);
     }
     m_statusPanels[0]->setText("Ready");
+    buildProgressBar();
+}
+
+// Over status panel 1, hidden until the library starts a long call.
+void TForm1::buildProgressBar() {
+    m_progressBar = new QProgressBar(statusBar());
+    m_progressBar->setObjectName("ProgressBar");
+    m_progressBar->setRange(0, 10000);
+    m_progressBar->setTextVisible(false);
+    m_progressBar->hide();
+}
+
+void TForm1::libraryProgress(int value) {
+    if (value == 0) {
+        ProgressTimer.start();
+        m_progressBar->setValue(0);
+        m_progressBar->setGeometry(m_statusPanels[1]->geometry());
+        m_progressBar->show();
+        m_progressBar->raise();
+        return;
+    }
+    if (value == 10000) {
+        ProgressTimer.stop();
+        m_progressBar->setValue(0);
+        m_progressBar->hide();
+        return;
+    }
+    processPendingEvents();
+    if (m_progressTick) {
+        m_progressBar->setValue(value);
+        m_progressTick = false;
+    }
 }
 
 void TForm1::buildActions() {
@@ -127,6 +180,11 @@ void TForm1::buildActions() {
     QAction* open = file->addAction(tr("&Open..."), this, &TForm1::open_btnClick);
     open->setObjectName("Open1");
     open->setShortcut(QKeySequence::Open);
+    m_paste = file->addAction(tr("&Paste"), this, &TForm1::PasteFromClipboard);
+    m_paste->setObjectName("Paste1");
+    m_paste->setShortcut(QKeySequence::Paste);
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &TForm1::updatePasteAction);
+    updatePasteAction();
     m_save = file->addAction(tr("&Save"), this, &TForm1::save_btnClick);
     m_save->setObjectName("Save");
     m_save->setShortcut(QKeySequence::Save);
@@ -145,6 +203,7 @@ void TForm1::buildActions() {
     quit->setObjectName("Quit1");
     quit->setShortcut(QKeySequence(Qt::Key_Escape));
     tools->addAction(open);
+    tools->addAction(m_paste);
     tools->addAction(m_save);
     tools->addAction(m_saveAs);
 
@@ -190,8 +249,9 @@ void TForm1::buildActions() {
     tools->addAction(preview_btn);
     buildViewMenu();
     const std::pair<QAction*, const char*> icons[] = {
-        {open, "open"},          {m_save, "save"},     {m_saveAs, "save_as"},
-        {batchCommand, "batch"}, {options, "options"}, {preview_btn, "preview"}};
+        {open, "open"},          {m_paste, "paste"},      {m_save, "save"},
+        {m_saveAs, "save_as"},   {batchCommand, "batch"}, {options, "options"},
+        {preview_btn, "preview"}};
     for (const auto& [action, icon] : icons) action->setIcon(ToolbarIcon(icon));
     ModeButton->setIcon(ToolbarIcon("mode"));
     updateSaveActions();
@@ -222,6 +282,16 @@ void TForm1::buildHelpMenu() {
     QAction* check =
         help->addAction(tr("Check for &updates"), this, [this] { Checkforupdates1Click(true); });
     check->setObjectName("Checkforupdates1");
+    help->addSeparator();
+    QAction* about = help->addAction(tr("&About..."), this, &TForm1::showAboutBox);
+    about->setObjectName("About1");
+}
+
+void TForm1::showAboutBox() {
+    TAboutBox box({Qs(std::string(kProductName)), Qs(std::string(kProductVersion)),
+                   Qs(engine::LibraryVersionText())},
+                  Qs(std::string(pimo::ThirdPartyNotices())), this);
+    box.exec();
 }
 
 bool TForm1::EnterBatchMode() {
@@ -336,7 +406,9 @@ void TForm1::Timer1Timer() {
                  showMessage(engine::MessageKind::Warning, text, engine::MessageButtons::Ok);
              },
          .attachLibraryCallbacks =
-             [this] { m_engine.AttachLibraryCallbacks([this](int) { processPendingEvents(); }); },
+             [this] {
+                 m_engine.AttachLibraryCallbacks([this](int value) { libraryProgress(value); });
+             },
          .loadSettings = [this] { loadSettings(); },
          .openFile = [this](const std::string& path) { openFile(Qs(path)); },
          .sendToBatch = [this](const std::vector<std::string>& paths) { openInBatch(paths); },
@@ -372,6 +444,7 @@ void TForm1::openInBatch(const std::vector<std::string>& paths) {
 }
 
 bool TForm1::openFile(const QString& path) {
+    if (m_engine.Busy()) return false;
     const bool loaded = m_engine.LoadImageFile(path.toStdString());
     sourceReplaced();  // the automatic modes chose settings for this image
     return loaded;
@@ -401,6 +474,7 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::filesDropped(const QStringList& paths) {
+    if (m_engine.Busy()) return;
     if (paths.size() == 1) {
         openFile(paths.front());
         return;
@@ -412,6 +486,7 @@ void TForm1::filesDropped(const QStringList& paths) {
 }
 
 void TForm1::SaveResult(bool saveAs) {
+    if (m_engine.Busy()) return;
     if (engine::AsksForHigherPngCompression(m_engine.settings) &&
         showMessage(engine::MessageKind::Confirmation,
                     std::string(engine::kLowPngCompressionQuestion),
@@ -482,6 +557,7 @@ void TForm1::automatClick(bool on) {
 
 void TForm1::updateSaveActions() {
     m_imageCommands->update();
+    updatePasteAction();
     const bool result = m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale;
     m_saveAs->setEnabled(result);
     m_save->setEnabled(result && m_engine.ResultUnsaved);
@@ -522,8 +598,40 @@ void TForm1::processPendingEvents() {
     QApplication::processEvents();
 }
 
+// Every command goes quiet while a long call runs: the menus, the toolbars
+// and their shortcuts as well as the panels.
 void TForm1::setMainWindowEnabled(bool enabled) {
     centralWidget()->setEnabled(enabled);
+    menuBar()->setEnabled(enabled);
+    for (QToolBar* bar : findChildren<QToolBar*>()) bar->setEnabled(enabled);
+}
+
+// "image/png" first, so that transparency survives; else whatever image the
+// clipboard offers, handed over as a packed bitmap.
+void TForm1::PasteFromClipboard() {
+    if (m_engine.Busy()) return;
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    if (!data || !data->hasImage()) return;
+    QByteArray block;
+    engine::PasteSourceKind kind = engine::PasteSourceKind::Png;
+    if (data->hasFormat("image/png")) {
+        block = data->data("image/png");
+    } else {
+        kind = engine::PasteSourceKind::Dib;
+        QBuffer buffer(&block);
+        buffer.open(QIODevice::WriteOnly);
+        qvariant_cast<QImage>(data->imageData()).save(&buffer, "BMP");
+        block.remove(0, 14);  // the file header: what is left is the packed bitmap
+    }
+    engine::OpenPastedImage(m_engine, kind,
+                            std::span(reinterpret_cast<const std::uint8_t*>(block.constData()),
+                                      static_cast<std::size_t>(block.size())));
+    sourceReplaced();
+}
+
+void TForm1::updatePasteAction() {
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    m_paste->setEnabled(data && data->hasImage() && !m_engine.Busy());
 }
 
 void TForm1::showNoImage() {

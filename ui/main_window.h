@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStringList>
@@ -23,6 +24,7 @@
 #include "platform/known_folders.h"
 #include "settings/settings_files.h"
 #include "settings/window_settings.h"
+#include "ui/adjustments_panel.h"
 #include "ui/batch_window.h"
 #include "ui/format_panel.h"
 #include "ui/full_screen.h"
@@ -62,6 +64,12 @@ class TForm1 : public QMainWindow, public engine::Host {
                         bool smaller) override;
     void engineStateChanged() override;
     void resampleLargeImage() override;
+
+    /// The image library's progress (0 when a long call starts, 10000 when it
+    /// ends): the bar over status panel 1, moved at most ten times a second.
+    void libraryProgress(int value);
+    /// The paste command: the clipboard's image becomes the source.
+    void PasteFromClipboard();
 
     /// Loads an image file (UTF-8 path) as the open command does.
     bool openFile(const QString& path);
@@ -128,6 +136,10 @@ class TForm1 : public QMainWindow, public engine::Host {
     void leaveBatchMode();
     void loadSettings();
     void openInBatch(const std::vector<std::string>& paths);
+    void buildProgressBar();
+    /// Paste is enabled exactly while the clipboard holds an image.
+    void updatePasteAction();
+    void showAboutBox();
 
     WindowEnvironment m_environment;
     settings::SettingsFiles m_settingsFiles;
@@ -146,6 +158,11 @@ class TForm1 : public QMainWindow, public engine::Host {
     ImageCommands* m_imageCommands = nullptr;
     QAction* preview_btn = nullptr;
     QAction* m_saveAs = nullptr;
+    QAction* m_paste = nullptr;
+    ImageAdjustTab* m_adjustments = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QTimer ProgressTimer;
+    bool m_progressTick = false;
     QToolBar* ToolBar1 = nullptr;
     Tbatch* m_batch = nullptr;
     // Last, so that the checks still running are stopped and joined before

@@ -8,7 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::engine {
@@ -615,6 +617,36 @@ TEST(DecodePastedImageTest, UndecodableBlocksGiveNoBitmapButTheirFormat) {
     const PastedImage none = DecodePastedImage(PasteSourceKind::None, junk);
     EXPECT_FALSE(none.bitmap);
     EXPECT_EQ(none.sourceFormat, fi::kFormatUnknown);
+}
+
+// The paste command's end in the engine: a transparent PNG becomes an
+// untitled 32-bit source; junk shows the loading error and leaves no image.
+TEST(OpenPastedImageTest, TransparentPngBecomesTheUntitledSource) {
+    test::FakeHost host;
+    Engine engine(host);
+    engine.settings.Mode = OptimizationMode::Manual;
+    engine.options.AutomaticPreview = false;
+    const fi::Bitmap original = test::MakeRgba(6, 5, [](unsigned x, unsigned) {
+        return RGBQUAD{10, 20, 30, static_cast<BYTE>(x < 3 ? 0 : 255)};
+    });
+    const Bytes png = test::EncodeWithLibrary(FIF_PNG, original.get(), 0);
+
+    ASSERT_TRUE(OpenPastedImage(engine, PasteSourceKind::Png, png));
+    EXPECT_EQ(engine.SourcePath, "Untitled");
+    EXPECT_EQ(engine.SourceFormat, fi::kFormatPng);
+    EXPECT_EQ(::FreeImage_GetBPP(engine.SourceBitmap.get()), 32u);
+    EXPECT_TRUE(fi::FreeImage_IsTransparent(engine.SourceBitmap.get(), 1));
+
+    // Nothing to paste leaves the image alone.
+    EXPECT_TRUE(OpenPastedImage(engine, PasteSourceKind::None, {}));
+    EXPECT_EQ(::FreeImage_GetWidth(engine.SourceBitmap.get()), 6u);
+
+    const Bytes junk(64, 0x42);
+    EXPECT_FALSE(OpenPastedImage(engine, PasteSourceKind::Dib, junk));
+    EXPECT_FALSE(engine.SourceBitmap);
+    ASSERT_FALSE(host.messages.empty());
+    EXPECT_EQ(host.messages.back().kind, MessageKind::Error);
+    EXPECT_GT(host.noImageShown, 0);
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <utility>
+
 #include "engine/color_adjustments.h"
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
@@ -332,6 +336,79 @@ TEST(SimplificationIndicatorTest, Rule) {
             << "format " << r.format << " preset " << r.preset;
     }
 }
+
+// Commands that arrive while the window pumps events during a long call (the
+// user pressing Save, Open or Rotate while a preview runs) are refused: the
+// running pipeline finishes with the bitmaps it started with.
+class ReenteringHost : public FakeHost {
+  public:
+    std::function<void()> command;
+    void setMainWindowEnabled(bool enabled) override {
+        FakeHost::setMainWindowEnabled(enabled);
+        if (!enabled && command) std::exchange(command, nullptr)();
+    }
+};
+
+struct ReentryCase {
+    const char* name;
+    // Runs the command inside the preview; returns whether it was refused.
+    bool (*command)(Engine& engine, const std::string& folder);
+};
+
+void PrintTo(const ReentryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const ReentryCase kReentryCases[] = {
+    {"Save",
+     [](Engine& e, const std::string& folder) {
+         return !e.WriteResultToFile(folder + "/written.png", true);
+     }},
+    {"Open",
+     [](Engine& e, const std::string& folder) { return !e.LoadImageFile(folder + "/source.png"); }},
+    {"Unload",
+     [](Engine& e, const std::string&) { return e.UnloadImage(), e.SourceBitmap != nullptr; }},
+    {"Rotate",
+     [](Engine& e, const std::string&) {
+         e.Rotate(Rotation::Right);
+         return ::FreeImage_GetWidth(e.SourceBitmap.get()) == 8;
+     }},
+    {"Resample",
+     [](Engine& e, const std::string&) {
+         e.ResampleImage(4, 2, true, false, false, 0);
+         return ::FreeImage_GetWidth(e.SourceBitmap.get()) == 8;
+     }},
+    {"Optimize", [](Engine& e, const std::string&) { return e.OptimizeImage("") == 0; }},
+};
+
+class ReentryTest : public ::testing::TestWithParam<ReentryCase> {};
+
+TEST_P(ReentryTest, CommandDuringAPreviewIsRefused) {
+    TempDir dir;
+    ReenteringHost host;
+    Engine engine(host);
+    engine.settings.Mode = OptimizationMode::Manual;
+    engine.settings.Format = kFormatPng;
+    engine.options.AutomaticPreview = false;
+    Bitmap source = test::MakePhotoLike(8, 6);
+    test::WriteFileBytes(dir.file("source.png"), test::EncodeWithLibrary(FIF_PNG, source.get(), 0));
+    ASSERT_TRUE(engine.LoadImageFile(dir.file("source.png")));
+
+    bool refused = false;
+    host.command = [&] { refused = GetParam().command(engine, dir.path().string()); };
+    engine.PreviewImage();
+    EXPECT_TRUE(refused);
+    ASSERT_TRUE(engine.SourceBitmap);
+    EXPECT_EQ(::FreeImage_GetWidth(engine.SourceBitmap.get()), 8u);
+    EXPECT_TRUE(engine.ResultStream);
+    EXPECT_FALSE(engine.ResultStale);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("written.png")));
+    // Once the preview has ended, the same commands work again.
+    EXPECT_TRUE(engine.WriteResultToFile(dir.file("written.png"), true));
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, ReentryTest, ::testing::ValuesIn(kReentryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pimo::engine

@@ -9,9 +9,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -32,6 +35,7 @@
 #include "tests/ui/ui_helpers.h"
 #include "ui/image_view.h"
 #include "ui/options_dialog.h"
+#include "util/product.h"
 
 namespace pimo::ui {
 namespace {
@@ -577,6 +581,138 @@ TEST_F(MainWindowTest, LargeImageQuestionResamplesToTheEnteredSize) {
 }
 
 // The keys of the image commands reach them.
+// Paste takes the clipboard's PNG first, so a transparent image stays
+// transparent; with no image on the clipboard the command is off and the
+// image on display stays.
+TEST_F(MainWindowTest, PasteTakesTheClipboardsPngAndNothingLeavesTheImage) {
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    auto* paste = window.findChild<QAction*>("Paste1");
+    ASSERT_NE(paste, nullptr);
+
+    const auto transparent = test::MakeRgba(12, 10, [](unsigned x, unsigned) {
+        return RGBQUAD{40, 90, 200, BYTE(x < 6 ? 0 : 255)};
+    });
+    const test::Bytes png = test::EncodeWithLibrary(FIF_PNG, transparent.get(), 0);
+    auto* offered = new QMimeData;
+    offered->setData("image/png", QByteArray(reinterpret_cast<const char*>(png.data()),
+                                             static_cast<qsizetype>(png.size())));
+    offered->setImageData(QImage(12, 10, QImage::Format_RGB32));
+    QApplication::clipboard()->setMimeData(offered);
+    ASSERT_TRUE(paste->isEnabled());
+    paste->trigger();
+    ASSERT_TRUE(window.engine().SourceBitmap);
+    EXPECT_EQ(window.engine().SourcePath, "Untitled");
+    EXPECT_EQ(::FreeImage_GetBPP(window.engine().SourceBitmap.get()), 32u);
+    EXPECT_TRUE(imagelib::FreeImage_IsTransparent(window.engine().SourceBitmap.get(), 1));
+
+    // An image without PNG bytes comes in as an opaque pasted bitmap.
+    QImage red(7, 5, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QApplication::clipboard()->setImage(red);
+    paste->trigger();
+    ASSERT_TRUE(window.engine().SourceBitmap);
+    EXPECT_EQ(::FreeImage_GetWidth(window.engine().SourceBitmap.get()), 7u);
+    RGBQUAD pixel{};
+    ::FreeImage_GetPixelColor(window.engine().SourceBitmap.get(), 3, 2, &pixel);
+    EXPECT_EQ(std::tie(pixel.rgbRed, pixel.rgbGreen, pixel.rgbBlue),
+              std::make_tuple(BYTE(255), BYTE(0), BYTE(0)));
+
+    QApplication::clipboard()->setText("no picture here");
+    EXPECT_FALSE(paste->isEnabled());
+    window.PasteFromClipboard();
+    EXPECT_EQ(::FreeImage_GetWidth(window.engine().SourceBitmap.get()), 7u);
+}
+
+// While a long call runs, the commands and their keys do nothing; after it,
+// they work again.
+TEST_F(MainWindowTest, CommandsAreQuietWhileTheEngineIsBusy) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    m_saveChoice = QString::fromStdString(m_dir.file("copy.jpg"));
+
+    window.setMainWindowEnabled(false);
+    QTest::keyClick(&window, Qt::Key_S);
+    EXPECT_TRUE(m_saveDialogs.empty());
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("copy.jpg")));
+
+    window.setMainWindowEnabled(true);
+    QTest::keyClick(&window, Qt::Key_S);
+    EXPECT_EQ(m_saveDialogs.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(m_dir.file("copy.jpg")));
+}
+
+// The progress bar lies over status panel 1 from the start of a long call to
+// its end, and moves at most once per tick of its timer.
+TEST_F(MainWindowTest, ProgressBarCoversPanelOneDuringALongCall) {
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    window.show();
+    auto* bar = window.findChild<QProgressBar*>("ProgressBar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_FALSE(bar->isVisible());
+
+    window.libraryProgress(0);
+    EXPECT_TRUE(bar->isVisible());
+    auto* panel1 = window.findChild<QLabel*>("StatusPanel1");
+    ASSERT_NE(panel1, nullptr);
+    EXPECT_EQ(bar->geometry(), panel1->geometry());
+    window.libraryProgress(2500);
+    EXPECT_EQ(bar->value(), 0);  // no tick yet
+    QTest::qWait(250);
+    window.libraryProgress(5000);
+    EXPECT_EQ(bar->value(), 5000);
+    window.libraryProgress(6000);
+    EXPECT_EQ(bar->value(), 5000);  // the tick was used
+    window.libraryProgress(10000);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(bar->value(), 0);
+}
+
+// The adjustments page is one of the format panel's pages, and a change on it
+// makes the result again.
+TEST_F(MainWindowTest, AdjustmentsPageChangesTheResult) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    const std::size_t before = ResultBytes(window);
+    auto* grayscale = window.findChild<QCheckBox*>("grayscale");
+    ASSERT_NE(grayscale, nullptr);
+    grayscale->setChecked(!grayscale->isChecked());
+    EXPECT_EQ(window.engine().settings.AdjustGrayscale, grayscale->isChecked());
+    EXPECT_NE(ResultBytes(window), before);
+
+    auto* brightness = window.findChild<QSlider*>("brightness");
+    ASSERT_NE(brightness, nullptr);
+    brightness->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_GT(window.engine().settings.AdjustBrightness, 0);
+    window.findChild<QPushButton*>("Button1")->click();  // apply to the source
+    EXPECT_EQ(window.engine().settings.AdjustBrightness, 0);
+    EXPECT_EQ(brightness->value(), 0);
+}
+
+// The about box names the program, its version and the image library.
+TEST_F(MainWindowTest, AboutBoxTellsTheVersions) {
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    QString text;
+    whenShown<QDialog>([&](QDialog* box) {
+        for (QLabel* label : box->findChildren<QLabel*>()) text += label->text() + "\n";
+        box->accept();
+    });
+    window.findChild<QAction*>("About1")->trigger();
+    EXPECT_TRUE(text.contains(QString::fromStdString(std::string(kProductVersion))))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromStdString(engine::LibraryVersionText())))
+        << text.toStdString();
+}
+
 TEST_F(MainWindowTest, ImageCommandKeys) {
     TForm1 window({}, environment());
     QSignalSpy started(&window, &TForm1::startedUp);
