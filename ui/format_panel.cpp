@@ -87,6 +87,10 @@ FormatPanel::FormatPanel(engine::Engine& engine, QWidget* parent)
 
 // ---- pages ----
 
+void FormatPanel::addToPngPage(QWidget* group) {
+    PngOptionsTab->layout()->addWidget(group);
+}
+
 void FormatPanel::addPage(QWidget* page, const QString& caption) {
     PageControl1->addTab(page, caption);
 }

@@ -29,6 +29,8 @@ class FormatPanel : public QWidget {
     void showSettings();
     /// The metadata choices for the source now loaded (or for none).
     void sourceChanged();
+    /// Adds a group at the foot of the PNG page (the external optimizers).
+    void addToPngPage(QWidget* group);
     /// Adds a page after the panel's own (the adjustments page).
     void addPage(QWidget* page, const QString& caption);
 

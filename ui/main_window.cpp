@@ -39,6 +39,8 @@
 #include "ui/dialog_filter.h"
 #include "ui/icons.h"
 #include "ui/message_box.h"
+#include "ui/optimizer_group.h"
+#include "ui/optimizer_preset_model.h"
 #include "ui/options_dialog.h"
 #include "ui/window_placement.h"
 #include "util/product.h"
@@ -89,6 +91,7 @@ settings::SettingsFields TForm1::settingsFields() {
 // The controls show what the settings hold, without starting a preview.
 void TForm1::showSettings() {
     m_formatPanel->showSettings();
+    m_optimizerGroup->showSettings();
     m_adjustments->showSettings();
 }
 
@@ -127,6 +130,7 @@ void TForm1::buildWidgets() {
         m_adjustments->showSettings();
     });
     setCentralWidget(central);
+    buildOptimizerGroup();
 
     // Status panels of 90, 200, 200 and 100 pixels; the last takes what is left.
     constexpr int kPanelWidths[4] = {90, 200, 200, 100};
@@ -138,6 +142,20 @@ void TForm1::buildWidgets() {
     }
     m_statusPanels[0]->setText("Ready");
     buildProgressBar();
+}
+
+// The PNG page's external optimizer group. Its presets are the internal ones
+// until the start-up reads the stored custom ones.
+void TForm1::buildOptimizerGroup() {
+    m_presetModel = new OptimizerPresetModel(m_presets, this);
+    m_runner = std::make_unique<optimizers::OptimizerRunner>(
+        m_presets, m_environment.folders->executableFolder());
+    m_optimizerGroup =
+        new PngOptimizerGroup(m_engine, *m_presetModel, m_settingsFiles.externalTools, *m_runner);
+    m_formatPanel->addToPngPage(m_optimizerGroup);
+    connect(m_optimizerGroup, &PngOptimizerGroup::settingsChanged, this,
+            &TForm1::f_SettingsChanged);
+    connect(m_optimizerGroup, &PngOptimizerGroup::optimizerRun, this, &TForm1::updateSaveActions);
 }
 
 // Over status panel 1, hidden until the library starts a long call.
@@ -418,6 +436,9 @@ void TForm1::Timer1Timer() {
 
 void TForm1::loadSettings() {
     m_engine.ResultStale = false;
+    m_presetModel->resetPresets(optimizers::SetUpOptimizerPresets(
+        m_settingsFiles.externalTools, m_settingsFiles.settings, m_engine.settings));
+    m_runner->Attach(m_engine);
     if (m_settingsFiles.settings.isOpen()) {
         settings::LoadSettings(m_settingsFiles.settings, settingsFields(), *m_environment.folders,
                                *this);
@@ -557,6 +578,7 @@ void TForm1::automatClick(bool on) {
 
 void TForm1::updateSaveActions() {
     m_imageCommands->update();
+    m_optimizerGroup->updateActions();
     updatePasteAction();
     const bool result = m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale;
     m_saveAs->setEnabled(result);

@@ -20,6 +20,8 @@
 
 #include "engine/compress_to_size.h"
 #include "engine/engine.h"
+#include "optimizers/optimizer_presets.h"
+#include "optimizers/optimizer_runner.h"
 #include "platform/http_download.h"
 #include "platform/known_folders.h"
 #include "settings/settings_files.h"
@@ -30,6 +32,8 @@
 #include "ui/full_screen.h"
 #include "ui/image_commands.h"
 #include "ui/image_view.h"
+#include "ui/optimizer_group.h"
+#include "ui/optimizer_preset_model.h"
 #include "ui/window_environment.h"
 #include "update/update_check.h"
 
@@ -137,6 +141,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void loadSettings();
     void openInBatch(const std::vector<std::string>& paths);
     void buildProgressBar();
+    void buildOptimizerGroup();
     /// Paste is enabled exactly while the clipboard holds an image.
     void updatePasteAction();
     void showAboutBox();
@@ -160,6 +165,12 @@ class TForm1 : public QMainWindow, public engine::Host {
     QAction* m_saveAs = nullptr;
     QAction* m_paste = nullptr;
     ImageAdjustTab* m_adjustments = nullptr;
+    // The external optimizers: the presets (built again at start-up), the
+    // list model over them, the runner the PNG output calls, and their group.
+    optimizers::OptimizerPresets m_presets;
+    OptimizerPresetModel* m_presetModel = nullptr;
+    std::unique_ptr<optimizers::OptimizerRunner> m_runner;
+    PngOptimizerGroup* m_optimizerGroup = nullptr;
     QProgressBar* m_progressBar = nullptr;
     QTimer ProgressTimer;
     bool m_progressTick = false;

@@ -26,6 +26,12 @@ QString OptimizerPresetModel::itemText(int row) const {
     return Qs(m_presets.items()[static_cast<std::size_t>(row)]);
 }
 
+void OptimizerPresetModel::resetPresets(optimizers::OptimizerPresets presets) {
+    beginResetModel();
+    m_presets = std::move(presets);
+    endResetModel();
+}
+
 int OptimizerPresetModel::add(const optimizers::TOptimizationTool& tool) {
     const int row = rowCount();
     beginInsertRows({}, row, row);

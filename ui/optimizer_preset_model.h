@@ -26,6 +26,8 @@ class OptimizerPresetModel : public QAbstractListModel {
     QString itemText(int row) const;
     bool isInternal(int row) const { return m_presets.isInternal(row); }
 
+    /// Replaces the whole list (the presets built at start-up).
+    void resetPresets(optimizers::OptimizerPresets presets);
     /// Appends a custom preset; returns its row.
     int add(const optimizers::TOptimizationTool& tool);
     /// Replaces the custom preset at `row`; internal rows and rows outside

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTabBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -711,6 +713,49 @@ TEST_F(MainWindowTest, AboutBoxTellsTheVersions) {
         << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromStdString(engine::LibraryVersionText())))
         << text.toStdString();
+}
+
+// "Always apply" with the optipng preset makes the window's PNG smaller, and
+// a batch run from the window too; the chosen preset survives a restart.
+TEST_F(MainWindowTest, AppliedOptimizerShrinksThePngInTheWindowAndItsBatch) {
+    const std::string photo = m_dir.file("photo.png");
+    std::size_t plain = 0;
+    {
+        TForm1 window({QString::fromStdString(photo)}, environment());
+        QSignalSpy started(&window, &TForm1::startedUp);
+        ASSERT_TRUE(started.wait(5000));
+        window.ModePupupClick(engine::OptimizationMode::Manual);
+        window.findChild<QTabBar*>("FileTypeTabs")->setCurrentIndex(engine::kFormatPng);
+        ASSERT_EQ(window.engine().settings.Format, engine::kFormatPng);
+        plain = ResultBytes(window);
+
+        auto* presets = window.findChild<QComboBox*>("png_optimizer");
+        ASSERT_NE(presets, nullptr);
+        ASSERT_EQ(presets->count(), 3);
+        presets->setCurrentIndex(1);  // "OptiPNG o3"
+        emit presets->activated(1);
+        window.findChild<QToolButton*>("btn_apply_png_optimizer")->click();
+        ASSERT_TRUE(window.engine().settings.PNGApplyOptimizer);
+        EXPECT_LT(ResultBytes(window), plain);
+
+        // The same engine runs the batch, its optimizer hook included.
+        const std::filesystem::path out = m_dir.path() / "out";
+        answerNextMessage(QMessageBox::Yes);  // unload the image
+        ASSERT_TRUE(window.EnterBatchMode());
+        Tbatch* batch = window.batchWindow();
+        batch->AddFile(photo);
+        batch->findChild<QLineEdit*>("output_path")->setText(QString::fromStdString(out.string()));
+        batch->btn_startClick();
+        ASSERT_TRUE(std::filesystem::exists(out / "photo.png"));
+        EXPECT_LT(std::filesystem::file_size(out / "photo.png"), plain);
+        batch->done(QDialog::Rejected);
+        window.close();
+    }
+    TForm1 again({}, environment());
+    QSignalSpy started(&again, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    EXPECT_EQ(again.engine().settings.PNGOptimizer, 1);
+    EXPECT_EQ(again.findChild<QComboBox*>("png_optimizer")->currentIndex(), 1);
 }
 
 TEST_F(MainWindowTest, ImageCommandKeys) {
