@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::engine {
@@ -88,6 +89,14 @@ bool FormatKeepsTransparency(int format) {
 void ApplyFormatTransparencyRule(OptimizationSettings& settings) {
     if (!FormatKeepsTransparency(settings.Format))
         settings.TransparencyMode = TransparencyMode::SolidColor;
+}
+
+bool SimplifiesTransparency(const Engine& engine, bool current) {
+    FIBITMAP* source = engine.SourceBitmap.get();
+    if (!source) return current;
+    return SimplifiesTransparency(engine.settings.Format, engine.settings.PNGPalettePreset,
+                                  imagelib::FreeImage_OriginalHasAlpha(source),
+                                  engine.imageInfo.OnlyFullTransparency, current);
 }
 
 }  // namespace pimo::engine

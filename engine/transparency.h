@@ -38,4 +38,10 @@ bool ReservesTransparentEntry(const OptimizationSettings& settings, bool sourceT
 bool SimplifiesTransparency(int format, int pngPreset, bool originalHasAlpha,
                             bool onlyFullTransparency, bool current);
 
+class Engine;
+
+/// The same rule for the source `engine` holds and its settings; `current`
+/// when no source is loaded.
+bool SimplifiesTransparency(const Engine& engine, bool current);
+
 }  // namespace pimo::engine

@@ -1,6 +1,7 @@
 #include "ui/format_panel.h"
 
 #include <QColorDialog>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -211,9 +212,18 @@ QWidget* FormatPanel::buildTransparencyPage() {
     ColorBox1 = Named(new QPushButton, "ColorBox1");
     ColorBox1->setFixedWidth(48);
     transp_threshold = ScrollBar("transp_threshold", 0, 254);
+    transp_threshold->setPageStep(5);
+    simplify_transparency = Named(
+        new QCheckBox(tr("Simplify transparency (the threshold decides what is transparent)")),
+        "simplify_transparency");
+    // Shows a rule's outcome: the user reads it, the program sets it.
+    simplify_transparency->installEventFilter(this);
+    simplify_transparency->setFocusPolicy(Qt::NoFocus);
+    simplify_transparency->setEnabled(false);
     layout->addWidget(keep_transparency);
     layout->addLayout(Row({solid_color, ColorBox1}));
     layout->addWidget(opaque);
+    layout->addWidget(simplify_transparency);
     layout->addLayout(Row({new QLabel(tr("Threshold:")), transp_threshold}));
 
     connect(m_transparency, &QButtonGroup::idClicked, this, [this](int id) {
@@ -357,7 +367,11 @@ void FormatPanel::sourceChanged() {
     m_carried = source ? engine::MetadataCarried(source)
                        : engine::MetadataKinds(true, true, true, true, true);
     PageControl1->setTabVisible(PageControl1->indexOf(MetadataTab), m_carried.any());
+    // Transparency settings mean something only for a transparent source.
+    PageControl1->setTabVisible(PageControl1->indexOf(MaskTab),
+                                source && m_engine.imageInfo.HasTransparency);
     applyMetadataAvailability();
+    applyTransparencyControls();
 }
 
 // The format tabs: only the current format's page has a visible tab, the
@@ -389,8 +403,35 @@ void FormatPanel::applyTransparencyAvailability() {
         const QSignalBlocker block(m_transparency);
         m_transparency->button(static_cast<int>(m_settings.TransparencyMode))->setChecked(true);
     }
-    transp_threshold->setEnabled(keeps && keep_transparency->isChecked());
-    ColorBox1->setEnabled(true);
+    applyTransparencyControls();
+}
+
+bool FormatPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == simplify_transparency) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+                return true;
+            default:
+                break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Keep: the threshold, as the indicator says; a solid colour: the colour box;
+// opaque: neither.
+void FormatPanel::applyTransparencyControls() {
+    simplify_transparency->setEnabled(m_engine.SourceBitmap != nullptr);
+    simplify_transparency->setChecked(
+        engine::SimplifiesTransparency(m_engine, simplify_transparency->isChecked()));
+    const engine::TransparencyMode mode = m_settings.TransparencyMode;
+    transp_threshold->setEnabled(simplify_transparency->isChecked() &&
+                                 mode == engine::TransparencyMode::Keep);
+    ColorBox1->setEnabled(mode == engine::TransparencyMode::SolidColor);
 }
 
 void FormatPanel::applyMetadataAvailability() {
@@ -428,6 +469,7 @@ void FormatPanel::png_palette_presetChange(bool byUser) {
         preset >= 0 ? engine::kPngPalettePresets[static_cast<std::size_t>(preset)].colorCount : 0;
     applyPreset(engine::PngPresetKind(preset), wanted, png_maxcolors, png_colorcount,
                 png_quant_group, &Settings::PNGMaxColors, byUser);
+    applyTransparencyControls();
 }
 
 // The GIF list is the PNG list without its true-colour entry.

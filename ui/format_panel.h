@@ -38,6 +38,10 @@ class FormatPanel : public QWidget {
     /// The user changed a setting.
     void settingsChanged();
 
+  protected:
+    /// Keeps the user's mouse and keys off the read-only indicator.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     QWidget* buildJpegPage();
     QWidget* buildGifPage();
@@ -62,6 +66,8 @@ class FormatPanel : public QWidget {
     void png_palette_presetChange(bool byUser);
     void gif_palette_presetChange(bool byUser);
     void applyTransparencyAvailability();
+    /// The simplification indicator and the controls that follow the mode.
+    void applyTransparencyControls();
     void applyMetadataAvailability();
     void changed();
 
@@ -107,6 +113,8 @@ class FormatPanel : public QWidget {
     QButtonGroup* m_transparency = nullptr;
     QPushButton* ColorBox1 = nullptr;
     QSlider* transp_threshold = nullptr;
+    /// Read-only: whether the threshold decides transparency for this output.
+    QCheckBox* simplify_transparency = nullptr;
 };
 
 }  // namespace pimo::ui

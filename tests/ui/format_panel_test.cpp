@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -118,7 +119,7 @@ TEST_F(FormatPanelTest, FormatTabsChooseThePagesAndTheTransparencyChoices) {
 
     keep->click();
     EXPECT_EQ(engine.settings.TransparencyMode, engine::TransparencyMode::Keep);
-    EXPECT_TRUE(control<QSlider>("transp_threshold")->isEnabled());
+    EXPECT_FALSE(control<QPushButton>("ColorBox1")->isEnabled());  // keeping needs no colour
 
     chooseFormat(engine::kFormatJpeg);
     EXPECT_EQ(engine.settings.TransparencyMode, engine::TransparencyMode::SolidColor);
@@ -179,6 +180,57 @@ TEST_F(FormatPanelTest, MetadataChoicesFollowTheSourceAndTheFormat) {
     chooseFormat(engine::kFormatJpeg);
     EXPECT_TRUE(control<QCheckBox>("remove_exif")->isEnabled());
     EXPECT_FALSE(control<QCheckBox>("jpeg_remove_iptc")->isEnabled());
+}
+
+// The transparency page shows only for a transparent source; the indicator
+// says whether the threshold decides, and the controls follow the mode.
+TEST_F(FormatPanelTest, TransparencyPageFollowsTheSourceAndTheIndicator) {
+    test::TempDir dir;
+    engine.settings.Mode = engine::OptimizationMode::Manual;
+    engine.options.AutomaticPreview = false;
+    const auto opaque = test::MakePhotoLike(8, 8);
+    test::WriteFileBytes(dir.path() / "opaque.png",
+                         test::EncodeWithLibrary(FIF_PNG, opaque.get(), 0));
+    ASSERT_TRUE(engine.LoadImageFile(dir.file("opaque.png")));
+    panel.sourceChanged();
+    EXPECT_FALSE(tabShown("MaskTab"));
+
+    // Graded alpha from a real alpha channel.
+    const auto graded = test::MakeRgba(8, 8, [](unsigned x, unsigned y) {
+        return RGBQUAD{90, 60, 30, BYTE(x * 32 + y)};
+    });
+    test::WriteFileBytes(dir.path() / "alpha.png",
+                         test::EncodeWithLibrary(FIF_PNG, graded.get(), 0));
+    ASSERT_TRUE(engine.LoadImageFile(dir.file("alpha.png")));
+    panel.sourceChanged();
+    EXPECT_TRUE(tabShown("MaskTab"));
+
+    auto* simplify = control<QCheckBox>("simplify_transparency");
+    auto* threshold = control<QSlider>("transp_threshold");
+    auto* colourBox = control<QPushButton>("ColorBox1");
+    engine.settings.Format = engine::kFormatPng;
+    engine.settings.PNGPalettePreset = 0;  // true colour: nothing to simplify
+    engine.settings.TransparencyMode = engine::TransparencyMode::Keep;
+    panel.showSettings();
+    EXPECT_FALSE(simplify->isChecked());
+    EXPECT_FALSE(threshold->isEnabled());
+
+    engine.settings.PNGPalettePreset = 2;  // a palette: the threshold decides
+    panel.showSettings();
+    EXPECT_TRUE(simplify->isChecked());
+    EXPECT_TRUE(threshold->isEnabled());
+    EXPECT_FALSE(colourBox->isEnabled());
+
+    control<QRadioButton>("solid_color")->click();
+    EXPECT_FALSE(threshold->isEnabled());
+    EXPECT_TRUE(colourBox->isEnabled());
+    control<QRadioButton>("opaque")->click();
+    EXPECT_FALSE(threshold->isEnabled());
+    EXPECT_FALSE(colourBox->isEnabled());
+
+    // The user cannot tick the indicator.
+    QTest::mouseClick(simplify, Qt::LeftButton);
+    EXPECT_TRUE(simplify->isChecked());
 }
 
 }  // namespace
