@@ -114,6 +114,20 @@ fs::path OptimizerRunner::temporaryFile(std::string& error) const {
     return folder.empty() ? fs::path() : folder / kTemporaryFileName;
 }
 
+std::string PackageAdvice(std::string_view toolName, const std::filesystem::path& pluginsFolder) {
+    std::string name(toolName);
+    if (name.ends_with(".exe")) name.resize(name.size() - 4);
+    static constexpr std::pair<std::string_view, std::string_view> kPackages[] = {
+        {"advpng", "advancecomp"}, {"optipng", "optipng"}};
+    for (const auto& [tool, package] : kPackages) {
+        if (name != tool) continue;
+        return name + " was not found. It comes with the package " + std::string(package) +
+               "; install it with:\n\n    sudo apt install " + std::string(package);
+    }
+    return name + " was not found, and no package of this system provides it. Put a " + name +
+           " program for this system into the plugins folder:\n\n    " + PathToUtf8(pluginsFolder);
+}
+
 std::uint32_t OptimizerRunner::RunExternalOptimizer(engine::Engine& engine) const {
     const int selected = engine.settings.PNGOptimizer;
     if (selected < 0 || selected >= m_tools.Count()) return 0;
@@ -202,6 +216,13 @@ void OptimizerRunner::reportStartFailure(engine::Engine& engine, const TOptimiza
     host.showBalloon(std::string(kErrorTitle), std::string(kStartFailedText) + program,
                      kNoticeTimeoutMs);
     if (!internal) return;
+    if (!offerDownloads) {
+        const std::string name(FileNamePart(toolPath, kNativeCommandStyle));
+        host.showMessage(MessageKind::Information,
+                         PackageAdvice(name, PathFromUtf8(toolPath).parent_path()),
+                         MessageButtons::Ok);
+        return;
+    }
     if (host.showMessage(MessageKind::Confirmation, std::string(kDownloadQuestion),
                          MessageButtons::YesNo) == MessageAnswer::Yes)
         installTool(engine, tool, toolPath);

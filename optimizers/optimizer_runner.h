@@ -42,6 +42,11 @@ inline constexpr std::string_view kManualInstallAdvice =
     ".\nYou may try to download and copy this tool manually into the plugins folder.";
 inline constexpr int kNoticeTimeoutMs = 5000;
 
+/// Where a missing internal tool (named without ".exe") comes from on a
+/// system whose tools are packages: the Debian package and how to install
+/// it, or, for a tool no package provides, where to put it.
+std::string PackageAdvice(std::string_view toolName, const std::filesystem::path& pluginsFolder);
+
 class OptimizerRunner {
   public:
     /// Runs presets of `tools`, the first `internalPresetCount` of which are
@@ -80,6 +85,10 @@ class OptimizerRunner {
     /// Where the temporary file goes; empty (the default) for this process's
     /// private temporary folder.
     std::filesystem::path temporaryFolder;
+    /// Whether a missing internal tool is offered as a download (where the
+    /// tools are downloads, Windows); otherwise the user is told which
+    /// package provides it.
+    bool offerDownloads = kNativeCommandStyle == CommandStyle::Windows;
     /// The search path for internal tools (PATH form); none for the process's
     /// own PATH.
     std::optional<std::string> searchPath;

@@ -396,6 +396,7 @@ TEST_F(RunnerTest, MissingCustomToolIsReportedWithoutDownloadOffer) {
 }
 
 TEST_F(RunnerTest, MissingInternalToolOffersADownload) {
+    runner.offerDownloads = true;  // where the tools are downloads
     runner.searchPath = "";
     engine.settings.PNGOptimizer = kPngOut;
     BeInteractive();
@@ -421,6 +422,40 @@ TEST_F(RunnerTest, MissingInternalToolOffersADownload) {
     EXPECT_EQ(host.messages[1].text, "I don't know where to find advpng.exe" + kManualAdvice);
 }
 
+// Where the tools are packages, a missing internal tool is not downloaded:
+// the user is told which package provides it, or where to put it.
+TEST_F(RunnerTest, MissingInternalToolNamesItsPackageWhereToolsArePackages) {
+    runner.offerDownloads = false;
+    runner.searchPath = "";
+    BeInteractive();
+    const struct {
+        int preset;
+        std::string advice;
+    } cases[] = {
+        {kAdvPng,
+         "advpng was not found. It comes with the package advancecomp; install it "
+         "with:\n\n    sudo apt install advancecomp"},
+        {kOptiPng,
+         "optipng was not found. It comes with the package optipng; install it "
+         "with:\n\n    sudo apt install optipng"},
+        {kPngOut,
+         "pngout was not found, and no package of this system provides it. Put a pngout "
+         "program for this system into the plugins folder:\n\n    " +
+             plugins.string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.advice);
+        host.messages.clear();
+        engine.settings.PNGOptimizer = c.preset;
+        EXPECT_EQ(runner.RunExternalOptimizer(engine), 0u);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].kind, MessageKind::Information);
+        EXPECT_EQ(host.messages[0].text, c.advice);
+        EXPECT_TRUE(fs::is_empty(plugins));
+        EXPECT_EQ(Result(), plain);
+    }
+}
+
 class DownloadFlowTest : public RunnerTest {
   protected:
     /// Points the optipng preset at the local server and hides the system's optipng.
@@ -429,6 +464,7 @@ class DownloadFlowTest : public RunnerTest {
         optipng.DownloadURL = url;
         tools.Replace(kOptiPng, optipng);
         runner.searchPath = "";
+        runner.offerDownloads = true;
         engine.settings.PNGOptimizer = kOptiPng;
         BeInteractive();
         host.answers = {MessageAnswer::Yes};
