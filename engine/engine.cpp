@@ -104,8 +104,14 @@ BusyScope::~BusyScope() {
 
 // ---- loading ----
 
-bool Engine::LoadImageFile(const std::string& path) {
+bool Engine::LoadImageFile(const std::string& relativeOrAbsolute) {
     if (Busy()) return false;  // a command that arrived while the window pumped events
+    // Absolute once, here: saving beside the source must not depend on the
+    // current folder at the time of saving.
+    std::error_code error;
+    const std::filesystem::path absolute =
+        std::filesystem::absolute(util::PathFromUtf8(relativeOrAbsolute), error);
+    const std::string path = error ? relativeOrAbsolute : util::PathToUtf8(absolute);
     SourceFormat = fi::FreeImage_GetFileType(path);
     if (SourceFormat == fi::kFormatUnknown) SourceFormat = fi::FreeImage_GetFIFFromFilename(path);
 

@@ -491,7 +491,9 @@ void TForm1::dropEvent(QDropEvent* event) {
         if (url.isLocalFile()) paths << url.toLocalFile();
     }
     event->acceptProposedAction();
-    filesDropped(paths);
+    // After the drop has ended: a question asked inside it would hold the
+    // program the files came from until the user answers.
+    QTimer::singleShot(0, this, [this, paths] { filesDropped(paths); });
 }
 
 void TForm1::filesDropped(const QStringList& paths) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "engine/engine.h"
@@ -404,6 +405,25 @@ TEST(LoadImageFileTest, InteractiveLoadShowsBusyStateAndFirstPreview) {
     EXPECT_TRUE(engine.ResultUnsaved);
     EXPECT_FALSE(engine.WorkingBitmap) << "the decoded result is released after display";
     EXPECT_EQ(engine.settings.TransparencyMode, TransparencyMode::SolidColor);
+}
+
+// A file opened by a relative path is remembered by its absolute one, so that
+// a later change of the current folder cannot send the save elsewhere.
+TEST(LoadingPathTest, RelativePathBecomesAbsoluteAtLoad) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "img");
+    const auto photo = test::MakePhotoLike(8, 8);
+    test::WriteFileBytes(dir.path() / "img" / "photo.png",
+                         test::EncodeWithLibrary(FIF_PNG, photo.get(), 0));
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    FakeHost host;
+    Engine engine(host);
+    engine.Interactive = false;
+    const bool loaded = engine.LoadImageFile("img/photo.png");
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(std::filesystem::path(engine.SourcePath), dir.path() / "img" / "photo.png");
 }
 
 }  // namespace
