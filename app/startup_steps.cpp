@@ -47,7 +47,8 @@ void RunStartupSteps(const StartupFacts& facts, const StartupActions& actions) {
     }
 
     // Read after the settings: the stored choice and the stored date decide.
-    if (update::AutomaticUpdateCheckDue(facts.options->Check4Updates,
+    if (facts.updateCheckAvailable &&
+        update::AutomaticUpdateCheckDue(facts.options->Check4Updates,
                                         facts.options->LastUpdateCheck, facts.now())) {
         actions.startUpdateCheck();
     }

@@ -47,6 +47,8 @@ struct StartupFacts {
     std::function<bool(const std::string&)> isFile;
     const engine::ProgramOptions* options = nullptr;
     std::function<double()> now;
+    /// Without a web site there is nothing to check against.
+    bool updateCheckAvailable = true;
 };
 
 /// Runs every step in its order.

@@ -8,8 +8,11 @@ namespace pimo::optimizers {
 std::vector<TOptimizationTool> InternalPresets() {
     return {
         {"", "advpng.exe", "-z -4 {IMAGE_FILE}", ""},
+        // Our copy of optipng lies on the product's site, when there is one.
         {"", "optipng.exe", "-o3 {IMAGE_FILE}",
-         std::string(kProductWebSite) + std::string(kOptiPngDownloadPath)},
+         kProductWebSite.empty()
+             ? std::string()
+             : std::string(kProductWebSite) + std::string(kOptiPngDownloadPath)},
         {"", "pngout.exe", "{IMAGE_FILE} /k1", std::string(kPngOutDownloadURL)},
     };
 }

@@ -286,20 +286,28 @@ void TForm1::buildViewMenu() {
     view->addAction(m_fullScreen->action());
 }
 
+// Without a web site the help is the documentation installed with the
+// program, and the site's links and the update check are not offered.
 void TForm1::buildHelpMenu() {
     QMenu* help = menuBar()->addMenu(tr("&Help"));
-    QAction* documentation =
-        help->addAction(tr("Online &documentation"), this, [this] { openWebPage("/docs"); });
-    documentation->setObjectName("Help2");
-    QAction* site =
-        help->addAction(tr("Visit official &website"), this, [this] { openWebPage(""); });
-    site->setObjectName("Visitofficialwebsite1");
-    QAction* news = help->addAction(tr("&News"), this, [this] { openWebPage("/feed/"); });
-    news->setObjectName("News1");
-    help->addSeparator();
-    QAction* check =
-        help->addAction(tr("Check for &updates"), this, [this] { Checkforupdates1Click(true); });
-    check->setObjectName("Checkforupdates1");
+    if (m_environment.webSite->empty()) {
+        QAction* documentation =
+            help->addAction(tr("&Documentation"), this, &TForm1::openInstalledDocumentation);
+        documentation->setObjectName("Help2");
+    } else {
+        QAction* documentation =
+            help->addAction(tr("Online &documentation"), this, [this] { openWebPage("/docs"); });
+        documentation->setObjectName("Help2");
+        QAction* site =
+            help->addAction(tr("Visit official &website"), this, [this] { openWebPage(""); });
+        site->setObjectName("Visitofficialwebsite1");
+        QAction* news = help->addAction(tr("&News"), this, [this] { openWebPage("/feed/"); });
+        news->setObjectName("News1");
+        help->addSeparator();
+        QAction* check = help->addAction(tr("Check for &updates"), this,
+                                         [this] { Checkforupdates1Click(true); });
+        check->setObjectName("Checkforupdates1");
+    }
     help->addSeparator();
     QAction* about = help->addAction(tr("&About..."), this, &TForm1::showAboutBox);
     about->setObjectName("About1");
@@ -375,14 +383,27 @@ void TForm1::applyToolbarCaptions() {
 }
 
 void TForm1::openWebPage(std::string_view path) {
-    m_environment.openUrl(std::string(kProductWebSite) + std::string(path));
+    m_environment.openUrl(*m_environment.webSite + std::string(path));
+}
+
+void TForm1::openInstalledDocumentation() {
+    for (const std::string_view readme : {kInstalledReadme, kSourceReadme}) {
+        const QString path = Qs(std::string(readme));
+        if (!QFileInfo::exists(path)) continue;
+        m_environment.openUrl(QUrl::fromLocalFile(path).toString().toStdString());
+        return;
+    }
+    showMessage(engine::MessageKind::Error, "The documentation is not installed.",
+                engine::MessageButtons::Ok);
 }
 
 // The request runs on a thread of its own, so the window stays responsive;
 // the outcome is told on the window's thread. The check counts as done when
 // it starts, whatever comes of it.
 void TForm1::Checkforupdates1Click(bool manual) {
-    const update::Check4Updates check{manual};
+    if (m_environment.webSite->empty()) return;
+    update::Check4Updates check{manual};
+    check.webSite = *m_environment.webSite;
     m_updateChecks.emplace_back(
         [this, check, fetchText = m_environment.fetchText](std::stop_token stop) {
             const update::UpdateCheckOutcome outcome =
@@ -416,7 +437,8 @@ void TForm1::Timer1Timer() {
         .arguments = std::move(arguments),
         .isFile = [](const std::string& path) { return QFileInfo(Qs(path)).isFile(); },
         .options = &m_engine.options,
-        .now = m_environment.now};
+        .now = m_environment.now,
+        .updateCheckAvailable = !m_environment.webSite->empty()};
     app::RunStartupSteps(
         facts,
         {.warn =

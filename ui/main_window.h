@@ -133,6 +133,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     settings::SettingsFields settingsFields();
     void showSettings();
     void openWebPage(std::string_view path);
+    void openInstalledDocumentation();
     void applyToolbarCaptions();
     void buildViewMenu();
     /// After the source changed (opened, turned, mirrored): controls and actions follow.

@@ -11,6 +11,7 @@
 #include "ui/dialog_filter.h"
 #include "ui/message_box.h"
 #include "update/update_check.h"
+#include "util/product.h"
 
 namespace pimo::ui {
 
@@ -29,6 +30,7 @@ WindowEnvironment CompletedEnvironment(WindowEnvironment environment) {
         };
     }
     if (!environment.now) environment.now = [] { return platform::LocalDateTimeNow(); };
+    if (!environment.webSite) environment.webSite = std::string(kProductWebSite);
     if (!environment.batchDialogs.askFolder) {
         environment.batchDialogs.askFolder = [](const QString& caption, const QString& start) {
             return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, start);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 
@@ -32,6 +33,9 @@ struct WindowEnvironment {
     BatchDialogs batchDialogs;
     /// A one-line question: caption, prompt and initial text; nothing when cancelled.
     engine::TextQuery askText;
+    /// The product's web site; unset: the build's. Empty hides the update
+    /// check and the web links.
+    std::optional<std::string> webSite;
 };
 
 /// `environment` with every empty member filled with the system's own service.

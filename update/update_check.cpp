@@ -7,12 +7,12 @@
 
 namespace pimo::update {
 
-std::string LatestVersionUrl() {
-    return std::string(kProductWebSite) + std::string(kLatestVersionPath);
+std::string LatestVersionUrl(std::string_view webSite) {
+    return std::string(webSite) + std::string(kLatestVersionPath);
 }
 
-std::string DownloadPageUrl() {
-    return std::string(kProductWebSite) + std::string(kDownloadPagePath);
+std::string DownloadPageUrl(std::string_view webSite) {
+    return std::string(webSite) + std::string(kDownloadPagePath);
 }
 
 UpdateCheckOutcome CompareWithLatestVersion(const platform::FetchedText& answer,
@@ -32,7 +32,7 @@ TextFetcher PlatformTextFetcher(std::stop_token stop) {
 }
 
 UpdateCheckOutcome Check4Updates::fetchAndCompare(const TextFetcher& fetch) const {
-    return CompareWithLatestVersion(fetch(LatestVersionUrl()));
+    return CompareWithLatestVersion(fetch(LatestVersionUrl(webSite)));
 }
 
 void Check4Updates::report(engine::Host& host, UpdateCheckOutcome outcome,
@@ -45,7 +45,7 @@ void Check4Updates::report(engine::Host& host, UpdateCheckOutcome outcome,
             if (host.showMessage(MessageKind::Information, std::string(kNewerVersionQuestion),
                                  MessageButtons::YesNo) == MessageAnswer::Yes &&
                 openUrl) {
-                openUrl(DownloadPageUrl());
+                openUrl(DownloadPageUrl(webSite));
             }
             break;
         case UpdateCheckOutcome::LatestVersion:

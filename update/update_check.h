@@ -45,8 +45,9 @@ using TextFetcher = std::function<platform::FetchedText(const std::string& url)>
 /// Opens a web address in the user's browser.
 using UrlOpener = std::function<void(const std::string& url)>;
 
-std::string LatestVersionUrl();
-std::string DownloadPageUrl();
+/// The addresses on the product's site `webSite`.
+std::string LatestVersionUrl(std::string_view webSite = kProductWebSite);
+std::string DownloadPageUrl(std::string_view webSite = kProductWebSite);
 
 /// Compares the endpoint's answer with `currentVersion`: a failed request or
 /// an answer that is no valid version is `Failed`.
@@ -61,6 +62,8 @@ TextFetcher PlatformTextFetcher(std::stop_token stop = {});
 class Check4Updates {
   public:
     bool ManualCheck = false;
+    /// The site asked for the latest version and offered for the download.
+    std::string webSite{kProductWebSite};
 
     /// Asks the endpoint and compares; blocks for the request, so the window
     /// runs it away from its own thread.

@@ -11,8 +11,14 @@ inline constexpr std::string_view kProductName = "PIMO";
 /// takes it from the project's declaration.
 inline constexpr std::string_view kProductVersion = PIMO_VERSION;
 
-/// The product's web site: tool downloads and the latest published version.
-/// A placeholder until the real address is chosen.
-inline constexpr std::string_view kProductWebSite = "https://pimo.example.org";
+/// The product's web site: tool downloads, news, online help and the latest
+/// published version. A build setting; empty when there is none, and then
+/// the program offers none of these.
+inline constexpr std::string_view kProductWebSite = PIMO_WEB_SITE;
+
+/// The documentation installed with the program, then the copy in the source
+/// tree (a program run from its build folder).
+inline constexpr std::string_view kInstalledReadme = PIMO_INSTALLED_README;
+inline constexpr std::string_view kSourceReadme = PIMO_SOURCE_README;
 
 }  // namespace pimo

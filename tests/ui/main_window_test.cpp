@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -43,6 +44,9 @@
 
 namespace pimo::ui {
 namespace {
+
+// The web site the tests give the window (the build may have none).
+constexpr const char* kTestSite = "https://pimo.example.org";
 
 // What the window did with the world around it.
 struct Surroundings {
@@ -76,6 +80,7 @@ class MainWindowTest : public ::testing::Test {
         };
         environment.openUrl = [this](const std::string& url) { m_world.opened.push_back(url); };
         environment.now = [this] { return m_world.now; };
+        environment.webSite = kTestSite;
         environment.askText = [this](const std::string&, const std::string& prompt,
                                      const std::string&) -> std::optional<std::string> {
             m_prompts.push_back(prompt);
@@ -196,9 +201,9 @@ TEST_F(MainWindowTest, AutomaticUpdateCheckEveryFourteenDays) {
         TForm1 window({}, environment());
         QSignalSpy reported(&window, &TForm1::updateCheckReported);
         ASSERT_TRUE(reported.wait(5000));
-        EXPECT_EQ(m_world.fetched, std::vector<std::string>{update::LatestVersionUrl()});
+        EXPECT_EQ(m_world.fetched, std::vector<std::string>{update::LatestVersionUrl(kTestSite)});
         EXPECT_EQ(m_messages, std::vector<std::string>{std::string(update::kNewerVersionQuestion)});
-        EXPECT_EQ(m_world.opened, std::vector<std::string>{update::DownloadPageUrl()});
+        EXPECT_EQ(m_world.opened, std::vector<std::string>{update::DownloadPageUrl(kTestSite)});
         EXPECT_DOUBLE_EQ(window.engine().options.LastUpdateCheck, m_world.now);
         window.close();
     }
@@ -552,8 +557,30 @@ TEST_F(MainWindowTest, HelpCommandsOpenTheProductsPages) {
     TForm1 window({}, environment());
     for (const char* name : {"Help2", "Visitofficialwebsite1", "News1"})
         window.findChild<QAction*>(name)->trigger();
-    const std::string site(kProductWebSite);
+    const std::string site(kTestSite);
     EXPECT_EQ(m_world.opened, (std::vector<std::string>{site + "/docs", site, site + "/feed/"}));
+}
+
+// Without a web site the window checks nothing at start-up, offers no web
+// links or update check, and its help is the documentation on this machine.
+TEST_F(MainWindowTest, WithoutAWebSiteHelpIsTheLocalDocumentation) {
+    WindowEnvironment local = environment();
+    local.webSite = "";
+    TForm1 window({}, local);
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    QTest::qWait(100);
+    EXPECT_EQ(fetchCount(), 0u);  // a first start would check at once with a site
+    for (const char* name : {"Visitofficialwebsite1", "News1", "Checkforupdates1"})
+        EXPECT_EQ(window.findChild<QAction*>(name), nullptr) << name;
+    window.findChild<QAction*>("Help2")->trigger();
+    ASSERT_EQ(m_world.opened.size(), 1u);
+    const QUrl opened(QString::fromStdString(m_world.opened[0]));
+    EXPECT_TRUE(opened.isLocalFile());
+    EXPECT_TRUE(QFileInfo::exists(opened.toLocalFile())) << m_world.opened[0];
+    window.Checkforupdates1Click(true);
+    QTest::qWait(100);
+    EXPECT_EQ(fetchCount(), 0u);
 }
 
 // A picture smaller than the view opens at actual size while fitting only
