@@ -468,7 +468,11 @@ BatchEntryResult ProcessBatchEntry(Engine& engine, const BatchJob& job,
     if (result.Failed) {
         result.Skipped = false;
         result.Status = "error";
-        result.ErrorLog.push_back("Failed to save " + result.Destination);
+        // An entry that failed before its output was decided has nothing it
+        // could have saved: the log says what did fail.
+        result.ErrorLog.push_back(result.Destination.empty()
+                                      ? std::string("Failed to load the source image")
+                                      : "Failed to save " + result.Destination);
         result.ErrorLog.push_back("Source image: " + sourcePath);
         if (!result.FailureDetail.empty())
             result.ErrorLog.push_back("Error: " + result.FailureDetail);

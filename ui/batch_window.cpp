@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "batch/batch_runner.h"
+#include "batch/batch_summary.h"
 #include "engine/open_filter.h"
 #include "settings/ini_store.h"
 #include "settings/settings_store.h"
@@ -87,6 +88,12 @@ Tbatch::Tbatch(engine::Engine& engine, settings::IniStore& store, BatchDialogs d
     ListView1->verticalHeader()->hide();
     ListView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     ListView1->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    // The status column fits the longest status the runner writes.
+    ListView1->setColumnWidth(
+        1, fontMetrics().horizontalAdvance("-100.00% decrease,overwritten,deleted") + 16);
+    // Eight rows at least, with every task panel open.
+    ListView1->setMinimumHeight(8 * ListView1->verticalHeader()->defaultSectionSize() +
+                                ListView1->horizontalHeader()->sizeHint().height() + 4);
     layout->addWidget(ListView1, 1);
     auto* remove = new QShortcut(QKeySequence::Delete, ListView1, [this] { removeSelected(); });
     remove->setContext(Qt::WidgetShortcut);
@@ -114,8 +121,17 @@ Tbatch::Tbatch(engine::Engine& engine, settings::IniStore& store, BatchDialogs d
     bottom->addWidget(m_browse);
     bottom->addWidget(selectPath);
     bottom->addWidget(btn_start);
+    m_runDescription = new QLabel;
+    m_runDescription->setObjectName("run_description");
+    m_runDescription->setWordWrap(true);
+    layout->addWidget(m_runDescription);
     layout->addLayout(bottom);
     layout->addWidget(ProgressBar1);
+    m_runSummary = new QLabel;
+    m_runSummary->setObjectName("run_summary");
+    m_runSummary->setWordWrap(true);
+    m_runSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_runSummary);
     connect(m_browse, &QPushButton::clicked, this, [this] {
         const QString folder = m_dialogs.askFolder(tr("Output folder:"), output_path->text());
         if (!folder.isEmpty()) output_path->setText(QDir::toNativeSeparators(folder));
@@ -123,7 +139,7 @@ Tbatch::Tbatch(engine::Engine& engine, settings::IniStore& store, BatchDialogs d
     connect(btn_start, &QPushButton::clicked, this, &Tbatch::btn_startClick);
 
     setAcceptDrops(true);
-    resize(640, 480);
+    resize(760, 640);
     bindOptions();
     showOptions(batch::ReadBatchSettings(m_store));
     UpdateFileCount();
@@ -386,6 +402,9 @@ void Tbatch::showEvent(QShowEvent* event) {
     batch::BatchOptions current = m_options;
     batch::ApplyResampleSettings(current, m_engine.settings);
     showOptions(current);
+    const std::string optimizer = optimizerName ? optimizerName() : std::string();
+    m_runDescription->setText(
+        tr("Output: %1").arg(Qs(batch::RunDescription(m_engine.settings, optimizer))));
     QDialog::showEvent(event);
 }
 
@@ -480,6 +499,7 @@ void Tbatch::btn_startClick() {
 
     ProgressBar1->setRange(0, static_cast<int>(BatchItems.size()));
     ProgressBar1->setValue(0);
+    m_runSummary->clear();
     m_running = true;
     m_stopRequested = false;
     btn_start->setText(tr("Stop"));
@@ -509,6 +529,9 @@ void Tbatch::btn_startClick() {
     m_running = false;
     SetBatchControlsEnabled(true);
     btn_start->setText(tr("Start"));
+    // The bar is back at zero: the totals say what the run did.
+    m_runSummary->setText((summary.stopped ? tr("Stopped: ") : QString()) +
+                          Qs(batch::BatchSummaryText(summary.totals)));
     if (!summary.ErrorLog.empty()) showErrorLog(summary.ErrorLog);
 }
 

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -56,6 +57,10 @@ class Tbatch : public QDialog {
 
     /// The tasks and output options the controls are bound to.
     const batch::BatchOptions& options() const { return m_options; }
+
+    /// The name of the external optimizer the PNG results get, shown with the
+    /// run's format and settings; unset or empty names none.
+    std::function<std::string()> optimizerName;
 
   signals:
     /// The window has closed and written its keys; the main window takes over again.
@@ -123,6 +128,8 @@ class Tbatch : public QDialog {
     QPushButton* m_browse = nullptr;
     QPushButton* btn_start = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
+    QLabel* m_runDescription = nullptr;  // what the run will apply
+    QLabel* m_runSummary = nullptr;      // what the last run did
 };
 
 }  // namespace pimo::ui

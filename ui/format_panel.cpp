@@ -84,6 +84,7 @@ FormatPanel::FormatPanel(engine::Engine& engine, QWidget* parent)
         tabchange(true);
     });
     showSettings();
+    sourceChanged();  // no image yet: the pages that need one stay hidden
 }
 
 // ---- pages ----

@@ -332,6 +332,9 @@ bool TForm1::EnterBatchMode() {
     if (!m_batch) {
         m_batch = new Tbatch(m_engine, m_settingsFiles.settings, m_environment.batchDialogs, this);
         connect(m_batch, &Tbatch::batchClosed, this, &TForm1::leaveBatchMode);
+        m_batch->optimizerName = [this] {
+            return m_presetModel->itemText(m_engine.settings.PNGOptimizer).toStdString();
+        };
     }
     hide();
     m_engine.Interactive = false;

@@ -222,8 +222,9 @@ TEST_F(BatchRunnerTest, ALoadFailureLogsThreeLinesAndAnEmptyOne) {
     EXPECT_EQ(result.Destination, "");
     ASSERT_GE(result.ErrorLog.size(), 4u);
     const std::vector<std::string> tail(result.ErrorLog.end() - 4, result.ErrorLog.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"Failed to save ", "Source image: " + path,
-                                              "Error: Loading failed.", ""}));
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"Failed to load the source image", "Source image: " + path,
+                                        "Error: Loading failed.", ""}));
 }
 
 TEST_F(BatchRunnerTest, ATruncatedJpegNeverReplacesNorLosesItsOriginal) {

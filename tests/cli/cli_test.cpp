@@ -204,7 +204,7 @@ const CliCase kCases[] = {
      {"in/broken.jpg", "-o", "out"},
      1,
      "in/broken.jpg: error",
-     "Failed to save",
+     "Failed to load the source image",
      {},
      {}},
     {"FormatJpegFromTransparentPng",

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -179,6 +180,21 @@ TEST_F(BatchWindowTest, PercentWithKeptAspectMirrorsTheUsersTyping) {
 
 // Two photographs and a damaged file: the photographs get smaller copies in
 // the output folder, the damaged one is an error with its lines in the log.
+// Before a run the window says what it will apply; with every task panel
+// open the list still shows several rows.
+TEST_F(BatchWindowTest, ShowsTheRunsSettingsAndRoomForTheList) {
+    engine.settings.Mode = engine::OptimizationMode::Manual;
+    engine.settings.Format = engine::kFormatJpeg;
+    engine.settings.JPEGQuality = 60;
+    Tbatch window(engine, store, dialogs);
+    for (int task = 0; task < 4; ++task) window.ShowTask(task, true);
+    window.show();
+    const QString description = window.findChild<QLabel*>("run_description")->text();
+    EXPECT_TRUE(description.startsWith("Output: JPEG, quality 60")) << description.toStdString();
+    auto* list = window.findChild<QTableView*>("ListView1");
+    EXPECT_GE(list->height(), 8 * list->verticalHeader()->defaultSectionSize());
+}
+
 TEST_F(BatchWindowTest, RunWritesOutputsAndShowsTheErrorLog) {
     const fs::path folder = makeImageFolder();
     test::WriteFileBytes(folder / "damaged.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F'});
@@ -223,6 +239,18 @@ TEST_F(BatchWindowTest, RunWritesOutputsAndShowsTheErrorLog) {
     }
     EXPECT_EQ(window.findChild<QPushButton*>("btn_start")->text(), "Start");
     EXPECT_EQ(window.findChild<QProgressBar*>("ProgressBar1")->value(), 0);
+    // The bar is back at zero; the totals say what the run did.
+    const QString summary = window.findChild<QLabel*>("run_summary")->text();
+    EXPECT_TRUE(summary.startsWith("3 file(s) processed, 1 failed, 0 skipped;"))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.endsWith("% saved")) << summary.toStdString();
+    // Every status fits its column.
+    auto* list = window.findChild<QTableView*>("ListView1");
+    for (int row = 0; row < 3; ++row) {
+        const QString text = model->index(row, 1).data().toString();
+        EXPECT_LE(list->fontMetrics().horizontalAdvance(text) + 8, list->columnWidth(1))
+            << text.toStdString();
+    }
     EXPECT_FALSE(engine.SourceBitmap);
 }
 
