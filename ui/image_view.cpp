@@ -135,6 +135,10 @@ void ImageView::buildPanes() {
     dim_img_initiala = Named(new QLabel(this), "dim_img_initiala");
     Label_Optimized = Named(new QLabel(tr("Optimized"), this), "Label_Optimized");
     dim_img_optimizata = Named(new QLabel(this), "dim_img_optimizata");
+    quality_score = Named(new QLabel(this), "quality_score");
+    quality_score->setToolTip(
+        tr("How close the result looks to the original: 0 is identical, about 1 is where a "
+           "difference starts to show"));
     QFont bold = dim_img_optimizata->font();
     bold.setBold(true);
     dim_img_optimizata->setFont(bold);
@@ -169,6 +173,7 @@ void ImageView::clear() {
     dim_img_initiala->setToolTip({});
     dim_img_optimizata->clear();
     dim_img_optimizata->setToolTip({});
+    quality_score->clear();
     updateZoomControls();
     layOut();
     Image1->update();
@@ -187,6 +192,11 @@ void ImageView::setResultSizeText(const QString& text, const QString& hint, cons
     QPalette palette = dim_img_optimizata->palette();
     palette.setColor(QPalette::WindowText, colour);
     dim_img_optimizata->setPalette(palette);
+    layOut();
+}
+
+void ImageView::setQualityText(const QString& text) {
+    quality_score->setText(text);
     layOut();
 }
 
@@ -293,7 +303,8 @@ void ImageView::layOut() {
         ZoomToolbar->setGeometry(0, kCaptionHeight, kSingleViewToolbarWidth, paneHeight);
     }
     // Captions: each pane's name with its size text beside it.
-    for (QLabel* label : {Label8, dim_img_initiala, Label_Optimized, dim_img_optimizata})
+    for (QLabel* label :
+         {Label8, dim_img_initiala, Label_Optimized, dim_img_optimizata, quality_score})
         label->adjustSize();
     const int top = (kCaptionHeight - Label_Optimized->height()) / 2;
     Label8->move(kCaptionIndent, top);
@@ -305,6 +316,7 @@ void ImageView::layOut() {
     }
     Label_Optimized->move(captionLeft, top);
     dim_img_optimizata->move(Label_Optimized->geometry().right() + kSizeTextGap, top);
+    quality_score->move(dim_img_optimizata->geometry().right() + 2 * kSizeTextGap, top);
 }
 
 void ImageView::resizeEvent(QResizeEvent* event) {

@@ -50,6 +50,8 @@ class ImageView : public QWidget {
     void setSourceSizeText(const QString& text, const QString& hint);
     /// The result's size text, in bold and `colour`.
     void setResultSizeText(const QString& text, const QString& hint, const QColor& colour);
+    /// The result's quality score, beside its size; empty hides it.
+    void setQualityText(const QString& text);
 
     /// Dual view shows both panes; single view the result alone. Fits the views.
     void setDualView(bool dual);
@@ -134,6 +136,7 @@ class ImageView : public QWidget {
     QLabel* dim_img_initiala;
     QLabel* Label_Optimized;
     QLabel* dim_img_optimizata;
+    QLabel* quality_score;
 
     QAction* m_zoomIn;
     QAction* m_zoomOut;

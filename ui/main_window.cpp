@@ -117,6 +117,8 @@ void TForm1::buildWidgets() {
     layout->addWidget(Panel4, 1);
     connect(Panel4, &ImageView::zoomTextChanged, this,
             [this](const QString& text) { m_statusPanels[0]->setText(text); });
+    m_scorer = new ResultScorer(this);
+    connect(m_scorer, &ResultScorer::textChanged, Panel4, &ImageView::setQualityText);
 
     m_formatPanel = new FormatPanel(m_engine);
     layout->addWidget(m_formatPanel);
@@ -684,6 +686,7 @@ void TForm1::updatePasteAction() {
 }
 
 void TForm1::showNoImage() {
+    m_scorer->clear();
     m_formatPanel->sourceChanged();
     Panel4->clear();
     m_statusPanels[2]->clear();
@@ -721,6 +724,8 @@ void TForm1::showResultSize(const std::string& sizeText, const std::string& size
     // Green when the result is smaller than the source, maroon otherwise.
     Panel4->setResultSizeText(Qs(sizeText), Qs(sizeHint),
                               smaller ? QColor(0, 128, 0) : QColor(128, 0, 0));
+    // A new result: its score follows when it is ready.
+    m_scorer->score(engine::CaptureResultScoreInput(m_engine));
 }
 
 void TForm1::engineStateChanged() {

@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabBar>
@@ -797,6 +798,32 @@ TEST_F(MainWindowTest, AppliedOptimizerShrinksThePngInTheWindowAndItsBatch) {
     ASSERT_TRUE(started.wait(5000));
     EXPECT_EQ(again.engine().settings.PNGOptimizer, 1);
     EXPECT_EQ(again.findChild<QComboBox*>("png_optimizer")->currentIndex(), 1);
+}
+
+// The result's quality score appears beside its size once computed, away
+// from the window's thread; a lower quality reads as a larger distance.
+TEST_F(MainWindowTest, QualityScoreFollowsTheResult) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    auto* score = window.findChild<QLabel*>("quality_score");
+    ASSERT_NE(score, nullptr);
+    const QRegularExpression measured(R"(^Quality: (\d+\.\d\d) \((very good|good|poor)\)$)");
+    const auto distance = [&] {
+        const QRegularExpressionMatch match = measured.match(score->text());
+        return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(distance() >= 0, 30000);
+    const double atAutomatic = distance();
+
+    window.ModePupupClick(engine::OptimizationMode::Manual);
+    TypeNumber(window, "jpeg_calitate", 5);
+    EXPECT_EQ(score->text(), "Quality: computing…");
+    QTRY_VERIFY_WITH_TIMEOUT(distance() >= 0, 30000);
+    EXPECT_GT(distance(), atAutomatic);
+
+    window.engine().UnloadImage();
+    EXPECT_EQ(score->text(), "");
 }
 
 TEST_F(MainWindowTest, ImageCommandKeys) {
