@@ -32,11 +32,14 @@ using DecodeFunction = FIBITMAP* (*)(int format, std::span<const std::uint8_t> b
 /// more than N MiB...", "...took longer than N s..."). With `budget.isolated`
 /// off, `decode` runs in this process.
 ///
-/// Safe from several threads at once: the decoder process is forked by the
-/// thread that uses it and needs no lock another thread may hold at the fork
-/// (the library's callbacks are installed before it; glibc's malloc is
-/// fork-safe; the process uses no stdio, closes every descriptor it does not
-/// own, and ends with _exit).
+/// Safe from several threads at once: each thread has its own decoder
+/// process, forked by the decoder launcher (a one-thread process started with
+/// the program), so no lock another thread holds can be inherited held. The
+/// decoder shares nothing else with the program: `decode` may use only what
+/// its arguments and the program's start-up state give it. Without a launcher
+/// the process is forked from this thread (the library's callbacks are
+/// installed before; the process uses no stdio, closes every descriptor it
+/// does not own, and ends with _exit).
 FIBITMAP* DecodeIsolated(int format, std::span<const std::uint8_t> bytes, int flags,
                          const DecodeBudget& budget, DecodeFunction decode = nullptr);
 
