@@ -21,6 +21,8 @@ struct ProgramOptions {
     bool PNGSaveApplyOptimizerState = false;
     /// Every settings change and every load re-runs the preview (menu `automat`).
     bool AutomaticPreview = true;
+    /// The main window measures each result's quality and shows it beside its size.
+    bool ShowQualityScore = true;
 };
 
 }  // namespace pimo::engine

@@ -225,6 +225,7 @@ constexpr SettingsKey kKeys[] = {
     {.key = "ZoomFactor", .field = Float<&PO::ZoomFactor>()},
     {.key = "AutoRotateEXIF", .field = Boolean<&PO::AutoRotateEXIF>()},
     {.key = "Check4Updates", .field = Boolean<&PO::Check4Updates>()},
+    {.key = "ShowQualityScore", .field = Boolean<&PO::ShowQualityScore>()},
     // Missing or unreadable: day zero, so that the next start checks.
     {.key = "LastUpdateCheck", .field = Date<&PO::LastUpdateCheck>(), .fixedDefault = 0.0},
     {.key = "UseLatestCommonDialogs", .field = Boolean<&WS::UseLatestCommonDialogs>()},
@@ -311,6 +312,7 @@ constexpr auto kWrittenByOptions = KeysNamed({
     "SaveSettingsOnExit", "ShowCaptions", "AskToResizeLargeImages", "LargeImagesResolution",
     "ZoomFactor", "AutoRotateEXIF", "Check4Updates", "LastUpdateCheck",
     "PNGDefaultUseFastCompression", "PNGSaveBestCompressionState", "PNGSaveApplyOptimizerState",
+    "ShowQualityScore",
 });
 // clang-format on
 

@@ -725,7 +725,11 @@ void TForm1::showResultSize(const std::string& sizeText, const std::string& size
     Panel4->setResultSizeText(Qs(sizeText), Qs(sizeHint),
                               smaller ? QColor(0, 128, 0) : QColor(128, 0, 0));
     // A new result: its score follows when it is ready.
-    m_scorer->score(engine::CaptureResultScoreInput(m_engine));
+    if (m_engine.options.ShowQualityScore) {
+        m_scorer->score(engine::CaptureResultScoreInput(m_engine));
+    } else {
+        m_scorer->clear();
+    }
 }
 
 void TForm1::engineStateChanged() {

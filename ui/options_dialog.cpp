@@ -43,6 +43,9 @@ Toptions::Toptions(const engine::ProgramOptions& options, QWidget* parent) : QDi
     show_dialog_on_save =
         Named(new QCheckBox(tr("Choose the file name on every save")), "show_dialog_on_save");
     check4updates = Named(new QCheckBox(tr("Check for updates automatically")), "check4updates");
+    show_quality_score =
+        Named(new QCheckBox(tr("Measure the quality of each result and show it beside its size")),
+              "show_quality_score");
     for (QWidget* control :
          {static_cast<QWidget*>(save_settings_exit), static_cast<QWidget*>(show_captions)})
         generalLayout->addWidget(control);
@@ -50,7 +53,7 @@ Toptions::Toptions(const engine::ProgramOptions& options, QWidget* parent) : QDi
     generalLayout->addLayout(zoomRow);
     for (QWidget* control :
          {static_cast<QWidget*>(auto_rotate_EXIF), static_cast<QWidget*>(show_dialog_on_save),
-          static_cast<QWidget*>(check4updates)})
+          static_cast<QWidget*>(check4updates), static_cast<QWidget*>(show_quality_score)})
         generalLayout->addWidget(control);
     generalLayout->addStretch();
 
@@ -95,6 +98,7 @@ void Toptions::FormShow(const engine::ProgramOptions& options) {
     png_save_best_compression->setChecked(options.PNGSaveBestCompressionState);
     png_save_apply_optimizer->setChecked(options.PNGSaveApplyOptimizerState);
     check4updates->setChecked(options.Check4Updates);
+    show_quality_score->setChecked(options.ShowQualityScore);
     if (options.AskToResizeLargeImages)
         resize_large_img_spin->setValue(options.LargeImagesResolution);
     zoom_factor->setValue(static_cast<int>(std::lround((options.ZoomFactor - 1.0) * 100.0)));
@@ -112,6 +116,7 @@ engine::ProgramOptions Toptions::applied(engine::ProgramOptions options) const {
     options.LargeImagesResolution = resize_large_img_spin->value();
     options.AutoRotateEXIF = auto_rotate_EXIF->isChecked();
     options.Check4Updates = check4updates->isChecked();
+    options.ShowQualityScore = show_quality_score->isChecked();
     options.ShowDialogOnSave = show_dialog_on_save->isChecked();
     options.PNGSaveBestCompressionState = png_save_best_compression->isChecked();
     options.PNGSaveApplyOptimizerState = png_save_apply_optimizer->isChecked();

@@ -34,6 +34,7 @@ class Toptions : public QDialog {
     QCheckBox* auto_rotate_EXIF = nullptr;
     QCheckBox* show_dialog_on_save = nullptr;
     QCheckBox* check4updates = nullptr;
+    QCheckBox* show_quality_score = nullptr;
     QCheckBox* png_save_best_compression = nullptr;
     QCheckBox* png_save_apply_optimizer = nullptr;
     QPushButton* Button1 = nullptr;

@@ -578,11 +578,12 @@ TEST_F(SettingsStoreTest, OptionsDialogWritesItsKeysInOrderWithTheLocalesSeparat
     options.ZoomFactor = 1.2f;
     options.LastUpdateCheck = 45306.5;
     EXPECT_EQ(SaveProgramOptions(german, fields), std::nullopt);
-    EXPECT_EQ(german.Text(),
-              "[PIMO]\nSaveSettingsOnExit=0\nShowCaptions=1\nAskToResizeLargeImages=1\n"
-              "LargeImagesResolution=4\nZoomFactor=1,20000004768372\nAutoRotateEXIF=0\n"
-              "Check4Updates=1\nLastUpdateCheck=15.01.2024\nPNGDefaultUseFastCompression=0\n"
-              "PNGSaveBestCompressionState=0\nPNGSaveApplyOptimizerState=0\n\n");
+    EXPECT_EQ(
+        german.Text(),
+        "[PIMO]\nSaveSettingsOnExit=0\nShowCaptions=1\nAskToResizeLargeImages=1\n"
+        "LargeImagesResolution=4\nZoomFactor=1,20000004768372\nAutoRotateEXIF=0\n"
+        "Check4Updates=1\nLastUpdateCheck=15.01.2024\nPNGDefaultUseFastCompression=0\n"
+        "PNGSaveBestCompressionState=0\nPNGSaveApplyOptimizerState=0\nShowQualityScore=1\n\n");
 
     // Read back, the single-precision factor is 1.2 again.
     options.ZoomFactor = 1.0f;

@@ -824,6 +824,11 @@ TEST_F(MainWindowTest, QualityScoreFollowsTheResult) {
 
     window.engine().UnloadImage();
     EXPECT_EQ(score->text(), "");
+
+    // Turned off in the options: no score is measured or shown.
+    window.engine().options.ShowQualityScore = false;
+    ASSERT_TRUE(window.openFile(QString::fromStdString(m_dir.file("photo.png"))));
+    EXPECT_EQ(score->text(), "");
 }
 
 TEST_F(MainWindowTest, ImageCommandKeys) {
