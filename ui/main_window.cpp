@@ -2,41 +2,26 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QBuffer>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QMimeData>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QToolTip>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/startup_steps.h"
 #include "engine/automatic_settings.h"
-#include "engine/clipboard_dib.h"
-#include "engine/open_filter.h"
-#include "engine/save_plan.h"
 #include "engine/source_adjustments.h"
 #include "platform/local_time.h"
 #include "settings/settings_keys.h"
 #include "settings/settings_store.h"
-#include "ui/about_box.h"
 #include "ui/bitmap_image.h"
-#include "ui/dialog_filter.h"
 #include "ui/icons.h"
 #include "ui/message_box.h"
 #include "ui/optimizer_group.h"
@@ -44,14 +29,8 @@
 #include "ui/options_dialog.h"
 #include "ui/window_placement.h"
 #include "util/product.h"
-#include "util/third_party_notices.h"
 
 namespace pimo::ui {
-
-namespace {
-constexpr const char* kNoImageTitle = "PIMO - No image loaded";
-
-}  // namespace
 
 TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* parent)
     : QMainWindow(parent),
@@ -160,37 +139,6 @@ void TForm1::buildOptimizerGroup() {
     connect(m_optimizerGroup, &PngOptimizerGroup::optimizerRun, this, &TForm1::updateSaveActions);
 }
 
-// Over status panel 1, hidden until the library starts a long call.
-void TForm1::buildProgressBar() {
-    m_progressBar = new QProgressBar(statusBar());
-    m_progressBar->setObjectName("ProgressBar");
-    m_progressBar->setRange(0, 10000);
-    m_progressBar->setTextVisible(false);
-    m_progressBar->hide();
-}
-
-void TForm1::libraryProgress(int value) {
-    if (value == 0) {
-        ProgressTimer.start();
-        m_progressBar->setValue(0);
-        m_progressBar->setGeometry(m_statusPanels[1]->geometry());
-        m_progressBar->show();
-        m_progressBar->raise();
-        return;
-    }
-    if (value == 10000) {
-        ProgressTimer.stop();
-        m_progressBar->setValue(0);
-        m_progressBar->hide();
-        return;
-    }
-    processPendingEvents();
-    if (m_progressTick) {
-        m_progressBar->setValue(value);
-        m_progressTick = false;
-    }
-}
-
 void TForm1::buildActions() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     ToolBar1 = addToolBar(tr("Main"));
@@ -288,73 +236,6 @@ void TForm1::buildViewMenu() {
     view->addAction(m_fullScreen->action());
 }
 
-// Without a web site the help is the documentation installed with the
-// program, and the site's links and the update check are not offered.
-void TForm1::buildHelpMenu() {
-    QMenu* help = menuBar()->addMenu(tr("&Help"));
-    if (m_environment.webSite->empty()) {
-        QAction* documentation =
-            help->addAction(tr("&Documentation"), this, &TForm1::openInstalledDocumentation);
-        documentation->setObjectName("Help2");
-    } else {
-        QAction* documentation =
-            help->addAction(tr("Online &documentation"), this, [this] { openWebPage("/docs"); });
-        documentation->setObjectName("Help2");
-        QAction* site =
-            help->addAction(tr("Visit official &website"), this, [this] { openWebPage(""); });
-        site->setObjectName("Visitofficialwebsite1");
-        QAction* news = help->addAction(tr("&News"), this, [this] { openWebPage("/feed/"); });
-        news->setObjectName("News1");
-        help->addSeparator();
-        QAction* check = help->addAction(tr("Check for &updates"), this,
-                                         [this] { Checkforupdates1Click(true); });
-        check->setObjectName("Checkforupdates1");
-    }
-    help->addSeparator();
-    QAction* about = help->addAction(tr("&About..."), this, &TForm1::showAboutBox);
-    about->setObjectName("About1");
-}
-
-void TForm1::showAboutBox() {
-    TAboutBox box({Qs(std::string(kProductName)), Qs(std::string(kProductVersion)),
-                   Qs(engine::LibraryVersionText())},
-                  Qs(std::string(pimo::ThirdPartyNotices())), this);
-    box.exec();
-}
-
-bool TForm1::EnterBatchMode() {
-    if (m_engine.SourceBitmap) {
-        if (showMessage(engine::MessageKind::Confirmation,
-                        "To use the Batch Optimizer I need to unload the current image\nProceed ?",
-                        engine::MessageButtons::YesNo) != engine::MessageAnswer::Yes) {
-            return false;
-        }
-        m_engine.UnloadImage();  // shows the no-image state
-    }
-    if (!m_batch) {
-        m_batch = new Tbatch(m_engine, m_settingsFiles.settings, m_environment.batchDialogs, this);
-        connect(m_batch, &Tbatch::batchClosed, this, &TForm1::leaveBatchMode);
-        m_batch->optimizerName = [this] {
-            return m_presetModel->itemText(m_engine.settings.PNGOptimizer).toStdString();
-        };
-    }
-    hide();
-    m_engine.Interactive = false;
-    m_window.SuppressSettingsEvents = true;
-    return true;
-}
-
-void TForm1::leaveBatchMode() {
-    show();
-    m_window.SuppressSettingsEvents = false;
-    m_engine.Interactive = true;
-    m_engine.NotifyStateChanged();  // the batch run may have left an image behind
-}
-
-void TForm1::btn_batchClick() {
-    if (EnterBatchMode()) m_batch->exec();
-}
-
 void TForm1::Options1Click() {
     Toptions dialog(m_engine.options, this);
     if (dialog.exec() != QDialog::Accepted) return;
@@ -384,48 +265,6 @@ void TForm1::applyToolbarCaptions() {
         const int textWidth = button->fontMetrics().horizontalAdvance(action->iconText()) + 16;
         button->setMinimumSize(captions ? std::max(side, textWidth) : side, side);
         button->setMaximumSize(captions ? QWIDGETSIZE_MAX : side, side);
-    }
-}
-
-void TForm1::openWebPage(std::string_view path) {
-    m_environment.openUrl(*m_environment.webSite + std::string(path));
-}
-
-void TForm1::openInstalledDocumentation() {
-    for (const std::string_view readme : {kInstalledReadme, kSourceReadme}) {
-        const QString path = Qs(std::string(readme));
-        if (!QFileInfo::exists(path)) continue;
-        m_environment.openUrl(QUrl::fromLocalFile(path).toString().toStdString());
-        return;
-    }
-    showMessage(engine::MessageKind::Error, "The documentation is not installed.",
-                engine::MessageButtons::Ok);
-}
-
-// The request runs on a thread of its own, so the window stays responsive;
-// the outcome is told on the window's thread. The check counts as done when
-// it starts, whatever comes of it.
-void TForm1::Checkforupdates1Click(bool manual) {
-    if (m_environment.webSite->empty()) return;
-    update::Check4Updates check{manual};
-    check.webSite = *m_environment.webSite;
-    m_updateChecks.emplace_back(
-        [this, check, fetchText = m_environment.fetchText](std::stop_token stop) {
-            const update::UpdateCheckOutcome outcome =
-                check.fetchAndCompare([&](const std::string& url) { return fetchText(url, stop); });
-            if (stop.stop_requested()) return;
-            QMetaObject::invokeMethod(
-                this,
-                [this, check, outcome] {
-                    check.report(*this, outcome, m_environment.openUrl);
-                    emit updateCheckReported();
-                },
-                Qt::QueuedConnection);
-        });
-    m_engine.options.LastUpdateCheck = m_environment.now();
-    if (const settings::SettingsKey* key = settings::FindSettingsKey("LastUpdateCheck");
-        key && m_settingsFiles.settings.isOpen()) {
-        settings::StoreKey(m_settingsFiles.settings, *key, settingsFields());
     }
 }
 
@@ -478,106 +317,6 @@ void TForm1::loadSettings() {
     Panel4->setDualView(m_window.DualView);
 }
 
-// Several files: the batch window takes those it can read; this window stays
-// hidden unless none is left.
-void TForm1::openInBatch(const std::vector<std::string>& paths) {
-    if (!EnterBatchMode()) return;
-    for (const std::string& path : paths) m_batch->AddFile(path);
-    m_batch->UpdateFileCount();
-    if (m_batch->items().empty()) {
-        leaveBatchMode();  // nothing to optimize: rather than no window at all
-    } else {
-        m_batch->show();
-    }
-}
-
-bool TForm1::openFile(const QString& path) {
-    if (m_engine.Busy()) return false;
-    const bool loaded = m_engine.LoadImageFile(path.toStdString());
-    sourceReplaced();  // the automatic modes chose settings for this image
-    return loaded;
-}
-
-void TForm1::open_btnClick() {
-    const engine::OpenFilter types = engine::OpenFilterForMode(m_engine.settings.Mode);
-    // The user's Pictures folder, else home, until the dialog remembers a folder.
-    const QString start = QString::fromStdString(
-        platform::PathToUtf8(platform::DefaultPicturesFolder(*m_environment.folders)));
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open image"), start, DialogFilter(types.filter));
-    if (!path.isEmpty()) openFile(path);
-}
-
-void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
-}
-
-void TForm1::dropEvent(QDropEvent* event) {
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    }
-    event->acceptProposedAction();
-    // After the drop has ended: a question asked inside it would hold the
-    // program the files came from until the user answers.
-    QTimer::singleShot(0, this, [this, paths] { filesDropped(paths); });
-}
-
-void TForm1::filesDropped(const QStringList& paths) {
-    if (m_engine.Busy()) return;
-    if (paths.size() == 1) {
-        openFile(paths.front());
-        return;
-    }
-    if (paths.size() < 2 || !EnterBatchMode()) return;
-    for (const QString& path : paths) m_batch->AddFile(path.toStdString());
-    m_batch->UpdateFileCount();
-    m_batch->show();
-}
-
-void TForm1::SaveResult(bool saveAs) {
-    if (m_engine.Busy()) return;
-    if (engine::AsksForHigherPngCompression(m_engine.settings) &&
-        showMessage(engine::MessageKind::Confirmation,
-                    std::string(engine::kLowPngCompressionQuestion),
-                    engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
-        // Written at the new level: the result is made again before it is saved.
-        m_engine.settings.PNGCompressionType = engine::kRecommendedPngCompression;
-        m_engine.MarkResultStale();
-    }
-    const engine::SavePlan plan =
-        engine::PlanSave({.saveAs = saveAs,
-                          .format = m_engine.settings.Format,
-                          .sourceFormat = m_engine.SourceFormat,
-                          .sourcePath = m_engine.SourcePath,
-                          .saveAsFolder = m_engine.options.SaveAsFolder,
-                          .showDialogOnSave = m_engine.options.ShowDialogOnSave},
-                         [](const std::string& path) { return QFileInfo::exists(Qs(path)); });
-
-    std::string target;
-    if (plan.offerReplace &&
-        showMessage(engine::MessageKind::Confirmation, plan.replaceQuestion,
-                    engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes) {
-        target = plan.besideSource;
-    } else {
-        target =
-            m_environment
-                .askSaveFileName(Qs(plan.caption), Qs(plan.dialogStart), Qs(plan.format.filter))
-                .toStdString();
-    }
-    if (target.empty()) return;  // cancelled
-    target = engine::CompletedSaveTarget(target, plan.format);
-
-    if (!m_engine.WriteResultToFile(target, true)) {
-        showMessage(engine::MessageKind::Error, "Failed to write " + target,
-                    engine::MessageButtons::Ok);
-    } else if (saveAs) {
-        m_engine.options.SaveAsFolder = engine::SaveAsFolderAfter(target);
-    } else {
-        m_engine.MarkResultSaved();
-    }
-}
-
 void TForm1::f_SettingsChanged() {
     if (m_window.SuppressSettingsEvents || !m_engine.Interactive) return;
     m_engine.MarkResultStale();
@@ -612,132 +351,6 @@ void TForm1::updateSaveActions() {
     const bool result = m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale;
     m_saveAs->setEnabled(result);
     m_save->setEnabled(result && m_engine.ResultUnsaved);
-}
-
-// ---- engine::Host ----
-
-void TForm1::setStatusText(const std::string& text, int panel) {
-    if (panel >= 0 && panel < 4) m_statusPanels[panel]->setText(Qs(text));
-}
-
-void TForm1::setBusyCursor(bool busy) {
-    if (busy) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    } else {
-        QApplication::restoreOverrideCursor();
-    }
-}
-
-engine::MessageAnswer TForm1::showMessage(engine::MessageKind kind, const std::string& text,
-                                          engine::MessageButtons buttons) {
-    return ShowMessageBox(this, kind, text, buttons);
-}
-
-void TForm1::showBalloon(const std::string& title, const std::string& description, int timeoutMs) {
-    const QString text =
-        "<b>" + Qs(title).toHtmlEscaped() + "</b>" +
-        (description.empty() ? QString()
-                             : "<br>" + Qs(description).toHtmlEscaped().replace("\n", "<br>"));
-    QToolTip::showText(Panel4->mapToGlobal(Panel4->rect().center()), text, Panel4, {}, timeoutMs);
-}
-
-void TForm1::hideBalloon() {
-    QToolTip::hideText();
-}
-
-void TForm1::processPendingEvents() {
-    QApplication::processEvents();
-}
-
-// Every command goes quiet while a long call runs: the menus, the toolbars
-// and their shortcuts as well as the panels.
-void TForm1::setMainWindowEnabled(bool enabled) {
-    centralWidget()->setEnabled(enabled);
-    menuBar()->setEnabled(enabled);
-    for (QToolBar* bar : findChildren<QToolBar*>()) bar->setEnabled(enabled);
-}
-
-// "image/png" first, so that transparency survives; else whatever image the
-// clipboard offers, handed over as a packed bitmap.
-void TForm1::PasteFromClipboard() {
-    if (m_engine.Busy()) return;
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    if (!data || !data->hasImage()) return;
-    QByteArray block;
-    engine::PasteSourceKind kind = engine::PasteSourceKind::Png;
-    if (data->hasFormat("image/png")) {
-        block = data->data("image/png");
-    } else {
-        kind = engine::PasteSourceKind::Dib;
-        QBuffer buffer(&block);
-        buffer.open(QIODevice::WriteOnly);
-        qvariant_cast<QImage>(data->imageData()).save(&buffer, "BMP");
-        block.remove(0, 14);  // the file header: what is left is the packed bitmap
-    }
-    engine::OpenPastedImage(m_engine, kind,
-                            std::span(reinterpret_cast<const std::uint8_t*>(block.constData()),
-                                      static_cast<std::size_t>(block.size())));
-    sourceReplaced();
-}
-
-void TForm1::updatePasteAction() {
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    m_paste->setEnabled(data && data->hasImage() && !m_engine.Busy());
-}
-
-void TForm1::showNoImage() {
-    m_scorer->clear();
-    m_formatPanel->sourceChanged();
-    Panel4->clear();
-    m_statusPanels[2]->clear();
-    preview_btn->setEnabled(false);
-    setWindowTitle(kNoImageTitle);
-}
-
-void TForm1::showFileInformation(const std::string& caption, const std::string& sizeText,
-                                 const std::string& sizeHint) {
-    setWindowTitle(Qs(caption));
-    Panel4->setSourceSizeText(Qs(sizeText), Qs(sizeHint));
-}
-
-void TForm1::showSourceImage(bool actualSize) {
-    Panel4->setSourceImage(ToQImage(m_engine.SourceBitmap.get()));
-    if (actualSize) {
-        Panel4->actual_sizeExecute();
-    } else {
-        Panel4->fit_in_windowExecute();
-    }
-}
-
-bool TForm1::showResultImage() {
-    if (!m_engine.WorkingBitmap) {
-        Panel4->setResultImage({});
-        return false;
-    }
-    const QImage result = ToQImage(m_engine.WorkingBitmap.get());
-    Panel4->setResultImage(result);
-    return !result.isNull();
-}
-
-void TForm1::showResultSize(const std::string& sizeText, const std::string& sizeHint,
-                            bool smaller) {
-    // Green when the result is smaller than the source, maroon otherwise.
-    Panel4->setResultSizeText(Qs(sizeText), Qs(sizeHint),
-                              smaller ? QColor(0, 128, 0) : QColor(128, 0, 0));
-    // A new result: its score follows when it is ready.
-    if (m_engine.options.ShowQualityScore) {
-        m_scorer->score(engine::CaptureResultScoreInput(m_engine));
-    } else {
-        m_scorer->clear();
-    }
-}
-
-void TForm1::engineStateChanged() {
-    updateSaveActions();
-}
-
-void TForm1::resampleLargeImage() {
-    m_imageCommands->resampleExecute();
 }
 
 }  // namespace pimo::ui

@@ -40,6 +40,8 @@
 
 namespace pimo::ui {
 
+inline constexpr const char* kNoImageTitle = "PIMO - No image loaded";
+
 class TForm1 : public QMainWindow, public engine::Host {
     Q_OBJECT
   public:

@@ -1,0 +1,144 @@
+// The main window as the engine's host: status, messages, busy state,
+// progress and what it shows of the source and the result.
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolTip>
+
+#include "ui/bitmap_image.h"
+#include "ui/main_window.h"
+#include "ui/message_box.h"
+#include "util/pimoutil.h"
+
+namespace pimo::ui {
+
+// Over status panel 1, hidden until the library starts a long call.
+void TForm1::buildProgressBar() {
+    m_progressBar = new QProgressBar(statusBar());
+    m_progressBar->setObjectName("ProgressBar");
+    m_progressBar->setRange(0, 10000);
+    m_progressBar->setTextVisible(false);
+    m_progressBar->hide();
+}
+
+void TForm1::libraryProgress(int value) {
+    if (value == 0) {
+        ProgressTimer.start();
+        m_progressBar->setValue(0);
+        m_progressBar->setGeometry(m_statusPanels[1]->geometry());
+        m_progressBar->show();
+        m_progressBar->raise();
+        return;
+    }
+    if (value == 10000) {
+        ProgressTimer.stop();
+        m_progressBar->setValue(0);
+        m_progressBar->hide();
+        return;
+    }
+    processPendingEvents();
+    if (m_progressTick) {
+        m_progressBar->setValue(value);
+        m_progressTick = false;
+    }
+}
+
+void TForm1::setStatusText(const std::string& text, int panel) {
+    if (panel >= 0 && panel < 4) m_statusPanels[panel]->setText(Qs(text));
+}
+
+void TForm1::setBusyCursor(bool busy) {
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+engine::MessageAnswer TForm1::showMessage(engine::MessageKind kind, const std::string& text,
+                                          engine::MessageButtons buttons) {
+    return ShowMessageBox(this, kind, text, buttons);
+}
+
+void TForm1::showBalloon(const std::string& title, const std::string& description, int timeoutMs) {
+    const QString text =
+        "<b>" + Qs(title).toHtmlEscaped() + "</b>" +
+        (description.empty() ? QString()
+                             : "<br>" + Qs(description).toHtmlEscaped().replace("\n", "<br>"));
+    QToolTip::showText(Panel4->mapToGlobal(Panel4->rect().center()), text, Panel4, {}, timeoutMs);
+}
+
+void TForm1::hideBalloon() {
+    QToolTip::hideText();
+}
+
+void TForm1::processPendingEvents() {
+    QApplication::processEvents();
+}
+
+// Every command goes quiet while a long call runs: the menus, the toolbars
+// and their shortcuts as well as the panels.
+void TForm1::setMainWindowEnabled(bool enabled) {
+    centralWidget()->setEnabled(enabled);
+    menuBar()->setEnabled(enabled);
+    for (QToolBar* bar : findChildren<QToolBar*>()) bar->setEnabled(enabled);
+}
+
+void TForm1::showNoImage() {
+    m_scorer->clear();
+    m_formatPanel->sourceChanged();
+    Panel4->clear();
+    m_statusPanels[2]->clear();
+    preview_btn->setEnabled(false);
+    setWindowTitle(kNoImageTitle);
+}
+
+void TForm1::showFileInformation(const std::string& caption, const std::string& sizeText,
+                                 const std::string& sizeHint) {
+    setWindowTitle(Qs(caption));
+    Panel4->setSourceSizeText(Qs(sizeText), Qs(sizeHint));
+}
+
+void TForm1::showSourceImage(bool actualSize) {
+    Panel4->setSourceImage(ToQImage(m_engine.SourceBitmap.get()));
+    if (actualSize) {
+        Panel4->actual_sizeExecute();
+    } else {
+        Panel4->fit_in_windowExecute();
+    }
+}
+
+bool TForm1::showResultImage() {
+    if (!m_engine.WorkingBitmap) {
+        Panel4->setResultImage({});
+        return false;
+    }
+    const QImage result = ToQImage(m_engine.WorkingBitmap.get());
+    Panel4->setResultImage(result);
+    return !result.isNull();
+}
+
+void TForm1::showResultSize(const std::string& sizeText, const std::string& sizeHint,
+                            bool smaller) {
+    // Green when the result is smaller than the source, maroon otherwise.
+    Panel4->setResultSizeText(Qs(sizeText), Qs(sizeHint),
+                              smaller ? QColor(0, 128, 0) : QColor(128, 0, 0));
+    // A new result: its score follows when it is ready.
+    if (m_engine.options.ShowQualityScore) {
+        m_scorer->score(engine::CaptureResultScoreInput(m_engine));
+    } else {
+        m_scorer->clear();
+    }
+}
+
+void TForm1::engineStateChanged() {
+    updateSaveActions();
+}
+
+void TForm1::resampleLargeImage() {
+    m_imageCommands->resampleExecute();
+}
+
+}  // namespace pimo::ui
