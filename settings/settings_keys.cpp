@@ -6,6 +6,7 @@
 
 #include "platform/known_folders.h"
 #include "settings/ini_store.h"
+#include "settings/ini_values.h"
 
 namespace pimo::settings {
 
@@ -377,11 +378,31 @@ const SettingsKey* FindSettingsKey(std::string_view name) {
     return nullptr;
 }
 
+// The warning for a stored number that is junk or out of the key's range.
+std::optional<std::string> ValueWarning(const IniStore& store, const SettingsKey& key,
+                                        const KeyValue& read, const KeyValue& used) {
+    if (key.field.type != KeyType::Integer || !store.ValueExists(kMainSection, key.key))
+        return std::nullopt;
+    const std::string stored = store.ReadString(kMainSection, key.key, "");
+    const std::string head = "Settings: " + std::string(key.key) + "=" + stored;
+    const std::string instead = std::to_string(std::get<int>(used)) + " is used instead";
+    if (!ParseInteger(stored)) return head + " is not a number; " + instead;
+    if (std::get<int>(read) == std::get<int>(used)) return std::nullopt;
+    return head + " is outside " + std::to_string(key.range.min) + ".." +
+           std::to_string(key.range.max) + "; " + instead;
+}
+
 void LoadKey(const IniStore& store, const SettingsKey& key, SettingsFields& fields,
-             const platform::KnownFolders& folders) {
+             const platform::KnownFolders& folders, std::vector<std::string>* warnings) {
     const KeyValue value = ReadValue(store, key, DefaultOf(key, fields));
-    if (key.field.set != nullptr && (key.readIf == nullptr || key.readIf(fields, value)))
-        key.field.set(fields, InRange(key.range, value));
+    if (key.field.set != nullptr && (key.readIf == nullptr || key.readIf(fields, value))) {
+        const KeyValue used = InRange(key.range, value);
+        if (warnings) {
+            if (std::optional<std::string> warning = ValueWarning(store, key, value, used))
+                warnings->push_back(std::move(*warning));
+        }
+        key.field.set(fields, used);
+    }
     if (key.afterRead != nullptr) key.afterRead(fields, folders);
 }
 

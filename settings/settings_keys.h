@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "settings/window_settings.h"
 
@@ -81,8 +82,11 @@ const SettingsKey* FindSettingsKey(std::string_view key);
 
 /// Reads `key` from section "PIMO" and, when its read condition holds, puts
 /// the value (brought into range) into its field; then runs its reaction.
+/// A number the file holds that is no number or lies outside the key's range
+/// adds a line to `warnings` (when given) naming the key, the value and the
+/// value used instead.
 void LoadKey(const IniStore& store, const SettingsKey& key, SettingsFields& fields,
-             const platform::KnownFolders& folders);
+             const platform::KnownFolders& folders, std::vector<std::string>* warnings = nullptr);
 /// Writes the field's current value to section "PIMO" when the key's write
 /// condition holds. Throws IniError for a value the file cannot hold.
 void StoreKey(IniStore& store, const SettingsKey& key, const SettingsFields& fields);

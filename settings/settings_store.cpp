@@ -1,5 +1,8 @@
 #include "settings/settings_store.h"
 
+#include <string>
+#include <vector>
+
 #include "engine/host.h"
 #include "platform/known_folders.h"
 #include "settings/settings_keys.h"
@@ -11,9 +14,10 @@ namespace {
 constexpr std::string_view kReadFailed = "An error occurred while reading configuration data:\n";
 
 void LoadPhase(const IniStore& store, ReadPhase phase, SettingsFields& fields,
-               const platform::KnownFolders& folders) {
+               const platform::KnownFolders& folders,
+               std::vector<std::string>* warnings = nullptr) {
     for (const SettingsKey& key : SettingsKeys())
-        if (key.readAt == phase) LoadKey(store, key, fields, folders);
+        if (key.readAt == phase) LoadKey(store, key, fields, folders, warnings);
 }
 
 /// Turns `SuppressSettingsEvents` on for its lifetime, also when a step throws.
@@ -41,10 +45,11 @@ void LoadWindowPlacement(const IniStore& store, SettingsFields fields) {
 void LoadSettings(const IniStore& store, SettingsFields fields,
                   const platform::KnownFolders& folders, engine::Host& host) {
     std::string failure;
+    std::vector<std::string> warnings;
     {
         SuppressedSettingsEvents suppressed(fields.window);
         try {
-            LoadPhase(store, ReadPhase::StartUp, fields, folders);
+            LoadPhase(store, ReadPhase::StartUp, fields, folders, &warnings);
         } catch (const std::exception& error) {
             failure = std::string(kReadFailed) + error.what();
         }
@@ -53,6 +58,13 @@ void LoadSettings(const IniStore& store, SettingsFields fields,
     // behind the message box.
     if (!failure.empty())
         host.showMessage(engine::MessageKind::Warning, failure, engine::MessageButtons::Ok);
+    // Values the file holds that could not be used as they are: said once,
+    // all together.
+    if (!warnings.empty()) {
+        std::string text;
+        for (const std::string& warning : warnings) text += (text.empty() ? "" : "\n") + warning;
+        host.showMessage(engine::MessageKind::Warning, text, engine::MessageButtons::Ok);
+    }
 }
 
 void SaveSettings(IniStore& store, SettingsFields fields, engine::Host& host) {

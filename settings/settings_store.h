@@ -34,7 +34,9 @@ void LoadWindowPlacement(const IniStore& store, SettingsFields fields);
 /// with `SuppressSettingsEvents` on throughout and off at the end. A failure
 /// (a reaction that throws) stops at that key, leaves the later fields as they
 /// are and is reported to `host` as a warning: "An error occurred while
-/// reading configuration data:\n" and the error's text.
+/// reading configuration data:\n" and the error's text. Numbers that are junk
+/// or out of their key's range are used clamped (or as the key's default) and
+/// reported together in one warning, a line per key.
 void LoadSettings(const IniStore& store, SettingsFields fields,
                   const platform::KnownFolders& folders, engine::Host& host);
 

@@ -454,6 +454,23 @@ TEST_F(CliTest, UserSettingsFileIsReadWithoutTheOption) {
     EXPECT_GT(fs::file_size(at("plain/photo.jpg")), fs::file_size(at("user/photo.jpg")));
 }
 
+// A settings file with values it cannot use as they are: the run goes on
+// with them clamped and says which.
+TEST_F(CliTest, BadSettingsValuesAreClampedWithAWarning) {
+    std::ofstream(at("bad.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=500\n"
+                                    "TransparencyThreshold=lots\n";
+    const CliOutput output =
+        RunCli(dir.path(), {"--settings", "bad.ini", "in/photo.jpg", "-o", "out"});
+    EXPECT_EQ(output.exitCode, 0) << output.err;
+    EXPECT_NE(output.err.find("Settings: JPEGQuality=500 is outside 1..100; 100 is used instead"),
+              std::string::npos)
+        << output.err;
+    EXPECT_NE(output.err.find("Settings: TransparencyThreshold=lots is not a number"),
+              std::string::npos)
+        << output.err;
+    EXPECT_TRUE(fs::is_regular_file(at("out/photo.jpg")));
+}
+
 TEST_F(CliTest, ExternalOptimizerMakesThePngSmaller) {
     fs::create_directories(at("png"));
     for (int i = 0; i < 3; ++i) {

@@ -231,6 +231,9 @@ TEST_F(SettingsStoreTest, UnreadableValuesGiveTheCurrentValues) {
     options.LastUpdateCheck = 100;
     Load("[PIMO]\nJPEGQuality=high\nZoomFactor=1,5\nLastUpdateCheck=yesterday\nDualView=true\n");
     EXPECT_EQ(settings.JPEGQuality, 42);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text,
+              "Settings: JPEGQuality=high is not a number; 42 is used instead");
     EXPECT_FLOAT_EQ(options.ZoomFactor, 1.2f);
     EXPECT_DOUBLE_EQ(options.LastUpdateCheck, 0.0);
     EXPECT_TRUE(window.DualView);
@@ -319,6 +322,14 @@ class OutOfRangeTest : public SettingsStoreTest, public testing::WithParamInterf
 TEST_P(OutOfRangeTest, IsClampedOrSelectsNothing) {
     Load(std::string("[PIMO]\nSaveImageAdjustments=1\n") + GetParam().line + "\n");
     EXPECT_EQ(GetParam().field(fields), GetParam().expected) << GetParam().line;
+    // One warning names the key, its stored value and the value used.
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].kind, engine::MessageKind::Warning);
+    const std::string& text = host.messages[0].text;
+    EXPECT_EQ(text.rfind("Settings: " + std::string(GetParam().line) + " is outside ", 0), 0u)
+        << text;
+    EXPECT_TRUE(text.ends_with("; " + std::to_string(GetParam().expected) + " is used instead"))
+        << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
