@@ -39,7 +39,11 @@ constexpr unsigned kMaxServed = 256;
 
 enum class ReplyStatus : std::uint32_t { Done = 1, OutOfMemory = 2 };
 
+// The decode to run travels with each request, so one process serves every
+// kind of read (a bitmap, a page count): the process is this program's own
+// code, forked, so the function's address means the same there.
 struct Request {
+    DecodeFunction decode;
     std::int32_t format;
     std::int32_t flags;
     std::uint64_t size;
@@ -213,7 +217,7 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
 
 // The child: serve requests until the parent's end closes, then end without
 // running any of the parent's exit handlers.
-[[noreturn]] void Serve(int socket, int input, int output, pid_t parent, DecodeFunction decode,
+[[noreturn]] void Serve(int socket, int input, int output, pid_t parent,
                         const DecodeBudget& budget) {
     // Ends with the thread that forked it, whatever way that thread ends.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -234,8 +238,8 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
         const std::uint8_t* data = in.reach(input, request.size, false);
         if (!data && request.size) ::_exit(kExitOutOfMemory);
         errno = 0;
-        FIBITMAP* bitmap = decode(request.format, std::span<const std::uint8_t>(data, request.size),
-                                  request.flags);
+        FIBITMAP* bitmap = request.decode(
+            request.format, std::span<const std::uint8_t>(data, request.size), request.flags);
         const bool allocationFailed =
             !bitmap && (errno == ENOMEM || ReportsAllocationFailure(messages));
         const Reply reply = allocationFailed ? Reply{ReplyStatus::OutOfMemory, 0}
@@ -271,34 +275,28 @@ int Reap(pid_t pid) {
     return status;
 }
 
-// What a launched decoder process needs: it shares nothing else with the program.
-struct LaunchedDecoder {
-    DecodeFunction decode;
-    DecodeBudget budget;
-};
-
+// A launched decoder process shares nothing with the program but its budget,
+// which travels as the launch's payload.
 [[noreturn]] void ServeLaunched(std::array<int, 3> descriptors, pid_t parent,
                                 std::span<const std::byte> payload) {
-    LaunchedDecoder decoder{};
-    if (payload.size() != sizeof decoder) ::_exit(0);
-    std::memcpy(&decoder, payload.data(), sizeof decoder);
+    DecodeBudget budget{};
+    if (payload.size() != sizeof budget) ::_exit(0);
+    std::memcpy(&budget, payload.data(), sizeof budget);
     InstallLibraryCallbacks();
     // The header checks read the budget too.
-    SetDecodeBudget(decoder.budget);
-    Serve(descriptors[0], descriptors[1], descriptors[2], parent, decoder.decode, decoder.budget);
+    SetDecodeBudget(budget);
+    Serve(descriptors[0], descriptors[1], descriptors[2], parent, budget);
 }
 
 }  // namespace
 
-std::unique_ptr<DecoderProcess> DecoderProcess::Start(DecodeFunction decode,
-                                                      const DecodeBudget& budget) {
+std::unique_ptr<DecoderProcess> DecoderProcess::Start(const DecodeBudget& budget) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
     std::unique_ptr<DecoderProcess> process(new DecoderProcess);
     process->m_socket = pair[0];
     process->m_input = ::memfd_create("pimo-decode-in", MFD_CLOEXEC);
     process->m_output = ::memfd_create("pimo-decode-out", MFD_CLOEXEC);
-    process->m_decode = decode;
     process->m_budget = budget;
     process->m_outputMapping = std::make_unique<SharedMapping>();
     if (process->m_input < 0 || process->m_output < 0) {
@@ -306,7 +304,7 @@ std::unique_ptr<DecoderProcess> DecoderProcess::Start(DecodeFunction decode,
         return nullptr;  // the destructor closes what was opened
     }
     // From the launcher when there is one; from this process otherwise.
-    const LaunchedDecoder payload{decode, budget};
+    const DecodeBudget payload = budget;
     if (std::optional<LaunchedProcess> launched =
             Launch(&ServeLaunched, {pair[1], process->m_input, process->m_output},
                    std::as_bytes(std::span(&payload, 1)))) {
@@ -319,7 +317,7 @@ std::unique_ptr<DecoderProcess> DecoderProcess::Start(DecodeFunction decode,
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(pair[0]);
-        Serve(pair[1], process->m_input, process->m_output, parent, decode, budget);
+        Serve(pair[1], process->m_input, process->m_output, parent, budget);
     }
     ::close(pair[1]);
     process->m_pid = pid;
@@ -355,13 +353,12 @@ int DecoderProcess::awaitExit() {
     return status;
 }
 
-bool DecoderProcess::serves(DecodeFunction decode, const DecodeBudget& budget) const {
-    return m_decode == decode && m_budget.memoryBytes == budget.memoryBytes &&
-           m_budget.seconds == budget.seconds;
+bool DecoderProcess::serves(const DecodeBudget& budget) const {
+    return m_budget.memoryBytes == budget.memoryBytes && m_budget.seconds == budget.seconds;
 }
 
-DecoderProcess::Outcome DecoderProcess::decode(int format, std::span<const std::uint8_t> bytes,
-                                               int flags) {
+DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format,
+                                               std::span<const std::uint8_t> bytes, int flags) {
     const int libraryFormat = ToLibraryFormat(format);
     // The file only grows; the child maps what it needs of it.
     if (bytes.size() > m_inputCapacity) {
@@ -373,7 +370,7 @@ DecoderProcess::Outcome DecoderProcess::decode(int format, std::span<const std::
         }
         m_inputCapacity = capacity;
     }
-    const Request request{format, flags, bytes.size()};
+    const Request request{decode, format, flags, bytes.size()};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_budget.seconds);
     Reply reply{};
     const bool sent = WriteFileAt0(m_input, bytes) && WriteAll(m_socket, &request, sizeof request);

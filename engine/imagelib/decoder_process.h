@@ -19,19 +19,20 @@ class DecoderProcess {
     /// Starts a process serving `decode` under `budget` (forked by the
     /// decoder launcher, or by this process when there is none); nothing when
     /// the system gives no process or shared memory.
-    static std::unique_ptr<DecoderProcess> Start(DecodeFunction decode, const DecodeBudget& budget);
+    static std::unique_ptr<DecoderProcess> Start(const DecodeBudget& budget);
     ~DecoderProcess();
     DecoderProcess(const DecoderProcess&) = delete;
     DecoderProcess& operator=(const DecoderProcess&) = delete;
 
-    bool serves(DecodeFunction decode, const DecodeBudget& budget) const;
+    bool serves(const DecodeBudget& budget) const;
 
     struct Outcome {
         FIBITMAP* bitmap = nullptr;
         bool keepProcess = false;  // false: the process has ended or must not serve again
     };
     /// Decodes in the process, reporting failures to this thread's output handler.
-    Outcome decode(int format, std::span<const std::uint8_t> bytes, int flags);
+    Outcome decode(DecodeFunction decode, int format, std::span<const std::uint8_t> bytes,
+                   int flags);
 
   private:
     DecoderProcess() = default;
@@ -45,7 +46,6 @@ class DecoderProcess {
     int m_output = -1;
     std::size_t m_inputCapacity = 0;
     unsigned m_served = 0;
-    DecodeFunction m_decode = nullptr;
     DecodeBudget m_budget;
     std::unique_ptr<SharedMapping> m_outputMapping;
 };

@@ -35,16 +35,16 @@ FIBITMAP* DecodeIsolated(int format, std::span<const std::uint8_t> bytes, int fl
                          const DecodeBudget& budget, DecodeFunction decode) {
     if (!budget.isolated) return DecodeHere(format, bytes, flags, decode);
     if (!decode) decode = &FreeImage_LoadFromBytes;
-    // A process made for another decode or another budget is replaced.
-    if (tProcess && !tProcess->serves(decode, budget)) tProcess.reset();
+    // A process made for another budget is replaced.
+    if (tProcess && !tProcess->serves(budget)) tProcess.reset();
     if (!tProcess) {
         // Before the fork, so that the child never waits on their one-time setup.
         InstallLibraryCallbacks();
-        tProcess = DecoderProcess::Start(decode, budget);
+        tProcess = DecoderProcess::Start(budget);
         // No process to be had (no memory for a fork): decode here rather than not at all.
         if (!tProcess) return DecodeHere(format, bytes, flags, decode);
     }
-    DecoderProcess::Outcome outcome = tProcess->decode(format, bytes, flags);
+    DecoderProcess::Outcome outcome = tProcess->decode(decode, format, bytes, flags);
     if (!outcome.keepProcess) tProcess.reset();
     return outcome.bitmap;
 }
