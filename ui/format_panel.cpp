@@ -89,6 +89,14 @@ FormatPanel::FormatPanel(engine::Engine& engine, QWidget* parent)
 
 // ---- pages ----
 
+void FormatPanel::palettePresetRead(int format) {
+    if (format == engine::kFormatPng) {
+        png_palette_presetChange(true);
+    } else {
+        gif_palette_presetChange(true);
+    }
+}
+
 void FormatPanel::addToPngPage(QWidget* group) {
     PngOptionsTab->layout()->addWidget(group);
 }

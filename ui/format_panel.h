@@ -29,6 +29,9 @@ class FormatPanel : public QWidget {
     void showSettings();
     /// The metadata choices for the source now loaded (or for none).
     void sourceChanged();
+    /// A palette preset read from the settings takes effect as if chosen: an
+    /// Optimal entry sets its colour count (`format`: PNG or GIF).
+    void palettePresetRead(int format);
     /// Adds a group at the foot of the PNG page (the external optimizers).
     void addToPngPage(QWidget* group);
     /// Adds a page after the panel's own (the adjustments page).

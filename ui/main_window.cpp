@@ -44,6 +44,8 @@ TForm1::TForm1(QStringList arguments, WindowEnvironment environment, QWidget* pa
     setAcceptDrops(true);
     setWindowTitle(kNoImageTitle);
     m_window.CaptionsOffReaction = [this] { applyToolbarCaptions(); };
+    m_window.PNGPresetReaction = [this] { m_formatPanel->palettePresetRead(engine::kFormatPng); };
+    m_window.GIFPresetReaction = [this] { m_formatPanel->palettePresetRead(engine::kFormatGif); };
     m_window.ModeSelection = [this](engine::OptimizationMode mode) { ModePupupClick(mode); };
     m_settingsFiles = settings::OpenSettingsFiles(*m_environment.folders, *this);
     PlaceWindow(*this, m_settingsFiles.settings, settingsFields());

@@ -29,6 +29,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -161,6 +162,20 @@ TEST_F(MainWindowTest, OpensCommandLineFileAndQualityDrivesTheResult) {
     const auto bytesAt20 = imagelib::StreamBytes(window.engine().ResultStream.get()).size();
     EXPECT_LT(bytesAt20, bytesAt75);
     EXPECT_NE(sizeLabel->toolTip(), sizeAt75);
+}
+
+// A stored Optimal palette preset sets its colour count at start-up, as
+// choosing it does.
+TEST_F(MainWindowTest, StoredPalettePresetsSetTheirColourCounts) {
+    std::filesystem::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile()) << "[PIMO]\nPNGPalettePreset=3\nGIFPalettePreset=1\n";
+    TForm1 window({}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    EXPECT_EQ(window.engine().settings.PNGPalettePreset, 3);  // "Optimal 16 Colors Palette"
+    EXPECT_EQ(window.engine().settings.PNGMaxColors, 16);
+    EXPECT_EQ(window.findChild<QLineEdit*>("png_colorcount")->text(), "16");
+    EXPECT_EQ(window.engine().settings.GIFMaxColors, 128);  // "Optimal 128 Colors Palette"
 }
 
 TEST_F(MainWindowTest, StartsWithoutImageWhenArgumentIsMissing) {
