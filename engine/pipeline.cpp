@@ -44,11 +44,11 @@ void Engine::BuildWorkingCopy() {
         const Rgb& c = settings.BackgroundColor;
         ReplaceBitmap(WorkingBitmap,
                       fi::FreeImage_Composite(source, RGBQUAD{c.blue, c.green, c.red, 0}));
-    } else if (settings.Format == kFormatPng &&
-               PngPresetKind(settings.PNGPalettePreset) == PresetKind::TrueColor &&
-               mode != TransparencyMode::Opaque) {
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));  // keeps a 32-bit alpha channel
-    } else if (::FreeImage_GetBPP(source) == 24) {
+    } else if (::FreeImage_GetBPP(source) == 24 ||
+               (settings.Format == kFormatPng &&
+                PngPresetKind(settings.PNGPalettePreset) == PresetKind::TrueColor &&
+                mode != TransparencyMode::Opaque)) {
+        // A 24-bit source as it is; for a true-colour PNG the copy keeps a 32-bit alpha channel.
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));
     } else {
         ReplaceBitmap(WorkingBitmap,

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang-format
+    build-essential cmake ninja-build pkg-config clang-format clang-tidy
     libfreeimage-dev libcurl4-openssl-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-dev libzopfli-dev libimagequant-dev libjxl-dev
     qt6-base-dev libgl-dev libqt6svg6
     libgtest-dev libgmock-dev libbenchmark-dev libgif-dev

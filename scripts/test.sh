@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Pimo and runs every test: the formatting check, the full build with
-# warnings as errors and its tests, then the engine tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzzers.
+# warnings as errors and its tests, clang-tidy over that build, then the engine
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# fuzzers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,6 +14,7 @@ export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIMO_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/check_tidy.sh build
 
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPIMO_SANITIZE=ON \
     -DPIMO_BUILD_UI=OFF -DPIMO_BUILD_BENCH=OFF >/dev/null

@@ -136,7 +136,8 @@ TEST_P(OrientationTest, OutputLooksAsTheSourceDid) {
     ASSERT_EQ(width, swapped ? kHeight : kWidth);
     ASSERT_EQ(height, swapped ? kWidth : kHeight);
     const auto at = [&](std::pair<int, int> p) {
-        return pixels[static_cast<std::size_t>(p.second * width + p.first)];
+        return pixels[static_cast<std::size_t>(p.second) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(p.first)];
     };
     EXPECT_TRUE(IsRed(at(Displayed(shown, 8, 4))));     // the middle of the red quadrant
     EXPECT_TRUE(IsGrey(at(Displayed(shown, 24, 12))));  // the middle of the opposite one

@@ -254,7 +254,7 @@ TEST_P(BmpRepairTest, LibraryAloneFails) {
     bool allRight = true;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            allRight &= pixels[std::size_t(y * kWidth + x)] == c.expected(x, y);
+            allRight &= pixels[std::size_t(y) * kWidth + std::size_t(x)] == c.expected(x, y);
         }
     }
     EXPECT_FALSE(allRight) << "the library decodes " << c.name << " itself";
@@ -274,7 +274,7 @@ TEST_P(BmpRepairTest, LayerDecodesPixelsDepthAndAlpha) {
     const std::vector<Rgba> pixels = PixelsOf(bitmap.get());
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            EXPECT_EQ(pixels[std::size_t(y * kWidth + x)], c.expected(x, y))
+            EXPECT_EQ(pixels[std::size_t(y) * kWidth + std::size_t(x)], c.expected(x, y))
                 << "pixel " << x << "," << y;
         }
     }
@@ -297,7 +297,7 @@ TEST(BmpFixtureTest, ClassicHeaderDecodesWithTheLibrary) {
         const std::vector<Rgba> pixels = PixelsOf(bitmap.get());
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
-                EXPECT_EQ(pixels[std::size_t(y * kWidth + x)], c.expected(x, y))
+                EXPECT_EQ(pixels[std::size_t(y) * kWidth + std::size_t(x)], c.expected(x, y))
                     << c.name << " " << x << "," << y;
             }
         }

@@ -1,12 +1,11 @@
 #include "tests/imagelib/hostile_files.h"
 
-#include <png.h>
 #include <zlib.h>
 
-#include <csetjmp>
 #include <cstring>
 
 #include "tests/imagelib/codec_fixtures.h"
+#include "tests/support/libpng_reader.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::test {
@@ -85,37 +84,9 @@ bool HasMarker(const Bytes& jpeg, std::uint8_t marker) {
     return false;
 }
 
-namespace {
-struct PngSource {
-    const Bytes* bytes;
-    std::size_t position;
-};
-void ReadFromSource(png_structp png, png_bytep out, png_size_t length) {
-    auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
-    if (source->bytes->size() - source->position < length) png_error(png, "truncated");
-    std::memcpy(out, source->bytes->data() + source->position, length);
-    source->position += length;
-}
-}  // namespace
-
 bool PngRowsDecodeWithLibpng(const Bytes& bytes) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    PngSource source{&bytes, 0};
-    std::vector<png_byte> row;
-    volatile bool ok = false;  // set between setjmp and a possible longjmp
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
-        png_set_read_fn(png, &source, ReadFromSource);
-        png_read_info(png, info);
-        row.resize(png_get_rowbytes(png, info));
-        for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y)
-            png_read_row(png, row.data(), nullptr);
-        png_read_end(png, nullptr);
-        ok = true;
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
-    return ok;
+    LibpngImage image;
+    return DecodeWithLibpng(bytes, image, {LibpngPixels::Discard, /*anySize=*/true});
 }
 
 }  // namespace pimo::test

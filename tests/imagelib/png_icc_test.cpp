@@ -1,12 +1,12 @@
 // The ICC profile of a PNG's iCCP chunk, which the library's loader drops.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <string>
 
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/png_chunks.h"
 #include "tests/imagelib/codec_fixtures.h"
+#include "tests/support/libpng_reader.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::imagelib {
@@ -31,33 +31,9 @@ Bytes ProfileOf(FIBITMAP* bitmap) {
 
 // libpng's own reading of the iCCP chunk (it checks the profile's header).
 Bytes ProfileLibpngReads(const Bytes& png) {
-    struct Reader {
-        const Bytes* bytes;
-        std::size_t at = 8;
-    } reader{&png};
-    png_structp read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
-                                              [](png_structp, png_const_charp) {});
-    png_infop info = png_create_info_struct(read);
-    Bytes profile;
-    if (setjmp(png_jmpbuf(read)) == 0) {
-        png_set_read_fn(read, &reader, [](png_structp p, png_bytep out, png_size_t size) {
-            auto* r = static_cast<Reader*>(png_get_io_ptr(p));
-            if (r->at + size > r->bytes->size()) png_error(p, "end of data");
-            std::copy_n(r->bytes->data() + r->at, size, out);
-            r->at += size;
-        });
-        png_set_sig_bytes(read, 8);
-        png_read_info(read, info);
-        png_charp name = nullptr;
-        int method = 0;
-        png_bytep data = nullptr;
-        png_uint_32 length = 0;
-        if (png_get_iCCP(read, info, &name, &method, &data, &length)) {
-            profile.assign(data, data + length);
-        }
-    }
-    png_destroy_read_struct(&read, &info, nullptr);
-    return profile;
+    test::LibpngImage image;
+    if (!test::DecodeWithLibpng(png, image, {test::LibpngPixels::None})) return {};
+    return image.profile;
 }
 
 const Bytes kProfile = test::MakeIccProfile("png");

@@ -29,7 +29,7 @@ IniStore OpenStore(const test::TempDir& dir, const std::string& name, const std:
 
 class OptimizerPresetsTest : public testing::Test {
   protected:
-    OptimizerPresets SetUp(const std::string& toolsText, const std::string& settingsText) {
+    OptimizerPresets PresetsFrom(const std::string& toolsText, const std::string& settingsText) {
         const IniStore tools = OpenStore(dir, "Pimo-external-tools.ini", toolsText);
         const IniStore settingsFile = OpenStore(dir, "Pimo.ini", settingsText);
         return SetUpOptimizerPresets(tools, settingsFile, settings, [this] { ++customSelected; });
@@ -42,7 +42,7 @@ class OptimizerPresetsTest : public testing::Test {
 
 TEST_F(OptimizerPresetsTest, MissingFileGivesTheThreeInternalPresetsAndSelectsTheFirst) {
     settings.PNGOptimizer = 2;  // whatever the record held before
-    const OptimizerPresets presets = SetUp("", "");
+    const OptimizerPresets presets = PresetsFrom("", "");
     ASSERT_EQ(presets.tools().Count(), 3);
     EXPECT_EQ(presets.internalPresetCount(), 3);
     EXPECT_EQ(presets.items().size(), 3u);
@@ -69,7 +69,7 @@ TEST_F(OptimizerPresetsTest, MissingFileGivesTheThreeInternalPresetsAndSelectsTh
 }
 
 TEST_F(OptimizerPresetsTest, SectionsBecomeCustomPresetsInFileOrder) {
-    const OptimizerPresets presets = SetUp(
+    const OptimizerPresets presets = PresetsFrom(
         "[Zopfli max]\nFileName=/usr/bin/zopflipng\nParams=-m {IMAGE_FILE} {IMAGE_FILE}\n"
         "[ECT]\nParams=-9 {IMAGE_FILE}\nFileName=ect\n",
         "");
@@ -86,7 +86,7 @@ TEST_F(OptimizerPresetsTest, SectionsBecomeCustomPresetsInFileOrder) {
 }
 
 TEST_F(OptimizerPresetsTest, MissingKeysGetTheirDefaults) {
-    const OptimizerPresets presets = SetUp("[Only file]\nFileName=tool.cmd\n[Nothing]\n", "");
+    const OptimizerPresets presets = PresetsFrom("[Only file]\nFileName=tool.cmd\n[Nothing]\n", "");
     ASSERT_EQ(presets.tools().Count(), 5);
     EXPECT_EQ(presets.tools().At(3),
               (TOptimizationTool{"Only file", "tool.cmd", "{IMAGE_FILE}", ""}));
@@ -109,7 +109,7 @@ class StoredSelectionTest : public OptimizerPresetsTest,
 
 TEST_P(StoredSelectionTest, SelectsTheStoredPresetOrTheFirst) {
     // Four presets: the three internal ones and one custom preset.
-    SetUp("[Mine]\nFileName=mine.exe\n", GetParam().settingsText);
+    PresetsFrom("[Mine]\nFileName=mine.exe\n", GetParam().settingsText);
     EXPECT_EQ(settings.PNGOptimizer, GetParam().selected);
     EXPECT_EQ(customSelected, GetParam().customHandlerRuns ? 1 : 0);
 }
@@ -136,7 +136,8 @@ TEST_F(OptimizerPresetsTest, StoreThatFailedToOpenGivesNoCustomPresets) {
 }
 
 TEST_F(OptimizerPresetsTest, EditingKeepsPresetsAndItemsInStep) {
-    OptimizerPresets presets = SetUp("[A]\nFileName=a\n[B]\nFileName=b\n[C]\nFileName=c\n", "");
+    OptimizerPresets presets =
+        PresetsFrom("[A]\nFileName=a\n[B]\nFileName=b\n[C]\nFileName=c\n", "");
     presets.Remove(4);
     EXPECT_EQ(presets.tools().Count(), 5);
     EXPECT_EQ(presets.items().size(), 5u);

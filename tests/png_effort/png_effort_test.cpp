@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/png_effort/png_test_decoder.h"
+#include "tests/support/libpng_reader.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::test {

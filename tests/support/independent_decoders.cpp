@@ -2,12 +2,13 @@
 
 #include <gif_lib.h>
 #include <jpeglib.h>
-#include <png.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include "tests/support/libpng_reader.h"
 
 namespace pimo::test {
 
@@ -42,97 +43,40 @@ std::vector<std::uint8_t> MakeIccProfile() {
     return profile;
 }
 
-namespace {
-
-std::vector<std::string> ChunkNames(const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::string> names;
-    std::size_t at = 8;
-    while (at + 12 <= bytes.size()) {
-        const std::size_t length = std::size_t(bytes[at]) << 24 | std::size_t(bytes[at + 1]) << 16 |
-                                   std::size_t(bytes[at + 2]) << 8 | bytes[at + 3];
-        names.emplace_back(reinterpret_cast<const char*>(bytes.data() + at + 4), 4);
-        at += 12 + length;
-    }
-    return names;
-}
-
-struct MemoryReader {
-    const std::vector<std::uint8_t>* bytes;
-    std::size_t position;
-};
-
-void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
-    auto* reader = static_cast<MemoryReader*>(png_get_io_ptr(png));
-    if (reader->position + length > reader->bytes->size()) png_error(png, "read past the end");
-    std::memcpy(out, reader->bytes->data() + reader->position, length);
-    reader->position += length;
-}
-
-// The palette index of every pixel of a palette PNG, read with libpng's
-// classic reader (packed 1/2/4-bit indices unpacked to one byte each).
-std::vector<std::uint8_t> PaletteIndices(const std::vector<std::uint8_t>& bytes) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    std::vector<std::uint8_t> indices;
-    MemoryReader reader{&bytes, 0};
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return {};
-    }
-    png_set_read_fn(png, &reader, ReadFromMemory);
-    png_read_info(png, info);
-    png_set_packing(png);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const png_uint_32 width = png_get_image_width(png, info),
-                      height = png_get_image_height(png, info);
-    indices.resize(std::size_t(width) * height);
-    std::vector<png_bytep> rows(height);
-    for (png_uint_32 y = 0; y < height; ++y) rows[y] = indices.data() + std::size_t(y) * width;
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
-    return indices;
-}
-
-}  // namespace
-
 DecodedPng DecodePng(const std::vector<std::uint8_t>& bytes) {
     DecodedPng result;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return result;
-    image.format = PNG_FORMAT_RGBA;
-    result.pixels.resize(std::size_t(image.width) * image.height);
-    if (!png_image_finish_read(&image, nullptr, result.pixels.data(), 0, nullptr)) return result;
+    LibpngImage image;
+    if (!DecodeWithLibpng(bytes, image)) return result;
     result.width = static_cast<int>(image.width);
     result.height = static_cast<int>(image.height);
-
-    // The header fields, the palette and the transparency table, read by hand.
-    if (bytes.size() < 33) return result;
-    result.bitDepth = bytes[24];
-    result.colorType = bytes[25];
-    result.interlace = bytes[28];
-    result.chunks = ChunkNames(bytes);
-    std::size_t at = 8;
-    while (at + 12 <= bytes.size()) {
-        const std::size_t length = std::size_t(bytes[at]) << 24 | std::size_t(bytes[at + 1]) << 16 |
-                                   std::size_t(bytes[at + 2]) << 8 | bytes[at + 3];
-        if (at + 12 + length > bytes.size()) break;
-        const std::uint8_t* data = bytes.data() + at + 8;
-        if (std::memcmp(bytes.data() + at + 4, "PLTE", 4) == 0)
-            result.paletteSize = static_cast<int>(length / 3);
-        if (std::memcmp(bytes.data() + at + 4, "tRNS", 4) == 0)
-            result.transparency.assign(data, data + length);
-        if (std::memcmp(bytes.data() + at + 4, "tEXt", 4) == 0 ||
-            std::memcmp(bytes.data() + at + 4, "zTXt", 4) == 0 ||
-            std::memcmp(bytes.data() + at + 4, "iTXt", 4) == 0) {
-            result.textKeywords.emplace_back(reinterpret_cast<const char*>(data),
-                                             strnlen(reinterpret_cast<const char*>(data), length));
-        }
-        at += 12 + length;
+    result.bitDepth = image.bitDepth;
+    result.colorType = image.colourType;
+    result.interlace = image.interlace;
+    // The stored samples, 16-bit ones rounded to 8 bits; no gamma is applied,
+    // so what an encoder wrote is what a test compares.
+    result.pixels.reserve(image.rgba.size() / 4);
+    const auto to8 = [](std::uint16_t sample) {
+        return static_cast<std::uint8_t>((sample * 255u + 32767u) / 65535u);
+    };
+    for (std::size_t i = 0; i + 3 < image.rgba.size(); i += 4) {
+        result.pixels.push_back({to8(image.rgba[i]), to8(image.rgba[i + 1]), to8(image.rgba[i + 2]),
+                                 to8(image.rgba[i + 3])});
     }
-    if (result.colorType == 3) {
-        result.indices = PaletteIndices(bytes);
+
+    // The palette, the transparency table and the text keywords as stored.
+    for (const RawChunk& chunk : ChunksOf(bytes)) {
+        result.chunks.push_back(chunk.type);
+        if (chunk.type == "PLTE") result.paletteSize = static_cast<int>(chunk.data.size() / 3);
+        if (chunk.type == "tRNS") result.transparency = chunk.data;
+        if (chunk.type == "tEXt" || chunk.type == "zTXt" || chunk.type == "iTXt") {
+            const auto* text = reinterpret_cast<const char*>(chunk.data.data());
+            result.textKeywords.emplace_back(text, strnlen(text, chunk.data.size()));
+        }
+    }
+    if (result.colorType == 3) {  // palette
+        LibpngImage palette;
+        if (!DecodeWithLibpng(bytes, palette, {LibpngPixels::Indices})) return DecodedPng{};
+        result.indices = std::move(palette.indices);
     }
     result.valid = true;
     return result;

@@ -60,7 +60,7 @@ class ImageViewTest : public ::testing::Test {
     }
     void wheel(int delta, Qt::KeyboardModifiers modifiers) {
         QWidget* target = canvas("Image2");
-        const QPointF at(target->width() / 2, target->height() / 2);
+        const QPointF at(QPoint(target->width() / 2, target->height() / 2));  // a whole pixel
         QWheelEvent event(at, target->mapToGlobal(at), {}, {0, delta}, Qt::NoButton, modifiers,
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(target, &event);

@@ -194,7 +194,7 @@ TEST_F(PresetEditorTest, CancelChangesNothing) {
 TEST_F(PresetEditorTest, RenamingMovesTheValuesToTheNewSection) {
     list()->setCurrentIndex(3);
     list()->activated(3);
-    test::WhenShown<Tform_add_png_optimizer>([this](Tform_add_png_optimizer* editor) {
+    test::WhenShown<Tform_add_png_optimizer>([](Tform_add_png_optimizer* editor) {
         EXPECT_EQ(editor->findChild<QLineEdit*>("parameters")->text(), "-x {IMAGE_FILE}");
         EXPECT_TRUE(editor->EditMode);
         EXPECT_EQ(editor->EditIndex, 3);
