@@ -23,6 +23,13 @@ using platform::PathToUtf8;
 
 constexpr std::string_view kWindowsProgramExtension = ".exe";
 
+// A tool's file name without the Windows program extension: its name here.
+std::string WithoutWindowsExtension(std::string name) {
+    if (name.ends_with(kWindowsProgramExtension))
+        name.resize(name.size() - kWindowsProgramExtension.size());
+    return name;
+}
+
 bool IsExecutableFile(const fs::path& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
@@ -94,9 +101,7 @@ std::string OptimizerRunner::ToolPath(const TOptimizationTool& tool, bool intern
 
     // Here the internal tools are native programs without ".exe": one put into
     // the plugins folder comes first, then the one the system provides.
-    std::string bare = tool.FileName;
-    if (bare.ends_with(kWindowsProgramExtension))
-        bare.resize(bare.size() - kWindowsProgramExtension.size());
+    const std::string bare = WithoutWindowsExtension(tool.FileName);
     for (const std::string& candidate : {inPlugins, PluginsToolPath(folder, bare, style)}) {
         if (IsExecutableFile(PathFromUtf8(candidate))) return candidate;
     }
@@ -115,8 +120,7 @@ fs::path OptimizerRunner::temporaryFile(std::string& error) const {
 }
 
 std::string PackageAdvice(std::string_view toolName, const std::filesystem::path& pluginsFolder) {
-    std::string name(toolName);
-    if (name.ends_with(".exe")) name.resize(name.size() - 4);
+    const std::string name = WithoutWindowsExtension(std::string(toolName));
     static constexpr std::pair<std::string_view, std::string_view> kPackages[] = {
         {"advpng", "advancecomp"}, {"optipng", "optipng"}};
     for (const auto& [tool, package] : kPackages) {
