@@ -1,6 +1,7 @@
 #include "optimizers/optimizer_runner.h"
 
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "engine/engine.h"
@@ -43,9 +44,11 @@ bool IsExecutableFile(const fs::path& path) {
 /// run ends.
 class OptimizingState {
   public:
-    explicit OptimizingState(engine::Host& host) : m_host(host) {}
+    OptimizingState(engine::Host& host, const std::function<void(bool)>& runningChanged)
+        : m_host(host), m_runningChanged(runningChanged) {}
     ~OptimizingState() {
         if (!m_shown) return;
+        if (m_runningChanged) m_runningChanged(false);
         m_host.setBusyCursor(false);
         m_host.setStatusText("Ready", 0);
     }
@@ -56,10 +59,12 @@ class OptimizingState {
         m_shown = true;
         m_host.setBusyCursor(true);
         m_host.setStatusText("Optimizing...", 0);
+        if (m_runningChanged) m_runningChanged(true);
     }
 
   private:
     engine::Host& m_host;
+    const std::function<void(bool)>& m_runningChanged;
     bool m_shown = false;
 };
 
@@ -162,10 +167,10 @@ std::uint32_t OptimizerRunner::RunExternalOptimizer(engine::Engine& engine) cons
                                              : engine.WriteResultToFile(PathToUtf8(file), true);
     if (!written) return 0;
 
-    OptimizingState state(host);
+    OptimizingState state(host, runningChanged);
     platform::ProcessRequest request{PathFromUtf8(command.program), command.commandLine,
                                      command.arguments, !interactive};
-    const platform::ProcessResult run = platform::RunProcess(request, timeout, [&] {
+    const platform::ProcessResult run = runTool(engine, request, [&] {
         if (interactive) state.show();
     });
     if (run.end == platform::ProcessEnd::NotStarted) {
@@ -173,9 +178,27 @@ std::uint32_t OptimizerRunner::RunExternalOptimizer(engine::Engine& engine) cons
         return 0;
     }
     if (interactive) host.processPendingEvents();
+    // Stopped by the user: the encoder's PNG stays, and nothing needs saying.
+    if (run.end == platform::ProcessEnd::Stopped) return 0;
     // A tool ended at the time-out failed, like one that reported an error.
     const int exitCode = run.end == platform::ProcessEnd::Exited ? run.exitCode : 1;
     return takeOutput(engine, file, exitCode);
+}
+
+platform::ProcessResult OptimizerRunner::runTool(engine::Engine& engine,
+                                                 const platform::ProcessRequest& request,
+                                                 const std::function<void()>& started) const {
+    if (!engine.Interactive) return platform::RunProcess(request, timeout, started);
+    // The window stays quiet but answers its events, so that its Stop command
+    // is heard; a run started from the optimizer group is a long call of its
+    // own, one inside the pipeline already is one.
+    std::optional<engine::BusyScope> busy;
+    if (!engine.Busy()) busy.emplace(engine, "");
+    engine::Host& host = engine.host();
+    return platform::RunProcess(request, timeout, started, [&] {
+        host.processPendingEvents();
+        return !(stopRequested && stopRequested());
+    });
 }
 
 std::uint32_t OptimizerRunner::takeOutput(engine::Engine& engine, const fs::path& file,

@@ -7,12 +7,14 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "optimizers/command_line.h"
 #include "optimizers/optimization_tools.h"
+#include "platform/process.h"
 
 namespace pimo::engine {
 class Engine;
@@ -82,6 +84,13 @@ class OptimizerRunner {
 
     /// How long a tool may run; after that it is ended and its output rejected.
     std::chrono::milliseconds timeout = kDefaultToolTimeout;
+    /// Asked about every 20 ms while a tool runs for an interactive engine,
+    /// after the window's pending events have been answered: true ends the
+    /// tool, and the encoder's PNG stays the result.
+    std::function<bool()> stopRequested;
+    /// Told when a tool starts running for an interactive engine (true) and
+    /// when it has ended (false), so that the window can offer to stop it.
+    std::function<void(bool running)> runningChanged;
     /// Where the temporary file goes; empty (the default) for this process's
     /// private temporary folder.
     std::filesystem::path temporaryFolder;
@@ -104,6 +113,10 @@ class OptimizerRunner {
     /// Downloads a missing internal tool into `toolPath` and says how it went.
     void installTool(engine::Engine& engine, const TOptimizationTool& tool,
                      const std::string& toolPath) const;
+    /// Runs the tool; for an interactive engine the window's events are
+    /// answered meanwhile and `stopRequested` is heard.
+    platform::ProcessResult runTool(engine::Engine& engine, const platform::ProcessRequest& request,
+                                    const std::function<void()>& started) const;
     /// Takes the tool's output file into the result stream; the stored size, or 0.
     std::uint32_t takeOutput(engine::Engine& engine, const std::filesystem::path& file,
                              int exitCode) const;

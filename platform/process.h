@@ -31,6 +31,7 @@ enum class ProcessEnd {
     NotStarted,  // the program could not be started; `error` says why
     Exited,      // the program ended by itself
     TimedOut,    // the program was still running at the time-out and was ended
+    Stopped,     // the caller asked to stop waiting, and the program was ended
 };
 
 struct ProcessResult {
@@ -47,9 +48,13 @@ struct ProcessResult {
 /// `timeout` has passed. At the time-out the program is ended forcibly
 /// (elsewhere than on Windows together with every process it started, which
 /// share its own process group) and TimedOut is returned. `started` runs once
-/// the program is running, before the wait begins.
+/// the program is running, before the wait begins. `keepWaiting`, when given,
+/// is asked about every 20 ms while the program runs (a window answers its
+/// events there); when it answers false the program is ended like at the
+/// time-out and Stopped is returned.
 ProcessResult RunProcess(const ProcessRequest& request, std::chrono::milliseconds timeout,
-                         const std::function<void()>& started = {});
+                         const std::function<void()>& started = {},
+                         const std::function<bool()>& keepWaiting = {});
 
 /// This process's own folder for temporary files, inside the platform's
 /// temporary folder: created on first use under a fresh unpredictable name,

@@ -105,7 +105,8 @@ class Child {
 }  // namespace
 
 ProcessResult RunProcess(const ProcessRequest& request, std::chrono::milliseconds timeout,
-                         const std::function<void()>& started) {
+                         const std::function<void()>& started,
+                         const std::function<bool()>& keepWaiting) {
     ProcessResult result;
     const std::string program = request.program.string();
     std::vector<char*> argv;
@@ -142,6 +143,11 @@ ProcessResult RunProcess(const ProcessRequest& request, std::chrono::millisecond
         if (now >= deadline) {
             child.endGroup();
             result.end = ProcessEnd::TimedOut;
+            return result;
+        }
+        if (keepWaiting && !keepWaiting()) {
+            child.endGroup();
+            result.end = ProcessEnd::Stopped;
             return result;
         }
         // Short pauses first, so that a quick tool is not held up; then at

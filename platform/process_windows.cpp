@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cwchar>
 #include <random>
@@ -74,7 +75,8 @@ class ProcessHandle {
 }  // namespace
 
 ProcessResult RunProcess(const ProcessRequest& request, std::chrono::milliseconds timeout,
-                         const std::function<void()>& started) {
+                         const std::function<void()>& started,
+                         const std::function<bool()>& keepWaiting) {
     ProcessResult result;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -96,11 +98,25 @@ ProcessResult RunProcess(const ProcessRequest& request, std::chrono::millisecond
     ProcessHandle process(info.hProcess);
     if (started) started();
 
-    const auto limit = std::min<long long>(std::max<long long>(timeout.count(), 0), INFINITE - 1);
-    if (::WaitForSingleObject(process.get(), static_cast<DWORD>(limit)) == WAIT_TIMEOUT) {
-        process.terminate();
-        result.end = ProcessEnd::TimedOut;
-        return result;
+    // Waits in slices of 20 ms when somebody asks whether to keep waiting,
+    // else in one wait up to the time-out.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        long long slice = std::min<long long>(std::max<long long>(left.count(), 0), INFINITE - 1);
+        if (keepWaiting) slice = std::min<long long>(slice, 20);
+        if (::WaitForSingleObject(process.get(), static_cast<DWORD>(slice)) != WAIT_TIMEOUT) break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            process.terminate();
+            result.end = ProcessEnd::TimedOut;
+            return result;
+        }
+        if (keepWaiting && !keepWaiting()) {
+            process.terminate();
+            result.end = ProcessEnd::Stopped;
+            return result;
+        }
     }
     process.ended();
     DWORD code = 1;

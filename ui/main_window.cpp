@@ -139,6 +139,7 @@ void TForm1::buildOptimizerGroup() {
     connect(m_optimizerGroup, &PngOptimizerGroup::settingsChanged, this,
             &TForm1::f_SettingsChanged);
     connect(m_optimizerGroup, &PngOptimizerGroup::optimizerRun, this, &TForm1::updateSaveActions);
+    buildOptimizerStop();
 }
 
 void TForm1::buildActions() {

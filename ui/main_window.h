@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStringList>
@@ -145,6 +146,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void loadSettings();
     void openInBatch(const std::vector<std::string>& paths);
     void buildProgressBar();
+    void buildOptimizerStop();
     void buildOptimizerGroup();
     /// Paste is enabled exactly while the clipboard holds an image.
     void updatePasteAction();
@@ -176,6 +178,9 @@ class TForm1 : public QMainWindow, public engine::Host {
     std::unique_ptr<optimizers::OptimizerRunner> m_runner;
     PngOptimizerGroup* m_optimizerGroup = nullptr;
     QProgressBar* m_progressBar = nullptr;
+    /// Shown while an external optimizer runs; Esc or a click ends the run.
+    QPushButton* stop_optimizer = nullptr;
+    bool m_optimizerStopAsked = false;
     ResultScorer* m_scorer = nullptr;
     QTimer ProgressTimer;
     bool m_progressTick = false;

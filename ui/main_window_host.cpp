@@ -10,6 +10,7 @@
 #include "ui/bitmap_image.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
+#include "ui/named.h"
 #include "util/pimoutil.h"
 
 namespace pimo::ui {
@@ -21,6 +22,22 @@ void TForm1::buildProgressBar() {
     m_progressBar->setRange(0, 10000);
     m_progressBar->setTextVisible(false);
     m_progressBar->hide();
+}
+
+// At the status bar's end while an external optimizer runs: every other
+// command is quiet then, and the tool may take minutes.
+void TForm1::buildOptimizerStop() {
+    stop_optimizer = Named(new QPushButton(tr("Stop optimizer")), "stop_optimizer");
+    stop_optimizer->setToolTip(tr("End the PNG optimizer and keep the result as it was (Esc)"));
+    stop_optimizer->setShortcut(Qt::Key_Escape);
+    stop_optimizer->hide();
+    statusBar()->addPermanentWidget(stop_optimizer);
+    connect(stop_optimizer, &QPushButton::clicked, this, [this] { m_optimizerStopAsked = true; });
+    m_runner->stopRequested = [this] { return m_optimizerStopAsked; };
+    m_runner->runningChanged = [this](bool running) {
+        m_optimizerStopAsked = false;
+        stop_optimizer->setVisible(running);
+    };
 }
 
 void TForm1::libraryProgress(int value) {

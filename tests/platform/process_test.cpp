@@ -138,6 +138,37 @@ TEST(RunProcessTest, TimeOutEndsTheProgramAndWhatItStarted) {
     EXPECT_TRUE(gone) << "the background child " << pid << " outlived the time-out";
 }
 
+TEST(RunProcessTest, AStopEndsTheProgramAndWhatItStarted) {
+    test::TempDir dir;
+    const fs::path pidFile = dir.path() / "child.pid";
+    int asked = 0;
+    // Keeps waiting until the background child is known, then stops.
+    const ProcessResult result =
+        RunProcess(Shell("sleep 60 & echo $! > '" + pidFile.string() + "'; wait"), 60s, {}, [&] {
+            ++asked;
+            return ReadText(pidFile).empty();
+        });
+    EXPECT_EQ(result.end, ProcessEnd::Stopped);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_GE(asked, 1);
+
+    std::string pid = ReadText(pidFile);
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    ASSERT_FALSE(pid.empty());
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        gone = ProcessGone(pid);
+        if (!gone) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(gone) << "the background child " << pid << " outlived the stop";
+}
+
+TEST(RunProcessTest, AProgramThatEndsIsNotStopped) {
+    const ProcessResult result = RunProcess(Shell("exit 3"), 30s, {}, [] { return true; });
+    EXPECT_EQ(result.end, ProcessEnd::Exited);
+    EXPECT_EQ(result.exitCode, 3);
+}
+
 TEST(RunProcessTest, HiddenProgramReadsAndWritesNothingOfOurs) {
     test::TempDir dir;
     const fs::path out = dir.path() / "fds.txt";

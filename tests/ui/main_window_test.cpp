@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
@@ -813,6 +814,64 @@ TEST_F(MainWindowTest, AppliedOptimizerShrinksThePngInTheWindowAndItsBatch) {
     ASSERT_TRUE(started.wait(5000));
     EXPECT_EQ(again.engine().settings.PNGOptimizer, 1);
     EXPECT_EQ(again.findChild<QComboBox*>("png_optimizer")->currentIndex(), 1);
+}
+
+// Gone, or ended and waiting for its parent to read its status.
+bool ProcessEnded(const std::string& pid) {
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
+    return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
+// A custom optimizer that would run for a minute: Stop (shown only while it
+// runs, reachable although every other command is quiet) ends it and its
+// children, and the encoder's PNG stays the result.
+TEST_F(MainWindowTest, StopEndsARunningOptimizerAndKeepsTheResult) {
+    const std::filesystem::path pidFile = m_dir.path() / "tool.pid";
+    const std::filesystem::path tool = m_dir.path() / "slow-tool";
+    std::ofstream(tool) << "#!/bin/sh\nsleep 60 &\necho $! > '" << pidFile.string() << "'\nwait\n";
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    std::filesystem::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile().parent_path() / "Pimo-external-tools.ini")
+        << "[Slow tool]\nFileName=" << tool.string() << "\nParams={IMAGE_FILE}\n";
+
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    window.ModePupupClick(engine::OptimizationMode::Manual);
+    window.findChild<QTabBar*>("FileTypeTabs")->setCurrentIndex(engine::kFormatPng);
+    const std::size_t plain = ResultBytes(window);
+    auto* presets = window.findChild<QComboBox*>("png_optimizer");
+    ASSERT_EQ(presets->count(), 4);
+    presets->setCurrentIndex(3);
+    emit presets->activated(3);
+
+    auto* stop = window.findChild<QPushButton*>("stop_optimizer");
+    ASSERT_NE(stop, nullptr);
+    EXPECT_TRUE(stop->isHidden());
+    EXPECT_EQ(stop->shortcut(), QKeySequence(Qt::Key_Escape));
+    bool seenRunning = false;
+    bool quietMeanwhile = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (stop->isHidden() || !std::filesystem::exists(pidFile)) return;
+        seenRunning = true;
+        quietMeanwhile = !window.menuBar()->isEnabled() && stop->isEnabled();
+        stop->click();
+        poll.stop();
+    });
+    poll.start(20);
+    window.findChild<QToolButton*>("btn_start_png_optimizer")->click();
+
+    EXPECT_TRUE(seenRunning);
+    EXPECT_TRUE(quietMeanwhile);
+    EXPECT_TRUE(stop->isHidden());
+    EXPECT_TRUE(window.menuBar()->isEnabled());
+    EXPECT_EQ(ResultBytes(window), plain);
+    std::string pid;
+    std::ifstream(pidFile) >> pid;
+    ASSERT_FALSE(pid.empty());
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessEnded(pid), 5000);
 }
 
 // The result's quality score appears beside its size once computed, away
