@@ -8,6 +8,10 @@
 #include <span>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::imagelib {
@@ -199,6 +203,49 @@ void Learn(Network& network, const Samples& samples) {
 }
 #endif
 
+// The entry of `entries` (packed index << 24 | 0xRRGGBB, a multiple of four
+// of them) nearest to `colour` (0xRRGGBB) by the sum of absolute
+// differences, ties to the lowest index. Distance and index are packed as
+// distance * 256 + index so that the search is a minimum without branches.
+BYTE NearestOf(std::span<const std::uint32_t> entries, std::uint32_t colour) {
+#if defined(__SSE2__)
+    // Four entries at a time: byte differences both ways give |difference|
+    // per channel and leave the index in the top byte.
+    const __m128i pixel = _mm_set1_epi32(static_cast<int>(colour));
+    const __m128i channels = _mm_set1_epi32(0x00FFFFFF), redBlue = _mm_set1_epi32(0x00FF00FF),
+                  low8 = _mm_set1_epi32(0xFF), low16 = _mm_set1_epi32(0xFFFF);
+    __m128i best = _mm_set1_epi32(INT32_MAX);
+    for (std::size_t k = 0; k < entries.size(); k += 4) {
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data() + k));
+        const __m128i d =
+            _mm_and_si128(_mm_or_si128(_mm_subs_epu8(e, pixel), _mm_subs_epu8(pixel, e)), channels);
+        const __m128i sums =
+            _mm_add_epi32(_mm_and_si128(d, redBlue), _mm_and_si128(_mm_srli_epi32(d, 8), low8));
+        const __m128i distance =
+            _mm_add_epi32(_mm_and_si128(sums, low16), _mm_srli_epi32(sums, 16));
+        const __m128i key = _mm_or_si128(_mm_slli_epi32(distance, 8), _mm_srli_epi32(e, 24));
+        const __m128i less = _mm_cmplt_epi32(key, best);
+        best = _mm_or_si128(_mm_and_si128(less, key), _mm_andnot_si128(less, best));
+    }
+    const auto minimum = [](__m128i a, __m128i b) {
+        const __m128i less = _mm_cmplt_epi32(a, b);
+        return _mm_or_si128(_mm_and_si128(less, a), _mm_andnot_si128(less, b));
+    };
+    best = minimum(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(1, 0, 3, 2)));
+    best = minimum(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(2, 3, 0, 1)));
+    return static_cast<BYTE>(_mm_cvtsi128_si32(best) & 255);
+#else
+    const int r = int(colour >> 16), g = int(colour >> 8 & 255), b = int(colour & 255);
+    std::uint32_t best = UINT32_MAX;
+    for (const std::uint32_t e : entries) {
+        const int distance = std::abs(int(e >> 16 & 255) - r) + std::abs(int(e >> 8 & 255) - g) +
+                             std::abs(int(e & 255) - b);
+        best = std::min(best, std::uint32_t(distance) << 8 | e >> 24);
+    }
+    return static_cast<BYTE>(best & 255);
+#endif
+}
+
 // Nearest palette entry by the sum of absolute differences, exactly. The
 // colour cube is cut into cells; each cell lists the only entries that can be
 // nearest to a colour inside it: those whose closest possible distance is no
@@ -212,7 +259,7 @@ void Learn(Network& network, const Samples& samples) {
 // otherwise give cells long lists of equals.
 class PaletteIndex {
   public:
-    explicit PaletteIndex(const std::vector<RGBQUAD>& palette) : m_coarse(3), m_fine(2) {
+    explicit PaletteIndex(const std::vector<RGBQUAD>& palette) : m_coarse(3, 1), m_fine(2, 4) {
         // A cell's number interleaves the bits of its red, green and blue
         // (a Morton order): colours close in the cube have their cells close
         // in memory, and a coarse cell's number is its fine cells' >> 3.
@@ -241,17 +288,7 @@ class PaletteIndex {
             if (!m_coarse.listed(coarse)) m_coarse.list(coarse, r & ~7, g & ~7, b & ~7, m_distinct);
             m_fine.list(fine, r & ~3, g & ~3, b & ~3, m_coarse.of(coarse));
         }
-        const std::span<const std::uint32_t> entries = m_fine.of(fine);
-        if (entries.size() == 1) return static_cast<BYTE>(entries[0] >> 24);
-        // Distance and entry packed as distance * 256 + entry: a branch-free
-        // minimum, ties to the lowest entry.
-        std::uint32_t best = UINT32_MAX;
-        for (const std::uint32_t e : entries) {
-            const int distance = std::abs(int(e >> 16 & 255) - r) +
-                                 std::abs(int(e >> 8 & 255) - g) + std::abs(int(e & 255) - b);
-            best = std::min(best, std::uint32_t(distance) << 8 | e >> 24);
-        }
-        return static_cast<BYTE>(best & 255);
+        return NearestOf(m_fine.of(fine), colour);
     }
 
   private:
@@ -259,7 +296,9 @@ class PaletteIndex {
     // as index << 24 | 0xRRGGBB, so that a search reads one list.
     class Cells {
       public:
-        explicit Cells(int shift) : m_shift(shift), m_cells(std::size_t{1} << (3 * (8 - shift))) {}
+        // Lists are padded to a multiple of `group` entries.
+        Cells(int shift, std::size_t group)
+            : m_shift(shift), m_group(group), m_cells(std::size_t{1} << (3 * (8 - shift))) {}
         bool listed(std::uint32_t cell) const { return m_cells[cell].start >= 0; }
         // Lists the entries among `candidates` that can be nearest inside
         // `cell`, whose lowest colour is (red, green, blue).
@@ -287,6 +326,11 @@ class PaletteIndex {
             for (std::size_t k = 0; k < candidates.size(); ++k) {
                 if (m_closest[k] <= bound) m_entries.push_back(candidates[k]);
             }
+            // Whole groups for the search; a repeated entry cannot change a
+            // minimum.
+            const std::uint32_t first = m_entries[static_cast<std::size_t>(listed.start)];
+            while ((m_entries.size() - static_cast<std::size_t>(listed.start)) % m_group != 0)
+                m_entries.push_back(first);
             listed.count = static_cast<std::int32_t>(m_entries.size()) - listed.start;
         }
         std::span<const std::uint32_t> of(std::uint32_t cell) const {
@@ -301,6 +345,7 @@ class PaletteIndex {
             std::int32_t count = 0;
         };
         int m_shift;
+        std::size_t m_group;
         std::vector<Cell> m_cells;
         std::vector<std::uint32_t> m_entries;
         std::vector<int> m_closest;
