@@ -8,6 +8,10 @@
 #include <span>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/imagelib/freeimage_ext.h"
 
 namespace pimo::imagelib {
@@ -19,10 +23,8 @@ constexpr int kCycles = 100;       // learning cycles
 constexpr int kNetBiasShift = 4;   // colour values are kept << 4
 constexpr int kIntBiasShift = 16;  // frequency and bias fixed point
 constexpr int kIntBias = 1 << kIntBiasShift;
-constexpr int kGammaShift = 10;
 constexpr int kBetaShift = 10;
 constexpr int kBeta = kIntBias >> kBetaShift;  // 1/1024
-constexpr int kBetaGamma = kIntBias << (kGammaShift - kBetaShift);
 constexpr int kRadiusBiasShift = 6;
 constexpr int kRadiusBias = 1 << kRadiusBiasShift;
 constexpr int kRadiusDec = 30;  // radius shrinks by 1/30 each cycle
@@ -37,6 +39,17 @@ constexpr std::array<unsigned, 4> kPrimes{499, 491, 487, 503};
 constexpr std::uint64_t kLearningSamples = 1u << 20;
 constexpr int kMaxSamplingFactor = 30;
 
+// Where the network's samples come from: every `step`-th pixel of a 24- or
+// 32-bit bitmap, wrapping around.
+struct Samples {
+    const BYTE* bits;
+    unsigned pitch, width, bytesPerPixel;
+    std::uint64_t pixels, count;
+    int samplingFactor;
+};
+
+// Dekker's Kohonen network, in integer arithmetic so that every build and
+// every instruction set learns the same palette.
 class Network {
   public:
     explicit Network(int size)
@@ -45,37 +58,38 @@ class Network {
           m_g(size),
           m_r(size),
           m_freq(size, kIntBias / size),
-          m_bias(size, 0),
+          m_startFreq(kIntBias / size),
           m_radPower(static_cast<std::size_t>(size >> 3) + 1) {
         for (int i = 0; i < size; ++i) {
             m_b[i] = m_g[i] = m_r[i] = (i << (kNetBiasShift + 8)) / size;
         }
     }
 
-    // Trains on `samples` pixels read `step` pixels apart (wrapping around).
-    template <typename PixelAt>
-    void learn(std::uint64_t pixels, std::uint64_t samples, int samplingFactor, PixelAt pixelAt) {
-        const int alphaDec = 30 + (samplingFactor - 1) / 3;
-        std::uint64_t delta = std::max<std::uint64_t>(samples / kCycles, 1);
+    // Trains on the samples. Inlined into the callers below, which compile it
+    // for different instruction sets.
+    [[gnu::always_inline]] void learn(const Samples& samples) {
+        const int alphaDec = 30 + (samples.samplingFactor - 1) / 3;
+        const std::uint64_t delta = std::max<std::uint64_t>(samples.count / kCycles, 1);
         int alpha = kInitAlpha;
         int radius = (m_size >> 3) * kRadiusBias;
         int rad = setRadius(radius, alpha);
         unsigned step = kPrimes[3];
         for (unsigned prime : kPrimes) {
-            if (pixels % prime != 0) {
+            if (samples.pixels % prime != 0) {
                 step = prime;
                 break;
             }
         }
         std::uint64_t position = 0;
-        for (std::uint64_t i = 1; i <= samples; ++i) {
-            const RGBQUAD c = pixelAt(position);
-            const int b = c.rgbBlue << kNetBiasShift, g = c.rgbGreen << kNetBiasShift,
-                      r = c.rgbRed << kNetBiasShift;
+        for (std::uint64_t i = 1; i <= samples.count; ++i) {
+            const BYTE* p = samples.bits + position / samples.width * samples.pitch +
+                            position % samples.width * samples.bytesPerPixel;
+            const int b = p[FI_RGBA_BLUE] << kNetBiasShift, g = p[FI_RGBA_GREEN] << kNetBiasShift,
+                      r = p[FI_RGBA_RED] << kNetBiasShift;
             const int winner = contest(b, g, r);
             moveNeuron(winner, kInitAlpha, alpha, b, g, r);
             if (rad > 0) moveNeighbours(rad, winner, b, g, r);
-            position = (position + step) % pixels;
+            position = (position + step) % samples.pixels;
             if (i % delta == 0) {
                 alpha -= alpha / alphaDec;
                 radius -= radius / kRadiusDec;
@@ -107,31 +121,30 @@ class Network {
     }
 
     // The neuron nearest to the colour, weighed against how often each neuron
-    // has won so that rarely used neurons get a chance; frequencies and biases
-    // move towards that balance for every neuron. Distance and position are
-    // packed into one number (distance * 256 + position) so that the search
-    // is a branch-free minimum the compiler vectorises; ties still go to the
+    // has won so that rarely used neurons get a chance; frequencies decay
+    // towards that balance for every neuron. The published algorithm also
+    // keeps a bias per neuron, but every change to a bias is -1024 times the
+    // change to its frequency, from a bias of 0 at the starting frequency:
+    // the bias is (start - frequency) << 10 exactly, and the biased distance
+    // needs only (start - frequency) >> 2. Distance and position are packed
+    // into one number (distance * 256 + position) so that the search is a
+    // branch-free minimum the compiler vectorises; ties still go to the
     // lowest position.
-    int contest(int b, int g, int r) {
-        int best = INT32_MAX, bestBiased = INT32_MAX;
-        const int size = m_size;
+    [[gnu::always_inline]] int contest(int b, int g, int r) {
+        const int size = m_size, startFreq = m_startFreq;
         const int* nb = m_b.data();
         const int* ng = m_g.data();
         const int* nr = m_r.data();
         int* freq = m_freq.data();
-        int* bias = m_bias.data();
+        int best = INT32_MAX, bestBiased = INT32_MAX;
         for (int i = 0; i < size; ++i) {
             const int distance = std::abs(nb[i] - b) + std::abs(ng[i] - g) + std::abs(nr[i] - r);
             best = std::min(best, distance * 256 + i);
-            const int biasDistance = distance - (bias[i] >> (kIntBiasShift - kNetBiasShift));
+            const int biasDistance = distance - ((startFreq - freq[i]) >> 2);
             bestBiased = std::min(bestBiased, biasDistance * 256 + i);
-            const int betaFreq = freq[i] >> kBetaShift;
-            freq[i] -= betaFreq;
-            bias[i] += betaFreq << kGammaShift;
+            freq[i] -= freq[i] >> kBetaShift;
         }
-        const int winner = best & 255;
-        m_freq[winner] += kBeta;
-        m_bias[winner] -= kBetaGamma;
+        m_freq[best & 255] += kBeta;
         return bestBiased & 255;
     }
 
@@ -141,19 +154,97 @@ class Network {
         m_r[i] -= alpha * (m_r[i] - r) / scale;
     }
 
-    void moveNeighbours(int rad, int i, int b, int g, int r) {
-        const int low = std::max(i - rad, -1), high = std::min(i + rad, m_size);
-        int j = i + 1, k = i - 1, q = 1;
-        while (j < high || k > low) {
-            const int alpha = m_radPower[q++];
-            if (j < high) moveNeuron(j++, kAlphaRadBias, alpha, b, g, r);
-            if (k > low) moveNeuron(k--, kAlphaRadBias, alpha, b, g, r);
+    // The neighbours within `rad` positions move towards the colour, less the
+    // farther they are. Each side is one loop that the compiler vectorises.
+    [[gnu::always_inline]] void moveNeighbours(int rad, int i, int b, int g, int r) {
+        const int above = std::min(rad, m_size - i), below = std::min(rad, i + 1);
+        int* nb = m_b.data();
+        int* ng = m_g.data();
+        int* nr = m_r.data();
+        const int* power = m_radPower.data();
+        for (int q = 1; q < above; ++q) {
+            nb[i + q] -= power[q] * (nb[i + q] - b) / kAlphaRadBias;
+            ng[i + q] -= power[q] * (ng[i + q] - g) / kAlphaRadBias;
+            nr[i + q] -= power[q] * (nr[i + q] - r) / kAlphaRadBias;
+        }
+        for (int q = 1; q < below; ++q) {
+            nb[i - q] -= power[q] * (nb[i - q] - b) / kAlphaRadBias;
+            ng[i - q] -= power[q] * (ng[i - q] - g) / kAlphaRadBias;
+            nr[i - q] -= power[q] * (nr[i - q] - r) / kAlphaRadBias;
         }
     }
 
     int m_size;
-    std::vector<int> m_b, m_g, m_r, m_freq, m_bias, m_radPower;
+    std::vector<int> m_b, m_g, m_r, m_freq;
+    int m_startFreq;
+    std::vector<int> m_radPower;
 };
+
+void LearnPortable(Network& network, const Samples& samples) {
+    network.learn(samples);
+}
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// The same learning eight neurons at a time where the processor has AVX2.
+[[gnu::target("avx2")]] void LearnAvx2(Network& network, const Samples& samples) {
+    network.learn(samples);
+}
+
+void Learn(Network& network, const Samples& samples) {
+    if (__builtin_cpu_supports("avx2")) {
+        LearnAvx2(network, samples);
+    } else {
+        LearnPortable(network, samples);
+    }
+}
+#else
+void Learn(Network& network, const Samples& samples) {
+    LearnPortable(network, samples);
+}
+#endif
+
+// The entry of `entries` (packed index << 24 | 0xRRGGBB, a multiple of four
+// of them) nearest to `colour` (0xRRGGBB) by the sum of absolute
+// differences, ties to the lowest index. Distance and index are packed as
+// distance * 256 + index so that the search is a minimum without branches.
+BYTE NearestOf(std::span<const std::uint32_t> entries, std::uint32_t colour) {
+#if defined(__SSE2__)
+    // Four entries at a time: byte differences both ways give |difference|
+    // per channel and leave the index in the top byte.
+    const __m128i pixel = _mm_set1_epi32(static_cast<int>(colour));
+    const __m128i channels = _mm_set1_epi32(0x00FFFFFF), redBlue = _mm_set1_epi32(0x00FF00FF),
+                  low8 = _mm_set1_epi32(0xFF), low16 = _mm_set1_epi32(0xFFFF);
+    __m128i best = _mm_set1_epi32(INT32_MAX);
+    for (std::size_t k = 0; k < entries.size(); k += 4) {
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data() + k));
+        const __m128i d =
+            _mm_and_si128(_mm_or_si128(_mm_subs_epu8(e, pixel), _mm_subs_epu8(pixel, e)), channels);
+        const __m128i sums =
+            _mm_add_epi32(_mm_and_si128(d, redBlue), _mm_and_si128(_mm_srli_epi32(d, 8), low8));
+        const __m128i distance =
+            _mm_add_epi32(_mm_and_si128(sums, low16), _mm_srli_epi32(sums, 16));
+        const __m128i key = _mm_or_si128(_mm_slli_epi32(distance, 8), _mm_srli_epi32(e, 24));
+        const __m128i less = _mm_cmplt_epi32(key, best);
+        best = _mm_or_si128(_mm_and_si128(less, key), _mm_andnot_si128(less, best));
+    }
+    const auto minimum = [](__m128i a, __m128i b) {
+        const __m128i less = _mm_cmplt_epi32(a, b);
+        return _mm_or_si128(_mm_and_si128(less, a), _mm_andnot_si128(less, b));
+    };
+    best = minimum(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(1, 0, 3, 2)));
+    best = minimum(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(2, 3, 0, 1)));
+    return static_cast<BYTE>(_mm_cvtsi128_si32(best) & 255);
+#else
+    const int r = int(colour >> 16), g = int(colour >> 8 & 255), b = int(colour & 255);
+    std::uint32_t best = UINT32_MAX;
+    for (const std::uint32_t e : entries) {
+        const int distance = std::abs(int(e >> 16 & 255) - r) + std::abs(int(e >> 8 & 255) - g) +
+                             std::abs(int(e & 255) - b);
+        best = std::min(best, std::uint32_t(distance) << 8 | e >> 24);
+    }
+    return static_cast<BYTE>(best & 255);
+#endif
+}
 
 // Nearest palette entry by the sum of absolute differences, exactly. The
 // colour cube is cut into cells; each cell lists the only entries that can be
@@ -162,54 +253,63 @@ class Network {
 // values a side) filter the whole palette, fine cells (4 a side) filter their
 // coarse cell's list, so a pixel meets a few entries instead of the palette.
 // Cells are listed when a pixel first falls into them: a picture's colours
-// fill a small part of the cube.
+// fill a small part of the cube. A colour that repeats in the palette is
+// listed once, at its first entry: a later copy never wins the tie, and a
+// network whose neurons crowd onto a few colours (a screenshot's) would
+// otherwise give cells long lists of equals.
 class PaletteIndex {
   public:
-    explicit PaletteIndex(const std::vector<RGBQUAD>& palette)
-        : m_palette(palette), m_coarse(3), m_fine(2) {
-        for (std::size_t i = 0; i < palette.size(); ++i) m_all.push_back(static_cast<BYTE>(i));
+    explicit PaletteIndex(const std::vector<RGBQUAD>& palette) : m_coarse(3, 1), m_fine(2, 4) {
+        // A cell's number interleaves the bits of its red, green and blue
+        // (a Morton order): colours close in the cube have their cells close
+        // in memory, and a coarse cell's number is its fine cells' >> 3.
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            std::uint32_t spread = 0;
+            for (int bit = 2; bit < 8; ++bit) spread |= (v >> bit & 1) << (3 * (bit - 2));
+            m_spread[v] = spread;
+        }
+        for (std::size_t i = 0; i < palette.size(); ++i) {
+            const RGBQUAD& e = palette[i];
+            const std::uint32_t entry = std::uint32_t(i) << 24 | std::uint32_t(e.rgbRed) << 16 |
+                                        std::uint32_t(e.rgbGreen) << 8 | e.rgbBlue;
+            const bool repeated = std::any_of(m_distinct.begin(), m_distinct.end(), [&](auto d) {
+                return (d & 0xFFFFFF) == (entry & 0xFFFFFF);
+            });
+            if (!repeated) m_distinct.push_back(entry);
+        }
     }
 
-    BYTE nearest(int r, int g, int b) {
-        const int fine = (r >> 2) << 12 | (g >> 2) << 6 | (b >> 2);
+    // `colour` is 0xRRGGBB.
+    BYTE nearest(std::uint32_t colour) {
+        const int r = int(colour >> 16), g = int(colour >> 8 & 255), b = int(colour & 255);
+        const std::uint32_t fine = m_spread[r] << 2 | m_spread[g] << 1 | m_spread[b];
         if (!m_fine.listed(fine)) {
-            const int coarse = (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
-            if (!m_coarse.listed(coarse))
-                m_coarse.list(coarse, m_palette, std::span<const BYTE>(m_all));
-            m_fine.list(fine, m_palette, m_coarse.of(coarse));
+            const std::uint32_t coarse = fine >> 3;
+            if (!m_coarse.listed(coarse)) m_coarse.list(coarse, r & ~7, g & ~7, b & ~7, m_distinct);
+            m_fine.list(fine, r & ~3, g & ~3, b & ~3, m_coarse.of(coarse));
         }
-        // Distance and entry packed as distance * 256 + entry: a branch-free
-        // minimum, ties to the lowest entry.
-        int best = INT32_MAX;
-        for (const BYTE entry : m_fine.of(fine)) {
-            const RGBQUAD& e = m_palette[entry];
-            const int distance =
-                std::abs(e.rgbRed - r) + std::abs(e.rgbGreen - g) + std::abs(e.rgbBlue - b);
-            best = std::min(best, distance * 256 + entry);
-        }
-        return static_cast<BYTE>(best & 255);
+        return NearestOf(m_fine.of(fine), colour);
     }
 
   private:
-    // Cells of 2^shift values a side, each listed once.
+    // Cells of 2^shift values a side, each listed once. Entries are packed
+    // as index << 24 | 0xRRGGBB, so that a search reads one list.
     class Cells {
       public:
-        explicit Cells(int shift)
-            : m_shift(shift),
-              m_bits(8 - shift),
-              m_start(std::size_t{1} << (3 * (8 - shift)), -1),
-              m_count(m_start.size(), 0) {}
-        bool listed(int cell) const { return m_start[cell] >= 0; }
-        // Lists the entries among `candidates` that can be nearest inside `cell`.
-        void list(int cell, const std::vector<RGBQUAD>& palette, std::span<const BYTE> candidates) {
-            const int side = 1 << m_bits, mask = side - 1;
-            const int low[3] = {(cell >> (2 * m_bits)) << m_shift,
-                                ((cell >> m_bits) & mask) << m_shift, (cell & mask) << m_shift};
+        // Lists are padded to a multiple of `group` entries.
+        Cells(int shift, std::size_t group)
+            : m_shift(shift), m_group(group), m_cells(std::size_t{1} << (3 * (8 - shift))) {}
+        bool listed(std::uint32_t cell) const { return m_cells[cell].start >= 0; }
+        // Lists the entries among `candidates` that can be nearest inside
+        // `cell`, whose lowest colour is (red, green, blue).
+        void list(std::uint32_t cell, int red, int green, int blue,
+                  std::span<const std::uint32_t> candidates) {
+            const int low[3] = {red, green, blue};
             m_closest.resize(candidates.size());
             int bound = INT32_MAX;
             for (std::size_t k = 0; k < candidates.size(); ++k) {
-                const RGBQUAD& e = palette[candidates[k]];
-                const int value[3] = {e.rgbRed, e.rgbGreen, e.rgbBlue};
+                const std::uint32_t e = candidates[k];
+                const int value[3] = {int(e >> 16 & 255), int(e >> 8 & 255), int(e & 255)};
                 int closest = 0, farthest = 0;
                 for (int c = 0; c < 3; ++c) {
                     const int high = low[c] + (1 << m_shift) - 1;
@@ -221,27 +321,38 @@ class PaletteIndex {
                 m_closest[k] = closest;
                 bound = std::min(bound, farthest);
             }
-            m_start[cell] = static_cast<std::int32_t>(m_entries.size());
+            Cell& listed = m_cells[cell];
+            listed.start = static_cast<std::int32_t>(m_entries.size());
             for (std::size_t k = 0; k < candidates.size(); ++k) {
                 if (m_closest[k] <= bound) m_entries.push_back(candidates[k]);
             }
-            m_count[cell] = static_cast<std::uint16_t>(m_entries.size() -
-                                                       static_cast<std::size_t>(m_start[cell]));
+            // Whole groups for the search; a repeated entry cannot change a
+            // minimum.
+            const std::uint32_t first = m_entries[static_cast<std::size_t>(listed.start)];
+            while ((m_entries.size() - static_cast<std::size_t>(listed.start)) % m_group != 0)
+                m_entries.push_back(first);
+            listed.count = static_cast<std::int32_t>(m_entries.size()) - listed.start;
         }
-        std::span<const BYTE> of(int cell) const {
-            return std::span<const BYTE>(m_entries.data() + m_start[cell], m_count[cell]);
+        std::span<const std::uint32_t> of(std::uint32_t cell) const {
+            const Cell& c = m_cells[cell];
+            return std::span<const std::uint32_t>(m_entries.data() + c.start,
+                                                  static_cast<std::size_t>(c.count));
         }
 
       private:
-        int m_shift, m_bits;
-        std::vector<std::int32_t> m_start;
-        std::vector<std::uint16_t> m_count;
-        std::vector<BYTE> m_entries;
+        struct Cell {
+            std::int32_t start = -1;
+            std::int32_t count = 0;
+        };
+        int m_shift;
+        std::size_t m_group;
+        std::vector<Cell> m_cells;
+        std::vector<std::uint32_t> m_entries;
         std::vector<int> m_closest;
     };
 
-    std::vector<RGBQUAD> m_palette;
-    std::vector<BYTE> m_all;
+    std::array<std::uint32_t, 256> m_spread;
+    std::vector<std::uint32_t> m_distinct;
     Cells m_coarse, m_fine;
 };
 
@@ -261,13 +372,9 @@ FIBITMAP* NeuQuantPalette(FIBITMAP* bitmap, int colors) {
     const int samplingFactor = static_cast<int>(
         std::clamp<std::uint64_t>(pixels / kLearningSamples, 1, kMaxSamplingFactor));
     Network network(colors);
-    network.learn(pixels, pixels / static_cast<std::uint64_t>(samplingFactor), samplingFactor,
-                  [&](std::uint64_t position) {
-                      const BYTE* p =
-                          ::FreeImage_GetScanLine(bitmap, static_cast<int>(position / width)) +
-                          (position % width) * step;
-                      return RGBQUAD{p[FI_RGBA_BLUE], p[FI_RGBA_GREEN], p[FI_RGBA_RED], 0};
-                  });
+    Learn(network,
+          Samples{::FreeImage_GetBits(bitmap), ::FreeImage_GetPitch(bitmap), width, step, pixels,
+                  pixels / static_cast<std::uint64_t>(samplingFactor), samplingFactor});
     const std::vector<RGBQUAD> palette = network.palette();
 
     Bitmap result(::FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 8));
@@ -280,8 +387,19 @@ FIBITMAP* NeuQuantPalette(FIBITMAP* bitmap, int colors) {
     for (unsigned y = 0; y < height; ++y) {
         const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, static_cast<int>(y));
         BYTE* out = ::FreeImage_GetScanLine(result.get(), static_cast<int>(y));
+        // Runs of one colour (flat areas of screenshots and drawings) are
+        // searched once.
+        std::uint32_t previous = UINT32_MAX;
+        BYTE found = 0;
         for (unsigned x = 0; x < width; ++x, pixel += step) {
-            out[x] = index.nearest(pixel[FI_RGBA_RED], pixel[FI_RGBA_GREEN], pixel[FI_RGBA_BLUE]);
+            const std::uint32_t colour = std::uint32_t(pixel[FI_RGBA_RED]) << 16 |
+                                         std::uint32_t(pixel[FI_RGBA_GREEN]) << 8 |
+                                         pixel[FI_RGBA_BLUE];
+            if (colour != previous) {
+                found = index.nearest(colour);
+                previous = colour;
+            }
+            out[x] = found;
         }
     }
     ::FreeImage_SetDotsPerMeterX(result.get(), ::FreeImage_GetDotsPerMeterX(bitmap));

@@ -146,6 +146,66 @@ TEST(QuantizeTest, NeuQuantMatchesTheLibrarysQuality) {
     }
 }
 
+// A screenshot-like image: a window on a grey desktop, a title bar
+// gradient, lines of anti-aliased "text", coloured buttons and a picture:
+// large flat areas, a few hundred colours and smooth runs.
+Bitmap ScreenshotLike(unsigned width, unsigned height) {
+    Bitmap picture = test::MakePhotoLike(width / 3, height / 3, 11);
+    return test::MakeRgb(width, height, [&](unsigned x, unsigned y) -> RGBQUAD {
+        if (x < 20 || y < 20 || x >= width - 20 || y >= height - 20) return {200, 190, 180, 0};
+        if (y < 50) return {BYTE(255 - x * 128 / width), BYTE(120 + x * 60 / width), 40, 0};
+        if (x >= width / 2 && y >= height / 2 && x < width / 2 + width / 3 &&
+            y < height / 2 + height / 3) {
+            return test::PixelAt(picture.get(), x - width / 2, y - height / 2);
+        }
+        if (y >= height - 60 && y < height - 35 && x % 120 < 90) {
+            const BYTE shade = BYTE(180 - (y - (height - 60)) * 3);
+            return x % 240 < 120 ? RGBQUAD{shade, 120, 30, 0} : RGBQUAD{40, shade, 60, 0};
+        }
+        // Text: strokes with an anti-aliased edge, in lines of 16 pixels.
+        const unsigned line = (y - 50) % 16, column = x % 7;
+        if (line < 10 && (x * 31 + y / 16 * 17) % 11 < 6 && column < 5) {
+            const BYTE ink = column == 0 || column == 4 ? 150 : 30;
+            return {ink, ink, ink, 0};
+        }
+        return {255, 255, 255, 0};
+    });
+}
+
+struct QualityCase {
+    const char* name;
+    Bitmap (*make)();
+    int colors;
+    double psnr;  // what the quantizer reaches today, in dB
+};
+
+void PrintTo(const QualityCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NeuQuantQualityTest : public ::testing::TestWithParam<QualityCase> {};
+
+// Speed work on the network and on the mapping must not cost quality: the
+// error stays where it is today, within a rounding margin.
+TEST_P(NeuQuantQualityTest, KeepsTodaysError) {
+    const QualityCase& c = GetParam();
+    Bitmap image = c.make();
+    ASSERT_GT(CountColors(image.get()), unsigned(c.colors));
+    Bitmap result(QuantizeToPalette(image.get(), Quantizer::NeuQuant, c.colors));
+    ASSERT_TRUE(result);
+    EXPECT_LE(UsedIndices(result.get()).size(), unsigned(c.colors));
+    EXPECT_GE(Psnr(image.get(), result.get()), c.psnr - 0.05);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, NeuQuantQualityTest,
+    ::testing::Values(
+        QualityCase{"photo_256", [] { return test::MakePhotoLike(640, 480, 3); }, 256, 35.646},
+        QualityCase{"photo_16", [] { return test::MakePhotoLike(640, 480, 3); }, 16, 24.891},
+        QualityCase{"screenshot_256", [] { return ScreenshotLike(800, 600); }, 256, 43.323},
+        QualityCase{"screenshot_32", [] { return ScreenshotLike(800, 600); }, 32, 34.637}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Dithering trades pixel accuracy for the right colour on average: over 8x8
 // blocks of a smooth gradient with 8 colours, libimagequant's output is much
 // closer to the original than Wu's bands.
