@@ -1,0 +1,114 @@
+// The main window with a 12-megapixel photo open (offscreen): the time from a
+// JPEG quality change to the new result painted, beside the engine's own
+// pipeline time for the same change. What the window adds (turning the
+// result into a display image, the panes' preparation and the paint) should
+// stay under a fifth of the pipeline's time.
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "engine/target_quality.h"
+#include "platform/known_folders.h"
+#include "tests/support/test_images.h"
+#include "ui/image_view.h"
+#include "ui/main_window.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pimo::ui::TForm1;
+
+constexpr unsigned kWidth = 4000, kHeight = 3000;
+
+// A window over a JPEG photo, in manual mode so that a quality change is the
+// only change; the quality score is off, its worker would share the cores.
+struct OpenWindow {
+    pimo::test::TempDir dir;
+    std::unique_ptr<TForm1> window;
+
+    OpenWindow() {
+        auto photo = pimo::test::MakePhotoLike(kWidth, kHeight);
+        const fs::path file = dir.path() / "photo.jpg";
+        pimo::test::WriteFileBytes(file,
+                                   pimo::test::EncodeWithLibrary(FIF_JPEG, photo.get(), 90));
+        auto folders = std::make_shared<pimo::platform::FixedKnownFolders>();
+        folders->executable = dir.path() / "program";
+        folders->localAppData = dir.path() / "appdata";
+        fs::create_directories(dir.path() / "appdata" / "Pimo");
+        std::ofstream(dir.path() / "appdata" / "Pimo" / "Pimo.ini")
+            << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=70\nAskToResizeLargeImages=0\n"
+               "ShowQualityScore=0\nCheck4Updates=0\nWidth=1400\nHeight=900\n";
+        pimo::ui::WindowEnvironment environment;
+        environment.folders = folders;
+        environment.webSite = "";
+        window = std::make_unique<TForm1>(QStringList{QString::fromStdString(file.string())},
+                                          environment);
+        QSignalSpy started(window.get(), &TForm1::startedUp);
+        window->show();
+        (void)QTest::qWaitForWindowExposed(window.get());
+        if (started.isEmpty()) (void)started.wait(60000);
+    }
+};
+
+OpenWindow& Window() {
+    static OpenWindow open;
+    return open;
+}
+
+// Quality 70 and 71 in turn: each step makes and paints a new result.
+void BM_QualityChangeToPaintedResult(benchmark::State& state) {
+    OpenWindow& open = Window();
+    auto* quality = open.window->findChild<QLineEdit*>("jpeg_calitate");
+    auto* view = open.window->findChild<pimo::ui::ImageView*>();
+    if (quality == nullptr || view == nullptr || !open.window->engine().SourceBitmap) {
+        state.SkipWithError("the window did not open the photo");
+        return;
+    }
+    int value = 70;
+    for (auto _ : state) {
+        value = value == 70 ? 71 : 70;
+        quality->setText(QString::number(value));
+        QTest::keyClick(quality, Qt::Key_Return);
+        view->repaint();
+        QApplication::processEvents();
+    }
+}
+
+// The same change through a private engine over the same source and
+// settings: the pipeline alone.
+void BM_QualityChangePipelineOnly(benchmark::State& state) {
+    OpenWindow& open = Window();
+    if (!open.window->engine().SourceBitmap) {
+        state.SkipWithError("the window did not open the photo");
+        return;
+    }
+    pimo::engine::ProbeEngine probe(open.window->engine());
+    pimo::engine::Engine& engine = probe.engine();
+    int value = 70;
+    for (auto _ : state) {
+        value = value == 70 ? 71 : 70;
+        engine.settings.JPEGQuality = value;
+        benchmark::DoNotOptimize(engine.OptimizeImage(""));
+    }
+}
+
+BENCHMARK(BM_QualityChangePipelineOnly)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_QualityChangeToPaintedResult)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
