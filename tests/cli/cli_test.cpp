@@ -439,6 +439,21 @@ TEST_F(CliTest, SettingsFileGivesTheDefaultsAndOptionsOverrideThem) {
     EXPECT_FALSE(fs::exists(at("gif/big.png")));
 }
 
+TEST_F(CliTest, StoredValuesOutOfRangeAreClampedWithOneWarningEach) {
+    std::ofstream(at("bad.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=500\n"
+                                    "TransparencyThreshold=abc\n";
+    std::ofstream(at("best.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=100\n";
+    const CliOutput bad =
+        RunCli(dir.path(), {"--settings", "bad.ini", "in/photo.jpg", "-o", "bad"});
+    ASSERT_EQ(bad.exitCode, 0) << bad.err;
+    EXPECT_EQ(bad.err,
+              "pimo-cli: Settings: JPEGQuality=500 is out of range 1..100; 100 is used\n"
+              "pimo-cli: Settings: TransparencyThreshold=abc is not a whole number; 127 is used\n");
+    ASSERT_EQ(RunCli(dir.path(), {"--settings", "best.ini", "in/photo.jpg", "-o", "best"}).exitCode,
+              0);
+    EXPECT_EQ(ReadFileBytes(at("bad/photo.jpg")), ReadFileBytes(at("best/photo.jpg")));
+}
+
 TEST_F(CliTest, UserSettingsFileIsReadWithoutTheOption) {
     fs::create_directories(at("xdg/Pimo"));
     std::ofstream(at("xdg/Pimo/Pimo.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=20\n";
