@@ -251,19 +251,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BatchWarningCase{"AngleAboveTheList",
                          "TaskRotate=1\nRotateAngle=5\n",
-                         {"Settings: RotateAngle=5 is out of range 0..2; 2 is used"},
+                         {"Settings: RotateAngle=5 is outside 0..2; 2 is used instead"},
                          [](const BatchOptions& o) { EXPECT_EQ(o.RotateAngle, 2); }},
         BatchWarningCase{"FlipBelowTheList",
                          "FlipType=-1\n",
-                         {"Settings: FlipType=-1 is out of range 0..1; 0 is used"},
+                         {"Settings: FlipType=-1 is outside 0..1; 0 is used instead"},
                          [](const BatchOptions& o) { EXPECT_EQ(o.FlipType, 0); }},
         BatchWarningCase{"WidthTooLarge",
                          "TaskResize=1\nResizeWidth=70000\n",
-                         {"Settings: ResizeWidth=70000 is out of range 0..65535; 65535 is used"},
+                         {"Settings: ResizeWidth=70000 is outside 0..65535; 65535 is used instead"},
                          [](const BatchOptions& o) { EXPECT_EQ(o.ResizeWidth, 65535); }},
         BatchWarningCase{"HeightNotANumber",
                          "TaskResize=1\nResizeHeight=tall\n",
-                         {"Settings: ResizeHeight=tall is not a whole number; 0 is used"},
+                         {"Settings: ResizeHeight=tall is not a whole number; 0 is used instead"},
                          [](const BatchOptions& o) { EXPECT_EQ(o.ResizeHeight, 0); }},
         BatchWarningCase{"SizesOfAHiddenTaskAreNotRead",
                          "TaskResize=0\nResizeWidth=70000\n",
@@ -271,20 +271,21 @@ INSTANTIATE_TEST_SUITE_P(
                          [](const BatchOptions& o) { EXPECT_EQ(o.ResizeWidth, 0); }},
         BatchWarningCase{"NegativeThreshold",
                          "TaskCompressToSize=1\nSizeThreshold=-5\n",
-                         {"Settings: SizeThreshold=-5 is out of range 0..1000000000; 0 is used"},
+                         {"Settings: SizeThreshold=-5 is outside 0..1000000000; 0 is used instead"},
                          [](const BatchOptions& o) { EXPECT_EQ(o.SizeThreshold, "0"); }},
         BatchWarningCase{"ThresholdNotANumber",
                          "TaskCompressToSize=1\nSizeThreshold=big\n",
-                         {"Settings: SizeThreshold=big is not a number; 0 is used"},
+                         {"Settings: SizeThreshold=big is not a number; 0 is used instead"},
                          [](const BatchOptions& o) { EXPECT_EQ(o.SizeThreshold, "0"); }},
-        BatchWarningCase{"FlagNotANumber",
-                         "BackupOnOverwrite=yes\nTaskFlip=on\n",
-                         {"Settings: TaskFlip=on is not a whole number; 0 is used",
-                          "Settings: BackupOnOverwrite=yes is not a whole number; 1 is used"},
-                         [](const BatchOptions& o) {
-                             EXPECT_TRUE(o.BackupOnOverwrite);
-                             EXPECT_FALSE(o.TaskFlip);
-                         }}),
+        BatchWarningCase{
+            "FlagNotANumber",
+            "BackupOnOverwrite=yes\nTaskFlip=on\n",
+            {"Settings: TaskFlip=on is not a whole number; 0 is used instead",
+             "Settings: BackupOnOverwrite=yes is not a whole number; 1 is used instead"},
+            [](const BatchOptions& o) {
+                EXPECT_TRUE(o.BackupOnOverwrite);
+                EXPECT_FALSE(o.TaskFlip);
+            }}),
     [](const ::testing::TestParamInfo<BatchWarningCase>& info) {
         return std::string(info.param.name);
     });

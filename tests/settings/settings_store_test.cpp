@@ -232,7 +232,10 @@ TEST_F(SettingsStoreTest, UnreadableValuesGiveTheCurrentValues) {
     EXPECT_EQ(settings.JPEGQuality, 42);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
-              "Settings: JPEGQuality=high is not a number; 42 is used instead");
+              "Settings: JPEGQuality=high is not a whole number; 42 is used instead\n"
+              "Settings: ZoomFactor=1,5 is not a number; 1.2 is used instead\n"
+              "Settings: LastUpdateCheck=yesterday is not a date; 1899-12-30 is used instead\n"
+              "Settings: DualView=true is not a whole number; 1 is used instead");
     EXPECT_FLOAT_EQ(options.ZoomFactor, 1.2f);
     EXPECT_DOUBLE_EQ(options.LastUpdateCheck, 0.0);
     EXPECT_TRUE(window.DualView);
