@@ -14,12 +14,19 @@
 #include <string_view>
 
 #include "engine/automatic_settings.h"
+#include "settings/settings_keys.h"
 
 namespace pimo::cli {
 
 namespace {
 
 using engine::OptimizationMode;
+using settings::SettingsKeyRange;
+
+constexpr settings::KeyRange kResizeSides = batch::BatchKeyRange("ResizeWidth");
+constexpr settings::KeyRange kGamma = SettingsKeyRange("AdjustGamma");
+/// A resize in percent, up to ten times the size.
+constexpr int kMaxResizePercent = 1000;
 
 int ParseInteger(const std::string& option, const std::string& text, int low, int high) {
     int value = 0;
@@ -30,6 +37,11 @@ int ParseInteger(const std::string& option, const std::string& text, int low, in
                          std::to_string(high) + ", not \"" + text + "\"");
     }
     return value;
+}
+
+/// A whole number in the range declared for a settings key.
+int ParseInteger(const std::string& option, const std::string& text, settings::KeyRange range) {
+    return ParseInteger(option, text, range.intMin(), range.intMax());
 }
 
 double ParseNumber(const std::string& option, const std::string& text, double low, double high) {
@@ -110,7 +122,8 @@ void ParseResize(const std::string& option, const std::string& text, batch::Batc
         const std::string number = text.substr(0, text.size() - 1);
         if (number.empty()) fail();
         options.ResizePercent = true;
-        options.ResizeWidth = options.ResizeHeight = ParseInteger(option, number, 1, 1000);
+        options.ResizeWidth = options.ResizeHeight =
+            ParseInteger(option, number, 1, kMaxResizePercent);
         return;
     }
     const std::size_t cross = text.find('x');
@@ -118,8 +131,9 @@ void ParseResize(const std::string& option, const std::string& text, batch::Batc
     const std::string width = text.substr(0, cross);
     const std::string height = text.substr(cross + 1);
     options.ResizePercent = false;
-    options.ResizeWidth = width.empty() ? 0 : ParseInteger(option, width, 1, 65535);
-    options.ResizeHeight = height.empty() ? 0 : ParseInteger(option, height, 1, 65535);
+    options.ResizeWidth = width.empty() ? 0 : ParseInteger(option, width, 1, kResizeSides.intMax());
+    options.ResizeHeight =
+        height.empty() ? 0 : ParseInteger(option, height, 1, kResizeSides.intMax());
 }
 
 }  // namespace
@@ -199,14 +213,15 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
              batch.FlipType = ParseChoice(o, v, {"v", "h"});
          })},
         {"--resize", valued([&](auto& o, auto& v) { ParseResize(o, v, batch); })},
-        {"--filter",
-         valued([&](auto& o, auto& v) { batch.ResizeFilter = ParseInteger(o, v, 0, 5); })},
+        {"--filter", valued([&](auto& o, auto& v) {
+             batch.ResizeFilter = ParseInteger(o, v, SettingsKeyRange("ResampleFilter"));
+         })},
         {"--no-keep-aspect", flag([&] { batch.ResizeKeepAspect = false; })},
         {"--target-size", valued([&](auto& o, auto& v) {
              // Either decimal separator; the runner reads the text with ".".
              std::string number = v;
              std::replace(number.begin(), number.end(), ',', '.');
-             ParseNumber(o, number, 0.001, 1e9);
+             ParseNumber(o, number, 0.001, batch::BatchKeyRange("SizeThreshold").max);
              batch.TaskCompressToSize = true;
              batch.SizeThreshold = v;
          })},
@@ -220,8 +235,9 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
              formatGiven = true;
              settings.Format = ParseChoice(o, v, {"jpeg", "png", "gif"});
          })},
-        {"--quality",
-         manual([&](auto& o, auto& v) { settings.JPEGQuality = ParseInteger(o, v, 1, 100); })},
+        {"--quality", manual([&](auto& o, auto& v) {
+             settings.JPEGQuality = ParseInteger(o, v, SettingsKeyRange("JPEGQuality"));
+         })},
         {"--subsampling", manual([&](auto& o, auto& v) {
              settings.JPEGChromaSubsampling = ParseChoice(o, v, {"444", "422", "420", "411"});
          })},
@@ -239,7 +255,8 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
          })},
         {"--colors", manual([&](auto& o, auto& v) {
              colorsGiven = true;
-             settings.PNGMaxColors = settings.GIFMaxColors = ParseInteger(o, v, 2, 256);
+             settings.PNGMaxColors = settings.GIFMaxColors =
+                 ParseInteger(o, v, engine::kMinColorCount, engine::kMaxColorCount);
          })},
         {"--quantizer", manual([&](auto& o, auto& v) {
              settings.PNGQuantizationMethod = settings.GIFQuantizationMethod =
@@ -250,8 +267,10 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
                                         automaticOverridden = true;
                                         settings.GIFInterlaced = true;
                                     }}},
-        {"--png-level",
-         manual([&](auto& o, auto& v) { settings.PNGCompressionType = ParseInteger(o, v, 0, 4); })},
+        {"--png-level", manual([&](auto& o, auto& v) {
+             settings.PNGCompressionType =
+                 ParseInteger(o, v, SettingsKeyRange("PNGCompressionType"));
+         })},
         {"--transparency", manual([&](auto& o, auto& v) {
              settings.TransparencyMode = static_cast<engine::TransparencyMode>(
                  ParseChoice(o, v, {"keep", "solid", "opaque"}));
@@ -260,17 +279,20 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
         {"--background",
          valued([&](auto& o, auto& v) { settings.BackgroundColor = ParseColor(o, v); })},
         {"--threshold", valued([&](auto& o, auto& v) {
-             settings.TransparencyThreshold = ParseInteger(o, v, 0, 254);
+             settings.TransparencyThreshold =
+                 ParseInteger(o, v, SettingsKeyRange("TransparencyThreshold"));
          })},
         {"--brightness", valued([&](auto& o, auto& v) {
-             settings.AdjustBrightness = ParseInteger(o, v, -100, 100);
+             settings.AdjustBrightness = ParseInteger(o, v, SettingsKeyRange("AdjustBrightness"));
          })},
         {"--contrast", valued([&](auto& o, auto& v) {
-             settings.AdjustContrast = ParseInteger(o, v, -100, 100);
+             settings.AdjustContrast = ParseInteger(o, v, SettingsKeyRange("AdjustContrast"));
          })},
         {"--gamma", valued([&](auto& o, auto& v) {
              settings.AdjustGamma =
-                 static_cast<int>(std::lround(ParseNumber(o, v, 0.01, 8.0) * 100));
+                 // Stored as gamma times 100.
+                 static_cast<int>(
+                     std::lround(ParseNumber(o, v, kGamma.min / 100, kGamma.max / 100) * 100));
          })},
         {"--invert", flag([&] { settings.AdjustInvert = true; })},
         {"--grayscale", Option{false,
@@ -394,7 +416,9 @@ Output:
       --quiet               print nothing but failures (on standard error)
       --settings FILE       start from the settings of FILE (a "Pimo.ini");
                             without it, from the user's own Pimo.ini if any.
-                            The options given override them.
+                            The options given override them. A stored value
+                            out of range is clamped, one that does not read
+                            gets its default, each with a warning.
       --info                print each input's analysis report and exit
       --decode-memory MIB   memory one image may take to decode and open
                             (default: a quarter of the machine's memory)

@@ -4,6 +4,8 @@
 // nothing else is shown.
 
 #include <iostream>
+#include <sstream>
+#include <string>
 
 #include "engine/host.h"
 
@@ -16,7 +18,10 @@ class ConsoleHost : public engine::Host {
     engine::MessageAnswer showMessage(engine::MessageKind kind, const std::string& text,
                                       engine::MessageButtons) override {
         if (kind == engine::MessageKind::Confirmation) return engine::MessageAnswer::Yes;
-        std::cerr << "pimo-cli: " << text << '\n';
+        // Every line named, so that each reads on its own in a log.
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            std::cerr << "pimo-cli: " << line << '\n';
         return engine::MessageAnswer::Ok;
     }
     void showBalloon(const std::string&, const std::string&, int) override {}

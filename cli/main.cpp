@@ -198,7 +198,10 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     std::optional<optimizers::OptimizerPresets> presets;
     if (arguments.settings.PNGApplyOptimizer) {
         engine::OptimizationSettings selected = arguments.settings;
-        presets = optimizers::SetUpOptimizerPresets(stored.externalTools, stored.store, selected);
+        std::vector<std::string> warnings;
+        presets = optimizers::SetUpOptimizerPresets(stored.externalTools, stored.store, selected,
+                                                    {}, &warnings);
+        for (const std::string& warning : warnings) std::cerr << "pimo-cli: " << warning << '\n';
         arguments.settings.PNGOptimizer =
             arguments.optimizer.empty() ? selected.PNGOptimizer
                                         : cli::FindOptimizerPreset(*presets, arguments.optimizer);

@@ -21,9 +21,9 @@ int PngCompressionFlags(int compressionType) {
 }
 
 void OptimizationSettings::SetColorCountMaximum(int maximum) {
-    ColorCountMaximum = std::clamp(maximum, 2, 256);
-    GIFMaxColors = std::clamp(GIFMaxColors, 2, ColorCountMaximum);
-    PNGMaxColors = std::clamp(PNGMaxColors, 2, ColorCountMaximum);
+    ColorCountMaximum = std::clamp(maximum, kMinColorCount, kMaxColorCount);
+    GIFMaxColors = std::clamp(GIFMaxColors, kMinColorCount, ColorCountMaximum);
+    PNGMaxColors = std::clamp(PNGMaxColors, kMinColorCount, ColorCountMaximum);
 }
 
 bool OptimizationSettings::AdjustmentsNeutral() const {

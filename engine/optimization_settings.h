@@ -54,6 +54,11 @@ PresetKind GifPresetKind(int index);
 inline constexpr std::array<int, 5> kPngCompressionFlags{0x0001, 0x0009, 0x0401, 0x0404, 0x0409};
 int PngCompressionFlags(int compressionType);
 
+/// Bounds of both palette colour counts; the upper one until an image has
+/// been analysed (`ColorCountMaximum`).
+inline constexpr int kMinColorCount = 2;
+inline constexpr int kMaxColorCount = 256;
+
 struct OptimizationSettings {
     // General
     int Format = kFormatJpeg;  // 0 JPEG, 1 PNG, 2 GIF
@@ -65,14 +70,14 @@ struct OptimizationSettings {
     bool JPEGProgressive = false;
 
     // GIF
-    int GIFPalettePreset = -1;  // -1..3
-    int GIFMaxColors = 256;     // 2..ColorCountMaximum
+    int GIFPalettePreset = -1;          // -1..3
+    int GIFMaxColors = kMaxColorCount;  // kMinColorCount..ColorCountMaximum
     bool GIFInterlaced = false;
     int GIFQuantizationMethod = 0;  // 0 Wu, 1 NeuQuant, 2 libimagequant (dithered)
 
     // PNG
-    int PNGPalettePreset = -1;  // -1..4
-    int PNGMaxColors = 256;     // 2..ColorCountMaximum
+    int PNGPalettePreset = -1;          // -1..4
+    int PNGMaxColors = kMaxColorCount;  // kMinColorCount..ColorCountMaximum
     int PNGQuantizationMethod = 0;
     int PNGCompressionType = 1;  // 0..4
     bool PNGApplyOptimizer = false;
@@ -104,7 +109,7 @@ struct OptimizationSettings {
 
     /// Upper bound of both colour counts: 256 until an image is analysed, then
     /// the image's unique colours capped at 256 (2 for a single colour).
-    int ColorCountMaximum = 256;
+    int ColorCountMaximum = kMaxColorCount;
 
     /// Sets the maximum of both colour counts and clamps them into it.
     void SetColorCountMaximum(int maximum);

@@ -46,7 +46,8 @@ void OptimizerPresets::Replace(int index, const TOptimizationTool& tool) {
 OptimizerPresets SetUpOptimizerPresets(const settings::IniStore& externalTools,
                                        const settings::IniStore& settingsFile,
                                        engine::OptimizationSettings& settings,
-                                       const std::function<void()>& customPresetSelected) {
+                                       const std::function<void()>& customPresetSelected,
+                                       std::vector<std::string>* warnings) {
     OptimizerPresets presets;
     // A store that failed to open yields no custom presets; the internal ones
     // are still offered.
@@ -56,11 +57,9 @@ OptimizerPresets SetUpOptimizerPresets(const settings::IniStore& externalTools,
                          externalTools.ReadString(name, kParamsKey, kImageFilePlaceholder), ""});
         }
     }
-    // The list has no selection yet, so a missing key reads as none (-1); a
-    // value that names no preset selects none as well, and none becomes the
-    // first preset.
-    int selected = settingsFile.ReadInteger(settings::kMainSection, settings::kPNGOptimizerKey, -1);
-    if (selected < 0 || selected >= presets.tools().Count()) selected = 0;
+    settings::SettingsWarnings found;
+    const int selected = settings::ReadPNGOptimizer(settingsFile, presets.tools().Count(), found);
+    if (warnings) warnings->insert(warnings->end(), found.begin(), found.end());
     settings.PNGOptimizer = selected;
     if (!presets.isInternal(selected) && customPresetSelected) customPresetSelected();
     return presets;

@@ -70,12 +70,14 @@ class OptimizerPresets {
 /// per section of `externalTools` in file order when that store is open
 /// (`FileName` defaulting to empty, `Params` to "{IMAGE_FILE}"). Then selects
 /// the stored `PNGOptimizer` of `settingsFile` into `settings.PNGOptimizer`:
-/// a value that names no preset selects the first one. When the selected
-/// preset is a custom one, `customPresetSelected` runs (it enables the
-/// buttons that remove and configure a preset).
+/// a value that names no preset selects the first one, and adds a warning
+/// to `warnings` when given. When the selected preset is a custom one,
+/// `customPresetSelected` runs (it enables the buttons that remove and
+/// configure a preset).
 OptimizerPresets SetUpOptimizerPresets(const settings::IniStore& externalTools,
                                        const settings::IniStore& settingsFile,
                                        engine::OptimizationSettings& settings,
-                                       const std::function<void()>& customPresetSelected = {});
+                                       const std::function<void()>& customPresetSelected = {},
+                                       std::vector<std::string>* warnings = nullptr);
 
 }  // namespace pimo::optimizers

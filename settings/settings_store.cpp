@@ -14,8 +14,7 @@ namespace {
 constexpr std::string_view kReadFailed = "An error occurred while reading configuration data:\n";
 
 void LoadPhase(const IniStore& store, ReadPhase phase, SettingsFields& fields,
-               const platform::KnownFolders& folders,
-               std::vector<std::string>* warnings = nullptr) {
+               const platform::KnownFolders& folders, SettingsWarnings& warnings) {
     for (const SettingsKey& key : SettingsKeys())
         if (key.readAt == phase) LoadKey(store, key, fields, folders, warnings);
 }
@@ -36,20 +35,22 @@ class SuppressedSettingsEvents {
 
 }  // namespace
 
-void LoadWindowPlacement(const IniStore& store, SettingsFields fields) {
+SettingsWarnings LoadWindowPlacement(const IniStore& store, SettingsFields fields) {
     // The placement keys need no folders.
     const platform::FixedKnownFolders none;
-    LoadPhase(store, ReadPhase::WindowCreation, fields, none);
+    SettingsWarnings warnings;
+    LoadPhase(store, ReadPhase::WindowCreation, fields, none, warnings);
+    return warnings;
 }
 
-void LoadSettings(const IniStore& store, SettingsFields fields,
-                  const platform::KnownFolders& folders, engine::Host& host) {
+SettingsWarnings LoadSettings(const IniStore& store, SettingsFields fields,
+                              const platform::KnownFolders& folders, engine::Host& host) {
     std::string failure;
-    std::vector<std::string> warnings;
+    SettingsWarnings warnings;
     {
         SuppressedSettingsEvents suppressed(fields.window);
         try {
-            LoadPhase(store, ReadPhase::StartUp, fields, folders, &warnings);
+            LoadPhase(store, ReadPhase::StartUp, fields, folders, warnings);
         } catch (const std::exception& error) {
             failure = std::string(kReadFailed) + error.what();
         }
@@ -65,6 +66,7 @@ void LoadSettings(const IniStore& store, SettingsFields fields,
         for (const std::string& warning : warnings) text += (text.empty() ? "" : "\n") + warning;
         host.showMessage(engine::MessageKind::Warning, text, engine::MessageButtons::Ok);
     }
+    return warnings;
 }
 
 void SaveSettings(IniStore& store, SettingsFields fields, engine::Host& host) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "settings/ini_store.h"
+#include "settings/key_table.h"
 #include "settings/window_settings.h"
 
 namespace pimo::engine {
@@ -28,17 +29,19 @@ inline constexpr std::string_view kSettingsWriteFailed =
 
 /// Size, state and, unless the state read is minimized, the position of the
 /// main window (a position at or beyond the desktop's size is not applied).
-void LoadWindowPlacement(const IniStore& store, SettingsFields fields);
+/// Returns a warning for each value that was unreadable or out of range.
+SettingsWarnings LoadWindowPlacement(const IniStore& store, SettingsFields fields);
 
 /// Every start-up key into its field, running the reactions in their order,
 /// with `SuppressSettingsEvents` on throughout and off at the end. A failure
 /// (a reaction that throws) stops at that key, leaves the later fields as they
 /// are and is reported to `host` as a warning: "An error occurred while
-/// reading configuration data:\n" and the error's text. Numbers that are junk
-/// or out of their key's range are used clamped (or as the key's default) and
-/// reported together in one warning, a line per key.
-void LoadSettings(const IniStore& store, SettingsFields fields,
-                  const platform::KnownFolders& folders, engine::Host& host);
+/// reading configuration data:\n" and the error's text. A value that is
+/// unreadable gets the key's default and one out of range is brought into
+/// it; each is reported to `host` in one warning, a line per key, and
+/// returned (see `SettingsWarnings`), in key order.
+SettingsWarnings LoadSettings(const IniStore& store, SettingsFields fields,
+                              const platform::KnownFolders& folders, engine::Host& host);
 
 /// When `SaveSettingsOnExit` is on, writes the current values of the keys
 /// kept at close, in their order. A failure (a value the file cannot hold)

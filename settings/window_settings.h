@@ -6,6 +6,7 @@
 // window plugs in. An empty callback does nothing.
 
 #include <functional>
+#include <type_traits>
 
 #include "engine/optimization_settings.h"
 #include "engine/program_options.h"
@@ -44,15 +45,11 @@ struct WindowSettings {
     bool SuppressSettingsEvents = false;
 
     // Reactions, called by `LoadSettings` in its order.
-    std::function<void()> GIFPresetReaction;     // after GIFPalettePreset
-    std::function<void()> PNGPresetReaction;     // after PNGPalettePreset
-    std::function<void()> FormatChangeReaction;  // after a Format other than JPEG
+    std::function<void()> GIFPresetReaction;  // after GIFPalettePreset
+    std::function<void()> PNGPresetReaction;  // after PNGPalettePreset
     /// After ShowCaptions read false: toolbars without captions, 32 by 32
     /// buttons, top panel 42 pixels high.
     std::function<void()> CaptionsOffReaction;
-    /// After SaveAsFolder and its default: the save dialog's initial folder.
-    std::function<void()> SaveFolderReaction;
-    std::function<void()> DualViewReaction;  // after DualView
     /// After Mode: the mode selection with the mode read (a stored number
     /// other than 0 to 2 reads as manual).
     std::function<void(engine::OptimizationMode mode)> ModeSelection;
@@ -63,6 +60,17 @@ struct SettingsFields {
     engine::OptimizationSettings& settings;
     engine::ProgramOptions& options;
     WindowSettings& window;
+
+    /// The record of type `Record`, for binding keys to their fields.
+    template <class Record>
+    Record& record() const {
+        if constexpr (std::is_same_v<Record, engine::OptimizationSettings>)
+            return settings;
+        else if constexpr (std::is_same_v<Record, engine::ProgramOptions>)
+            return options;
+        else
+            return window;
+    }
 };
 
 }  // namespace pimo::settings

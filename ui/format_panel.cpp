@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/transparency.h"
+#include "settings/settings_keys.h"
 #include "ui/message_box.h"
 #include "ui/named.h"
 
@@ -28,6 +29,11 @@ QSlider* ScrollBar(const char* name, int minimum, int maximum) {
     bar->setRange(minimum, maximum);
     bar->setPageStep(5);
     return bar;
+}
+
+// A scroll bar over the range declared for its settings key.
+QSlider* ScrollBar(const char* name, settings::KeyRange range) {
+    return ScrollBar(name, range.intMin(), range.intMax());
 }
 
 QLineEdit* NumberEdit(const char* name) {
@@ -108,7 +114,7 @@ void FormatPanel::addPage(QWidget* page, const QString& caption) {
 QWidget* FormatPanel::buildJpegPage() {
     auto* page = Named(new QWidget, "JpegOptionsTab");
     auto* layout = new QVBoxLayout(page);
-    jpeg_qscroll = ScrollBar("jpeg_qscroll", 1, 100);
+    jpeg_qscroll = ScrollBar("jpeg_qscroll", settings::SettingsKeyRange("JPEGQuality"));
     jpeg_calitate = NumberEdit("jpeg_calitate");
     layout->addLayout(Row({new QLabel(tr("Quality:")), jpeg_qscroll, jpeg_calitate}));
     jpeg_subsampling = Named(new QComboBox, "jpeg_subsampling");
@@ -138,7 +144,7 @@ QWidget* FormatPanel::buildGifPage() {
     gif_palette_preset = Named(new QComboBox, "gif_palette_preset");
     for (std::size_t i = 1; i < engine::kPngPalettePresets.size(); ++i)
         gif_palette_preset->addItem(Qs(std::string(engine::kPngPalettePresets[i].name)));
-    gif_maxcolors = ScrollBar("gif_maxcolors", 2, 256);
+    gif_maxcolors = ScrollBar("gif_maxcolors", engine::kMinColorCount, engine::kMaxColorCount);
     gif_colorcount = NumberEdit("gif_colorcount");
     gif_interlaced = Named(new QCheckBox(tr("Interlaced")), "gif_interlaced");
     layout->addLayout(Row({gif_palette_preset, gif_interlaced}));
@@ -169,7 +175,7 @@ QWidget* FormatPanel::buildPngPage() {
     png_compression_type = Named(new QComboBox, "png_compression_type");
     png_compression_type->addItems({tr("lowest (fastest)"), tr("low"), tr("medium (default)"),
                                     tr("high"), tr("highest (very slow)")});
-    png_maxcolors = ScrollBar("png_maxcolors", 2, 256);
+    png_maxcolors = ScrollBar("png_maxcolors", engine::kMinColorCount, engine::kMaxColorCount);
     png_colorcount = NumberEdit("png_colorcount");
     layout->addLayout(Row({png_preset, new QLabel(tr("Compression:")), png_compression_type}));
     layout->addLayout(Row({new QLabel(tr("Colours:")), png_maxcolors, png_colorcount}));
@@ -220,7 +226,8 @@ QWidget* FormatPanel::buildTransparencyPage() {
     m_transparency->addButton(opaque, static_cast<int>(engine::TransparencyMode::Opaque));
     ColorBox1 = Named(new QPushButton, "ColorBox1");
     ColorBox1->setFixedWidth(48);
-    transp_threshold = ScrollBar("transp_threshold", 0, 254);
+    transp_threshold =
+        ScrollBar("transp_threshold", settings::SettingsKeyRange("TransparencyThreshold"));
     transp_threshold->setPageStep(5);
     simplify_transparency = Named(
         new QCheckBox(tr("Simplify transparency (the threshold decides what is transparent)")),

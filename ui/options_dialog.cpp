@@ -7,9 +7,17 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "settings/settings_keys.h"
 #include "ui/named.h"
 
 namespace pimo::ui {
+
+namespace {
+
+constexpr settings::KeyRange kResolution = settings::SettingsKeyRange("LargeImagesResolution");
+constexpr settings::KeyRange kZoomFactor = settings::SettingsKeyRange("ZoomFactor");
+
+}  // namespace
 
 Toptions::Toptions(const engine::ProgramOptions& options, QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Options"));
@@ -22,7 +30,7 @@ Toptions::Toptions(const engine::ProgramOptions& options, QWidget* parent) : QDi
     resize_large_img =
         Named(new QCheckBox(tr("Offer to resize images larger than")), "resize_large_img");
     resize_large_img_spin = Named(new QSpinBox, "resize_large_img_spin");
-    resize_large_img_spin->setRange(1, 20);
+    resize_large_img_spin->setRange(kResolution.intMin(), kResolution.intMax());
     resize_large_img_spin->setValue(1);
     resize_large_img_spin->setSuffix(tr(" megapixels"));
     auto* resizeRow = new QHBoxLayout;
@@ -30,7 +38,9 @@ Toptions::Toptions(const engine::ProgramOptions& options, QWidget* parent) : QDi
     resizeRow->addWidget(resize_large_img_spin);
     resizeRow->addStretch();
     zoom_factor = Named(new QSpinBox, "zoom_factor");
-    zoom_factor->setRange(1, 100);
+    // The step in percent: the factor's fraction.
+    zoom_factor->setRange(static_cast<int>(std::lround((kZoomFactor.min - 1.0) * 100.0)),
+                          static_cast<int>(std::lround((kZoomFactor.max - 1.0) * 100.0)));
     zoom_factor->setSingleStep(5);
     zoom_factor->setValue(20);
     zoom_factor->setSuffix(" %");

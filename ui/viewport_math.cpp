@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "settings/settings_keys.h"
+
 namespace pimo::ui {
 namespace {
 
-constexpr float kMinZoomFactor = 1.01f;
-constexpr float kMaxZoomFactor = 2.0f;
+constexpr float kMinZoomFactor = static_cast<float>(settings::SettingsKeyRange("ZoomFactor").min);
+constexpr float kMaxZoomFactor = static_cast<float>(settings::SettingsKeyRange("ZoomFactor").max);
 
 // Where the view goes on one axis after a zoom: centred, then moved by the
 // old offset of its centre from the middle, scaled like the view. The image

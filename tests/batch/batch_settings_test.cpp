@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "settings/ini_store.h"
+#include "tests/support/test_images.h"
 
 namespace pimo::batch {
 namespace {
@@ -181,6 +184,111 @@ INSTANTIATE_TEST_SUITE_P(Cases, TaskKeptTest,
                                            KeptCase{true, 640, 480, -1, "", false, false},
                                            KeptCase{true, 640, 480, 1, "1,5", true, false},
                                            KeptCase{false, 640, 480, 1, "12", false, false}));
+
+TEST(BatchSettingsFileTest, EveryKeyGoesThroughTheFileAndComesBackTheSame) {
+    test::TempDir dir;
+    const std::filesystem::path file = dir.path() / "Pimo.ini";
+    BatchOptions options;
+    options.TaskRotate = options.TaskFlip = options.TaskResize = true;
+    options.TaskCompressToSize = true;
+    options.RotateAngle = 2;
+    options.RotateDirection = 1;
+    options.FlipType = 1;
+    options.ResizeWidth = 65535;  // the largest side
+    options.ResizeHeight = 480;
+    options.SizeThreshold = "0,25";
+    options.OverwriteExistingFiles = options.DeleteOriginalFiles = true;
+    options.KeepOriginalDateTime = options.SaveInOriginalFolder = true;
+    options.BackupOnOverwrite = false;
+    options.OutputPath = "/srv/out put";
+    const IniLocale comma{",", "dd.MM.yyyy"};
+    {
+        IniStore store(comma);
+        store.Open(file);
+        store.WriteInteger("PIMO", "JPEGQuality", 80);  // the section beside it stays
+        engine::OptimizationSettings settings;
+        WriteBatchSettings(store, options, settings);
+        store.UpdateFile();
+    }
+    IniStore store(comma);
+    store.Open(file);
+    // Every key of the table is in the file.
+    for (const BatchKey& key : BatchKeys())
+        EXPECT_TRUE(store.ValueExists(kBatchSection, key.key)) << key.key;
+    settings::SettingsWarnings warnings;
+    BatchOptions read = ReadBatchSettings(store, &warnings);
+    EXPECT_TRUE(warnings.empty());
+    read.ResizeFilter = options.ResizeFilter;  // these three come from the main window
+    read.ResizePercent = options.ResizePercent;
+    read.ResizeKeepAspect = options.ResizeKeepAspect;
+    EXPECT_EQ(read, options);
+    EXPECT_EQ(store.ReadInteger("PIMO", "JPEGQuality", 0), 80);
+}
+
+struct BatchWarningCase {
+    const char* name;
+    const char* text;  // lines of section "Batch"
+    std::vector<std::string> warnings;
+    std::function<void(const BatchOptions&)> check;
+};
+
+void PrintTo(const BatchWarningCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class BatchValueWarningTest : public ::testing::TestWithParam<BatchWarningCase> {};
+
+TEST_P(BatchValueWarningTest, BadValuesAreReplacedAndReported) {
+    settings::SettingsWarnings warnings;
+    const BatchOptions options =
+        ReadBatchSettings(StoreWith(std::string("[Batch]\n") + GetParam().text), &warnings);
+    EXPECT_EQ(warnings, GetParam().warnings);
+    GetParam().check(options);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatchValueWarningTest,
+    ::testing::Values(
+        BatchWarningCase{"AngleAboveTheList",
+                         "TaskRotate=1\nRotateAngle=5\n",
+                         {"Settings: RotateAngle=5 is outside 0..2; 2 is used instead"},
+                         [](const BatchOptions& o) { EXPECT_EQ(o.RotateAngle, 2); }},
+        BatchWarningCase{"FlipBelowTheList",
+                         "FlipType=-1\n",
+                         {"Settings: FlipType=-1 is outside 0..1; 0 is used instead"},
+                         [](const BatchOptions& o) { EXPECT_EQ(o.FlipType, 0); }},
+        BatchWarningCase{"WidthTooLarge",
+                         "TaskResize=1\nResizeWidth=70000\n",
+                         {"Settings: ResizeWidth=70000 is outside 0..65535; 65535 is used instead"},
+                         [](const BatchOptions& o) { EXPECT_EQ(o.ResizeWidth, 65535); }},
+        BatchWarningCase{"HeightNotANumber",
+                         "TaskResize=1\nResizeHeight=tall\n",
+                         {"Settings: ResizeHeight=tall is not a whole number; 0 is used instead"},
+                         [](const BatchOptions& o) { EXPECT_EQ(o.ResizeHeight, 0); }},
+        BatchWarningCase{"SizesOfAHiddenTaskAreNotRead",
+                         "TaskResize=0\nResizeWidth=70000\n",
+                         {},
+                         [](const BatchOptions& o) { EXPECT_EQ(o.ResizeWidth, 0); }},
+        BatchWarningCase{"NegativeThreshold",
+                         "TaskCompressToSize=1\nSizeThreshold=-5\n",
+                         {"Settings: SizeThreshold=-5 is outside 0..1000000000; 0 is used instead"},
+                         [](const BatchOptions& o) { EXPECT_EQ(o.SizeThreshold, "0"); }},
+        BatchWarningCase{"ThresholdNotANumber",
+                         "TaskCompressToSize=1\nSizeThreshold=big\n",
+                         {"Settings: SizeThreshold=big is not a number; 0 is used instead"},
+                         [](const BatchOptions& o) { EXPECT_EQ(o.SizeThreshold, "0"); }},
+        BatchWarningCase{
+            "FlagNotANumber",
+            "BackupOnOverwrite=yes\nTaskFlip=on\n",
+            {"Settings: TaskFlip=on is not a whole number; 0 is used instead",
+             "Settings: BackupOnOverwrite=yes is not a whole number; 1 is used instead"},
+            [](const BatchOptions& o) {
+                EXPECT_TRUE(o.BackupOnOverwrite);
+                EXPECT_FALSE(o.TaskFlip);
+            }}),
+    [](const ::testing::TestParamInfo<BatchWarningCase>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace pimo::batch

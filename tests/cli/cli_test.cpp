@@ -439,6 +439,22 @@ TEST_F(CliTest, SettingsFileGivesTheDefaultsAndOptionsOverrideThem) {
     EXPECT_FALSE(fs::exists(at("gif/big.png")));
 }
 
+TEST_F(CliTest, StoredValuesOutOfRangeAreClampedWithOneWarningEach) {
+    std::ofstream(at("bad.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=500\n"
+                                    "TransparencyThreshold=abc\n";
+    std::ofstream(at("best.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=100\n";
+    const CliOutput bad =
+        RunCli(dir.path(), {"--settings", "bad.ini", "in/photo.jpg", "-o", "bad"});
+    ASSERT_EQ(bad.exitCode, 0) << bad.err;
+    EXPECT_EQ(bad.err,
+              "pimo-cli: Settings: JPEGQuality=500 is outside 1..100; 100 is used instead\n"
+              "pimo-cli: Settings: TransparencyThreshold=abc is not a whole number; 127 is used "
+              "instead\n");
+    ASSERT_EQ(RunCli(dir.path(), {"--settings", "best.ini", "in/photo.jpg", "-o", "best"}).exitCode,
+              0);
+    EXPECT_EQ(ReadFileBytes(at("bad/photo.jpg")), ReadFileBytes(at("best/photo.jpg")));
+}
+
 TEST_F(CliTest, UserSettingsFileIsReadWithoutTheOption) {
     fs::create_directories(at("xdg/Pimo"));
     std::ofstream(at("xdg/Pimo/Pimo.ini")) << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=20\n";
@@ -465,7 +481,7 @@ TEST_F(CliTest, BadSettingsValuesAreClampedWithAWarning) {
     EXPECT_NE(output.err.find("Settings: JPEGQuality=500 is outside 1..100; 100 is used instead"),
               std::string::npos)
         << output.err;
-    EXPECT_NE(output.err.find("Settings: TransparencyThreshold=lots is not a number"),
+    EXPECT_NE(output.err.find("Settings: TransparencyThreshold=lots is not a whole number"),
               std::string::npos)
         << output.err;
     EXPECT_TRUE(fs::is_regular_file(at("out/photo.jpg")));

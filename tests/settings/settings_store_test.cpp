@@ -96,7 +96,7 @@ class SettingsStoreTest : public testing::Test {
 
     void Load(const std::string& text) {
         store.SetText(text);
-        LoadSettings(store, fields, folders, host);
+        warnings = LoadSettings(store, fields, folders, host);
     }
 
     /// Records every reaction with the state it found.
@@ -108,10 +108,7 @@ class SettingsStoreTest : public testing::Test {
         };
         window.GIFPresetReaction = record("GIFPreset");
         window.PNGPresetReaction = record("PNGPreset");
-        window.FormatChangeReaction = record("FormatChange");
         window.CaptionsOffReaction = record("CaptionsOff");
-        window.SaveFolderReaction = record("SaveFolder");
-        window.DualViewReaction = record("DualView");
         window.ModeSelection = [this](engine::OptimizationMode mode) {
             reactions.push_back("Mode " + std::to_string(engine::ModeNumber(mode)));
         };
@@ -125,15 +122,17 @@ class SettingsStoreTest : public testing::Test {
     test::FakeHost host;
     IniStore store;
     std::vector<std::string> reactions;
+    SettingsWarnings warnings;
 };
 
 TEST_F(SettingsStoreTest, LoadAppliesStoredValuesAndRunsTheReactionsInOrder) {
     RecordReactions();
     // Each reaction sees the keys before it and none after it.
-    window.FormatChangeReaction = [this] {
-        reactions.push_back("FormatChange");
-        EXPECT_EQ(settings.PNGPalettePreset, 2);
-        EXPECT_TRUE(settings.MetadataRemoveIPTC);  // stored 0, read later
+    window.CaptionsOffReaction = [this] {
+        reactions.push_back("CaptionsOff");
+        EXPECT_EQ(settings.Format, 1);
+        EXPECT_FALSE(settings.MetadataRemoveICC);
+        EXPECT_FALSE(options.AutoRotateEXIF);  // stored 1, read later
     };
     Load(
         "[pimo]\n"
@@ -153,9 +152,9 @@ TEST_F(SettingsStoreTest, LoadAppliesStoredValuesAndRunsTheReactionsInOrder) {
         "AdjustInvert=1\nAdjustGrayscale=1\nMode=2\n");
 
     EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(warnings.empty());
     EXPECT_EQ(reactions,
-              (std::vector<std::string>{"GIFPreset", "PNGPreset", "FormatChange", "CaptionsOff",
-                                        "SaveFolder", "DualView", "Mode 2"}));
+              (std::vector<std::string>{"GIFPreset", "PNGPreset", "CaptionsOff", "Mode 2"}));
     EXPECT_FALSE(window.SuppressSettingsEvents);
 
     EXPECT_EQ(settings.JPEGQuality, 55);
@@ -210,9 +209,9 @@ TEST_F(SettingsStoreTest, EmptyFileKeepsTheInitialValues) {
     EXPECT_DOUBLE_EQ(options.LastUpdateCheck, 0.0);
     EXPECT_EQ(options.SaveAsFolder, "/home/someone/Pictures");
     EXPECT_TRUE(window.DualView && window.FitOnlyBig && options.AutomaticPreview);
-    // JPEG and captions on need no reaction.
-    EXPECT_EQ(reactions, (std::vector<std::string>{"GIFPreset", "PNGPreset", "SaveFolder",
-                                                   "DualView", "Mode 0"}));
+    // Captions on need no reaction.
+    EXPECT_EQ(reactions, (std::vector<std::string>{"GIFPreset", "PNGPreset", "Mode 0"}));
+    EXPECT_TRUE(warnings.empty());
 }
 
 TEST_F(SettingsStoreTest, EmptySaveAsFolderWithoutPicturesFolderIsHomeNeverTheProgramFolder) {
@@ -233,7 +232,10 @@ TEST_F(SettingsStoreTest, UnreadableValuesGiveTheCurrentValues) {
     EXPECT_EQ(settings.JPEGQuality, 42);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
-              "Settings: JPEGQuality=high is not a number; 42 is used instead");
+              "Settings: JPEGQuality=high is not a whole number; 42 is used instead\n"
+              "Settings: ZoomFactor=1,5 is not a number; 1.2 is used instead\n"
+              "Settings: LastUpdateCheck=yesterday is not a date; 1899-12-30 is used instead\n"
+              "Settings: DualView=true is not a whole number; 1 is used instead");
     EXPECT_FLOAT_EQ(options.ZoomFactor, 1.2f);
     EXPECT_DOUBLE_EQ(options.LastUpdateCheck, 0.0);
     EXPECT_TRUE(window.DualView);
@@ -371,17 +373,21 @@ TEST_F(SettingsStoreTest, UnknownModeSelectsTheManualEntry) {
 }
 
 TEST_F(SettingsStoreTest, ReadFailureSkipsTheRemainingStepsAndIsReported) {
-    window.DualViewReaction = [] { throw std::runtime_error("the view could not be split"); };
+    window.CaptionsOffReaction = [] {
+        throw std::runtime_error("the toolbar could not be laid out");
+    };
     bool modeSelected = false;
     window.ModeSelection = [&](engine::OptimizationMode) { modeSelected = true; };
-    Load("[PIMO]\nJPEGQuality=33\nDualView=0\nFitOnlyBig=0\nMode=3\n");
+    Load("[PIMO]\nJPEGQuality=33\nShowCaptions=0\nAutoRotateEXIF=1\nFitOnlyBig=0\nMode=3\n");
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].kind, engine::MessageKind::Warning);
     EXPECT_EQ(host.messages[0].buttons, engine::MessageButtons::Ok);
-    EXPECT_EQ(host.messages[0].text, std::string(kReadFailed) + "the view could not be split");
+    EXPECT_EQ(host.messages[0].text,
+              std::string(kReadFailed) + "the toolbar could not be laid out");
     EXPECT_EQ(settings.JPEGQuality, 33);  // before the failure
-    EXPECT_FALSE(window.DualView);
-    EXPECT_TRUE(window.FitOnlyBig);  // after it: unchanged
+    EXPECT_FALSE(options.ShowCaptions);
+    EXPECT_FALSE(options.AutoRotateEXIF);  // after it: unchanged
+    EXPECT_TRUE(window.FitOnlyBig);
     EXPECT_EQ(settings.Mode, pimo::engine::OptimizationMode::FullAuto);
     EXPECT_FALSE(modeSelected);
     EXPECT_FALSE(window.SuppressSettingsEvents);
