@@ -34,6 +34,7 @@
 #include "ui/image_view.h"
 #include "ui/optimizer_group.h"
 #include "ui/optimizer_preset_model.h"
+#include "ui/quality_curve_window.h"
 #include "ui/result_scorer.h"
 #include "ui/window_environment.h"
 #include "update/update_check.h"
@@ -177,6 +178,8 @@ class TForm1 : public QMainWindow, public engine::Host {
     PngOptimizerGroup* m_optimizerGroup = nullptr;
     QProgressBar* m_progressBar = nullptr;
     ResultScorer* m_scorer = nullptr;
+    QualityCurveWindow* m_curve = nullptr;
+    QAction* m_curveAction = nullptr;
     QTimer ProgressTimer;
     bool m_progressTick = false;
     QToolBar* ToolBar1 = nullptr;
