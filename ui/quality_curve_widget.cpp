@@ -377,8 +377,9 @@ void QualityCurveWidget::paintEvent(QPaintEvent*) {
     };
     legendEntry(true, kSizeColour, tr("File size"));
     legendEntry(false, kDistanceColour, tr("Distance from the source"));
+    painter.setPen(QPen(kCurrentColour, 1.5, Qt::DashLine));
+    painter.drawLine(QPointF(x, y - line / 2), QPointF(x, y + line / 2));
     painter.setPen(kCurrentColour);
-    painter.drawLine(QPointF(x, y - line / 2 + 2), QPointF(x, y + line / 2 - 2));
     painter.drawText(QRectF(x + 6, y - line / 2, width() - x, line),
                      Qt::AlignLeft | Qt::AlignVCenter, tr("Current setting"));
 }

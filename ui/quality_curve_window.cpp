@@ -87,6 +87,7 @@ void QualityCurveWindow::resample() {
     m_shown = currentKey();
     const QString reason = NoCurveReason(m_engine);
     m_recompute->setEnabled(reason.isEmpty());
+    m_note->setVisible(reason.isEmpty());
     if (!reason.isEmpty()) {
         m_curve->setMessage(reason);
         return;
