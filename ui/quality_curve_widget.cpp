@@ -248,44 +248,47 @@ void QualityCurveWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor text = palette().text().color();
+    painter.setFont(font());
     if (!m_message.isEmpty() || m_points.empty()) {
-        painter.setPen(text);
+        painter.setPen(palette().text().color());
         painter.drawText(rect().adjusted(24, 24, -24, -24), Qt::AlignCenter | Qt::TextWordWrap,
                          m_message);
         return;
     }
-
     const CurveScales scales = this->scales();
+    drawAxes(painter, scales);
+    drawCurrentSetting(painter, scales);
+    drawSeries(painter, scales);
+    drawLegend(painter, scales.plot.left);
+}
+
+// The size axis's ticks lay the grid; the distance axis has ticks of its
+// own on the right. Each title runs along its axis.
+void QualityCurveWidget::drawAxes(QPainter& painter, const CurveScales& scales) const {
     const PlotRect& plot = scales.plot;
-    const QRectF area(plot.left, plot.top, plot.width, plot.height);
-    const QFontMetricsF metrics(font());
-    const double line = metrics.height();
+    const double line = QFontMetricsF(font()).height();
     const SizeUnit unit = SizeUnitFor(largestBytes());
     const AxisScale sizeAxis = NiceAxis(largestBytes() / unit.bytes, 5);
     const AxisScale distanceAxis = NiceAxis(largestDistance(), 5);
-    const QColor grid = palette().mid().color();
+    const QColor text = palette().text().color();
 
-    // The size axis's ticks lay the grid; the distance axis shares its lines
-    // when both have as many steps, and has its own ticks otherwise.
-    painter.setFont(font());
     for (double tick = 0; tick <= sizeAxis.maximum + 1e-9; tick += sizeAxis.step) {
         const double y = ScaleToPixels(tick, 0, sizeAxis.maximum, plot.bottom(), plot.top);
-        painter.setPen(QPen(grid, 0, Qt::DotLine));
+        painter.setPen(QPen(palette().mid().color(), 0, Qt::DotLine));
         painter.drawLine(QPointF(plot.left, y), QPointF(plot.right(), y));
         painter.setPen(kSizeColour);
-        const QRectF label(0, y - line / 2, plot.left - 6, line);
-        painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, AxisNumber(tick));
+        painter.drawText(QRectF(0, y - line / 2, plot.left - 6, line),
+                         Qt::AlignRight | Qt::AlignVCenter, AxisNumber(tick));
     }
+    painter.setPen(kDistanceColour);
     for (double tick = 0; tick <= distanceAxis.maximum + 1e-9; tick += distanceAxis.step) {
         const double y = ScaleToPixels(tick, 0, distanceAxis.maximum, plot.bottom(), plot.top);
-        painter.setPen(kDistanceColour);
         painter.drawLine(QPointF(plot.right(), y), QPointF(plot.right() + 4, y));
-        const QRectF label(plot.right() + 6, y - line / 2, width(), line);
-        painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, AxisNumber(tick));
+        painter.drawText(QRectF(plot.right() + 6, y - line / 2, width(), line),
+                         Qt::AlignLeft | Qt::AlignVCenter, AxisNumber(tick));
     }
-    const int maxTicks = std::max(2, static_cast<int>(plot.width / 56));
     painter.setPen(text);
+    const int maxTicks = std::max(2, static_cast<int>(plot.width / 56));
     for (const int tick : SettingTicks(m_range.minimum, m_range.maximum, maxTicks)) {
         const double x =
             ScaleToPixels(tick, scales.lowValue, scales.highValue, plot.left, plot.right());
@@ -293,10 +296,9 @@ void QualityCurveWidget::paintEvent(QPaintEvent*) {
         painter.drawText(QRectF(x - 40, plot.bottom() + 6, 80, line), Qt::AlignCenter,
                          QString::number(tick));
     }
-    painter.drawRect(area);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(plot.left, plot.top, plot.width, plot.height));
 
-    // The axis titles: the setting below, the size left and the distance
-    // right, each turned to run along its axis.
     painter.drawText(QRectF(plot.left, plot.bottom() + 6 + line + 4, plot.width, line),
                      Qt::AlignCenter, SettingAxisTitle(m_setting));
     const auto verticalTitle = [&](double x, double angle, const QString& title,
@@ -311,20 +313,29 @@ void QualityCurveWidget::paintEvent(QPaintEvent*) {
     };
     verticalTitle(8 + line / 2, -90, tr("Size (%1)").arg(unit.name), kSizeColour);
     verticalTitle(width() - 8 - line / 2, 90, tr("Distance (butteraugli)"), kDistanceColour);
+}
 
-    // The current setting.
-    if (m_current >= m_range.minimum && m_current <= m_range.maximum) {
-        const double x =
-            ScaleToPixels(m_current, scales.lowValue, scales.highValue, plot.left, plot.right());
-        painter.setPen(QPen(kCurrentColour, 1.5, Qt::DashLine));
-        painter.drawLine(QPointF(x, plot.top), QPointF(x, plot.bottom()));
-        painter.setPen(kCurrentColour);
-        painter.drawText(QRectF(x - 40, plot.top - line - 2, 80, line),
-                         Qt::AlignHCenter | Qt::AlignBottom, QString::number(m_current));
-    }
+void QualityCurveWidget::drawCurrentSetting(QPainter& painter, const CurveScales& scales) const {
+    if (m_current < m_range.minimum || m_current > m_range.maximum) return;
+    const PlotRect& plot = scales.plot;
+    const QFontMetricsF metrics(font());
+    const double x =
+        ScaleToPixels(m_current, scales.lowValue, scales.highValue, plot.left, plot.right());
+    painter.setPen(QPen(kCurrentColour, 1.5, Qt::DashLine));
+    painter.drawLine(QPointF(x, plot.top), QPointF(x, plot.bottom()));
+    // The value above the line, kept over the plot so that it clears the
+    // axes' numbers at either end.
+    const QString value = QString::number(m_current);
+    const double labelWidth = metrics.horizontalAdvance(value) + 4;
+    const double left = std::clamp(x - labelWidth / 2, plot.left, plot.right() - labelWidth);
+    painter.setPen(kCurrentColour);
+    painter.drawText(QRectF(left, plot.top - metrics.height() - 2, labelWidth, metrics.height()),
+                     Qt::AlignHCenter | Qt::AlignBottom, value);
+}
 
-    // The two series: lines through the points, then the markers on top,
-    // squares for the size and circles for the distance.
+// Lines through the points, then the markers on top: squares for the size,
+// circles for the distance, the hovered point's a little larger.
+void QualityCurveWidget::drawSeries(QPainter& painter, const CurveScales& scales) const {
     const std::vector<PointPixels> pixels = pointPixels(scales);
     QPainterPath sizePath, distancePath;
     bool distanceOpen = false;
@@ -339,16 +350,20 @@ void QualityCurveWidget::paintEvent(QPaintEvent*) {
         distanceOpen ? distancePath.lineTo(distance) : distancePath.moveTo(distance);
         distanceOpen = true;
     }
-    painter.setClipRect(area.adjusted(-kMarker - 2, -kMarker - 2, kMarker + 2, kMarker + 2));
+    const PlotRect& plot = scales.plot;
+    const double margin = kMarker + 2;
+    painter.save();
+    painter.setClipRect(QRectF(plot.left - margin, plot.top - margin, plot.width + 2 * margin,
+                               plot.height + 2 * margin));
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(kSizeColour, 2));
     painter.drawPath(sizePath);
     painter.setPen(QPen(kDistanceColour, 2));
     painter.drawPath(distancePath);
+    const QColor outline = palette().text().color();
     for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const double grow = m_hovered == i ? 2 : 0;
-        const double side = kMarker + grow;
-        painter.setPen(QPen(text, m_hovered == i ? 1.5 : 0.5));
+        const double side = kMarker + (m_hovered == i ? 2 : 0);
+        painter.setPen(QPen(outline, m_hovered == i ? 1.5 : 0.5));
         painter.setBrush(kSizeColour);
         painter.drawRect(QRectF(pixels[i].x - side, pixels[i].bytesY - side, 2 * side, 2 * side));
         if (pixels[i].distanceY) {
@@ -356,12 +371,17 @@ void QualityCurveWidget::paintEvent(QPaintEvent*) {
             painter.drawEllipse(QPointF(pixels[i].x, *pixels[i].distanceY), side + 0.5, side + 0.5);
         }
     }
-    painter.setClipping(false);
+    painter.restore();
+}
 
-    // The legend, above the plot at its left.
-    double x = plot.left;
+// Above the plot, from its left edge.
+void QualityCurveWidget::drawLegend(QPainter& painter, double left) const {
+    const QFontMetricsF metrics(font());
+    const double line = metrics.height();
+    const QColor text = palette().text().color();
+    double x = left;
     const double y = 8 + line / 2;
-    const auto legendEntry = [&](bool square, const QColor& colour, const QString& name) {
+    const auto entry = [&](bool square, const QColor& colour, const QString& name) {
         painter.setPen(QPen(text, 0.5));
         painter.setBrush(colour);
         if (square) {
@@ -375,8 +395,8 @@ void QualityCurveWidget::paintEvent(QPaintEvent*) {
                          Qt::AlignLeft | Qt::AlignVCenter, name);
         x += metrics.horizontalAdvance(name) + 18;
     };
-    legendEntry(true, kSizeColour, tr("File size"));
-    legendEntry(false, kDistanceColour, tr("Distance from the source"));
+    entry(true, kSizeColour, tr("File size"));
+    entry(false, kDistanceColour, tr("Distance from the source"));
     painter.setPen(QPen(kCurrentColour, 1.5, Qt::DashLine));
     painter.drawLine(QPointF(x, y - line / 2), QPointF(x, y + line / 2));
     painter.setPen(kCurrentColour);

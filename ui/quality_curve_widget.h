@@ -7,6 +7,7 @@
 // The arithmetic of the plot (value to pixel, axis steps, which point a click
 // hits) is free functions over plain numbers, so it is tested without widgets.
 
+#include <QPainter>
 #include <QString>
 #include <QWidget>
 #include <cstddef>
@@ -123,6 +124,10 @@ class QualityCurveWidget : public QWidget {
 
   private:
     CurveScales scales() const;
+    void drawAxes(QPainter& painter, const CurveScales& scales) const;
+    void drawCurrentSetting(QPainter& painter, const CurveScales& scales) const;
+    void drawSeries(QPainter& painter, const CurveScales& scales) const;
+    void drawLegend(QPainter& painter, double left) const;
     std::vector<PointPixels> pointPixels(const CurveScales& scales) const;
     std::optional<std::size_t> pointUnder(QPointF position) const;
     double largestDistance() const;
