@@ -111,6 +111,20 @@ void FormatPanel::addPage(QWidget* page, const QString& caption) {
     PageControl1->addTab(page, caption);
 }
 
+void FormatPanel::chooseSizeSetting(engine::SizeSetting setting, int value) {
+    switch (setting) {
+        case engine::SizeSetting::JPEGQuality:
+            jpeg_qscroll->setValue(value);
+            return;
+        case engine::SizeSetting::GIFMaxColors:
+            gif_maxcolors->setValue(value);
+            return;
+        case engine::SizeSetting::PNGMaxColors:
+            png_maxcolors->setValue(value);
+            return;
+    }
+}
+
 QWidget* FormatPanel::buildJpegPage() {
     auto* page = Named(new QWidget, "JpegOptionsTab");
     auto* layout = new QVBoxLayout(page);

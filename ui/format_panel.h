@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include "engine/compress_to_size.h"
 #include "engine/engine.h"
 #include "engine/metadata_kinds.h"
 
@@ -36,6 +37,9 @@ class FormatPanel : public QWidget {
     void addToPngPage(QWidget* group);
     /// Adds a page after the panel's own (the adjustments page).
     void addPage(QWidget* page, const QString& caption);
+    /// Moves the scroll bar of `setting` to `value` (clamped to its range) as
+    /// the user would: the setting follows and the change is announced.
+    void chooseSizeSetting(engine::SizeSetting setting, int value);
 
   signals:
     /// The user changed a setting.

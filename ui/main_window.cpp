@@ -74,6 +74,7 @@ void TForm1::showSettings() {
     m_formatPanel->showSettings();
     m_optimizerGroup->showSettings();
     m_adjustments->showSettings();
+    m_curve->settingsChanged();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -111,6 +112,7 @@ void TForm1::buildWidgets() {
         if (!engine::ApplyAdjustmentsToSource(m_engine)) return;
         Panel4->setSourceImage(ToQImage(m_engine.SourceBitmap.get()));
         m_adjustments->showSettings();
+        m_curve->sourceChanged();
     });
     setCentralWidget(central);
     buildOptimizerGroup();
@@ -237,6 +239,13 @@ void TForm1::buildViewMenu() {
     view->addActions({Panel4->dualViewAction(), Panel4->fitOnlyBigAction()});
     m_fullScreen = new FullScreenSwitch(*this, {ToolBar1, m_formatPanel});
     view->addAction(m_fullScreen->action());
+    view->addSeparator();
+    m_curve = new QualityCurveWindow(m_engine, *m_formatPanel, this);
+    m_curveAction = view->addAction(tr("Size–quality &curve…"), this, [this] {
+        m_curve->show();
+        m_curve->raise();
+    });
+    m_curveAction->setObjectName("quality_curve");
 }
 
 void TForm1::Options1Click() {
@@ -273,6 +282,7 @@ void TForm1::applyToolbarCaptions() {
 
 void TForm1::sourceReplaced() {
     m_formatPanel->sourceChanged();
+    m_curve->sourceChanged();
     showSettings();
 }
 
@@ -354,6 +364,7 @@ void TForm1::updateSaveActions() {
     const bool result = m_engine.ResultStream && m_engine.SourceBitmap && !m_engine.ResultStale;
     m_saveAs->setEnabled(result);
     m_save->setEnabled(result && m_engine.ResultUnsaved);
+    m_curveAction->setEnabled(m_engine.SourceBitmap && !m_engine.Busy());
 }
 
 }  // namespace pimo::ui

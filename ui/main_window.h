@@ -35,6 +35,7 @@
 #include "ui/image_view.h"
 #include "ui/optimizer_group.h"
 #include "ui/optimizer_preset_model.h"
+#include "ui/quality_curve_window.h"
 #include "ui/result_scorer.h"
 #include "ui/window_environment.h"
 #include "update/update_check.h"
@@ -182,6 +183,8 @@ class TForm1 : public QMainWindow, public engine::Host {
     QPushButton* stop_optimizer = nullptr;
     bool m_optimizerStopAsked = false;
     ResultScorer* m_scorer = nullptr;
+    QualityCurveWindow* m_curve = nullptr;
+    QAction* m_curveAction = nullptr;
     QTimer ProgressTimer;
     bool m_progressTick = false;
     QToolBar* ToolBar1 = nullptr;

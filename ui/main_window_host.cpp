@@ -105,6 +105,7 @@ void TForm1::setMainWindowEnabled(bool enabled) {
 
 void TForm1::showNoImage() {
     m_scorer->clear();
+    m_curve->sourceChanged();
     m_formatPanel->sourceChanged();
     Panel4->clear();
     m_statusPanels[2]->clear();
