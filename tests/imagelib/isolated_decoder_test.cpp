@@ -12,6 +12,11 @@
 #include <mutex>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#include <sys/resource.h>
+#endif
+
 #include "engine/imagelib/bitmap_transfer.h"
 #include "engine/imagelib/decode_budget.h"
 #include "engine/imagelib/file_io.h"
@@ -382,6 +387,41 @@ TEST(IsolatedDecoderTest, ParallelDecodesStayApart) {
     EXPECT_EQ(goodLog, "");
     EXPECT_NE(crashLog.find(CrashedMessage()), std::string::npos);
 }
+
+#if defined(__GLIBC__) && !defined(PIMO_TEST_ASAN)
+// Page faults this thread has taken so far.
+long ThreadFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt;
+}
+
+// A block of image size freed and allocated again reuses the pages it had:
+// left to its adaptive thresholds, the C library gives the second block a
+// fresh mapping (the size it last freed is its new threshold), and both the
+// decoder process and the program fault every page in once per image.
+TEST(IsolatedDecoderTest, FreedImageSizedBlocksAreReused) {
+    constexpr std::size_t kSize = 24 << 20;
+    // The count is real: fresh pages fault.
+    void* fresh = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(fresh, MAP_FAILED);
+    const long beforeFresh = ThreadFaults();
+    std::memset(fresh, 1, kSize);
+    EXPECT_GE(ThreadFaults() - beforeFresh, 64);
+    munmap(fresh, kSize);
+
+    long faults[2] = {};
+    for (long& count : faults) {
+        const long before = ThreadFaults();
+        auto* block = static_cast<volatile unsigned char*>(std::malloc(kSize));
+        ASSERT_NE(block, nullptr);
+        for (std::size_t at = 0; at < kSize; at += 4096) block[at] = 1;
+        std::free(const_cast<unsigned char*>(block));
+        count = ThreadFaults() - before;
+    }
+    EXPECT_LT(faults[1], 64) << "the second block was faulted in again: " << faults[1];
+}
+#endif
 
 }  // namespace
 }  // namespace pimo::imagelib
