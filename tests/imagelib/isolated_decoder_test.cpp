@@ -15,6 +15,7 @@
 #ifdef __linux__
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include "engine/imagelib/bitmap_transfer.h"
@@ -420,6 +421,67 @@ TEST(IsolatedDecoderTest, FreedImageSizedBlocksAreReused) {
         count = ThreadFaults() - before;
     }
     EXPECT_LT(faults[1], 64) << "the second block was faulted in again: " << faults[1];
+}
+
+// What a probing decode saw in the decoder process: its id, and the page
+// faults of touching a block of the probe's size.
+struct ProbeResult {
+    long process = 0;
+    long faults = 0;
+};
+
+// Never freed; volatile, so that the compiler keeps the allocation.
+void* volatile gStranded = nullptr;
+
+// Allocates, touches and frees `kMiB` MiB; with `kStrand`, a block
+// allocated after it is never freed, so that the heap cannot shrink past it.
+template <std::size_t kMiB, bool kStrand>
+FIBITMAP* Probe(int, std::span<const std::uint8_t>, int) {
+    const long before = ThreadFaults();
+    auto* block = static_cast<volatile unsigned char*>(std::malloc(kMiB << 20));
+    if (!block) return nullptr;
+    for (std::size_t at = 0; at < (kMiB << 20); at += 4096) block[at] = 1;
+    if (kStrand) gStranded = std::malloc(std::size_t{4} << 20);
+    std::free(const_cast<unsigned char*>(block));
+    const ProbeResult result{static_cast<long>(::getpid()), ThreadFaults() - before};
+    FIBITMAP* bitmap = ::FreeImage_Allocate(sizeof result, 1, 8);
+    if (bitmap) std::memcpy(::FreeImage_GetBits(bitmap), &result, sizeof result);
+    return bitmap;
+}
+
+ProbeResult Probed(DecodeFunction probe) {
+    const std::uint8_t byte = 0;
+    const Bitmap bitmap(
+        DecodeIsolated(FIF_PSD, std::span(&byte, 1), 0, DecodeBudget{512u << 20, 30}, probe));
+    ProbeResult result{-1, -1};
+    if (bitmap) std::memcpy(&result, ::FreeImage_GetBits(bitmap.get()), sizeof result);
+    return result;
+}
+
+// A decoder process reuses the memory of its last decode, a bitmap larger
+// than 32 MiB too, and is replaced once its heap can no longer give back what
+// a large decode took (it would count against every later decode's limit).
+TEST(IsolatedDecoderTest, DecoderProcessReusesItsMemoryAndIsReplacedWhenItCannotShrink) {
+    StopDecoderProcess();
+    const ProbeResult first = Probed(&Probe<40, false>);
+    const ProbeResult again = Probed(&Probe<40, false>);
+    ASSERT_GT(first.process, 0);
+    EXPECT_EQ(again.process, first.process);
+    EXPECT_GT(first.faults, 1000);
+    EXPECT_LT(again.faults, 64) << "the block was faulted in again";
+
+    // Freed at the top of the heap: given back, and the process serves on.
+    const ProbeResult large = Probed(&Probe<160, false>);
+    EXPECT_EQ(large.process, first.process);
+    EXPECT_EQ(Probed(&Probe<1, false>).process, first.process);
+
+    // Held up by a block above it: the next decode runs in a fresh process.
+    const ProbeResult stranded = Probed(&Probe<160, true>);
+    EXPECT_EQ(stranded.process, first.process);
+    const ProbeResult next = Probed(&Probe<1, false>);
+    EXPECT_GT(next.process, 0);
+    EXPECT_NE(next.process, first.process);
+    StopDecoderProcess();
 }
 #endif
 
