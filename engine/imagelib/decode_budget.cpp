@@ -54,7 +54,10 @@ std::string Dimensions(const DeclaredSize& size) {
 }  // namespace
 
 DecodeBudget DefaultDecodeBudget() {
-    return {std::max(PhysicalMemory() / 4, kSmallestMemory), kDefaultSeconds};
+    // Read once: every decode asks for the budget, and the machine's memory
+    // does not change while the program runs.
+    static const std::uint64_t physical = PhysicalMemory();
+    return {std::max(physical / 4, kSmallestMemory), kDefaultSeconds};
 }
 
 void SetDecodeBudget(DecodeBudget budget) {

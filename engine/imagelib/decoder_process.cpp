@@ -1,6 +1,7 @@
 #include "engine/imagelib/decoder_process.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -52,6 +53,7 @@ struct Request {
 struct Reply {
     ReplyStatus status;
     std::uint64_t size;
+    std::uint32_t retire = 0;  // the process holds more memory than it should keep: replace it
 };
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -205,6 +207,28 @@ bool ReportsAllocationFailure(const std::vector<LibraryMessage>& messages) {
     });
 }
 
+// The decoder process serves one decode at a time, and each allocates the
+// same kinds of blocks as the last: blocks of every size come from the heap
+// (a bitmap of more than 32 MiB too, which otherwise gets a fresh mapping that
+// is faulted in page by page for every file), and the next decode reuses them.
+// Returns where the heap starts.
+std::uintptr_t KeepLargeBlocksInHeap() {
+#ifdef __GLIBC__
+    ::mallopt(M_MMAP_MAX, 0);
+#endif
+    return reinterpret_cast<std::uintptr_t>(::sbrk(0));
+}
+
+// The heap gives its free top back to the system beyond 64 MiB, but a block
+// still in use above a large freed one keeps it, and its address space, from
+// going: that would count against the memory limit of every later decode.
+// True when the heap spans more than it should keep between decodes.
+bool HeapKeepsTooMuch(std::uintptr_t heapStart) {
+    constexpr std::uintptr_t kKeptMax = std::uintptr_t{96} << 20;
+    const auto heapEnd = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+    return heapEnd > heapStart && heapEnd - heapStart > kKeptMax;
+}
+
 // Leaves the result in the output file; the reply to send.
 Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
               const std::vector<LibraryMessage>& messages) {
@@ -224,6 +248,7 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
     if (::getppid() != parent) ::_exit(0);
     CloseOthers({socket, input, output});
     LimitChild(budget);
+    const std::uintptr_t heapStart = KeepLargeBlocksInHeap();
     std::set_new_handler([] { ::_exit(kExitOutOfMemory); });
     // The parent's handlers may touch windows or consoles: not from here.
     FreeImage_SetProgress(nullptr);
@@ -242,9 +267,11 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
             request.format, std::span<const std::uint8_t>(data, request.size), request.flags);
         const bool allocationFailed =
             !bitmap && (errno == ENOMEM || ReportsAllocationFailure(messages));
-        const Reply reply = allocationFailed ? Reply{ReplyStatus::OutOfMemory, 0}
-                                             : Publish(output, out, bitmap, messages);
+        Reply reply = allocationFailed ? Reply{ReplyStatus::OutOfMemory, 0}
+                                       : Publish(output, out, bitmap, messages);
         if (bitmap) ::FreeImage_Unload(bitmap);
+        std::vector<LibraryMessage>().swap(messages);
+        reply.retire = HeapKeepsTooMuch(heapStart) ? 1 : 0;
         if (!WriteAll(socket, &reply, sizeof reply)) break;
     }
     ::_exit(0);
@@ -410,7 +437,7 @@ DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format
     FIBITMAP* bitmap = received->bitmap.release();
     // A failed decode may have left the library's state damaged: a fresh
     // process serves the next one.
-    return {bitmap, bitmap != nullptr && ++m_served < kMaxServed};
+    return {bitmap, bitmap != nullptr && ++m_served < kMaxServed && !reply.retire};
 }
 
 }  // namespace pimo::imagelib

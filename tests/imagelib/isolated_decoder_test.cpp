@@ -12,6 +12,12 @@
 #include <mutex>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include "engine/imagelib/bitmap_transfer.h"
 #include "engine/imagelib/decode_budget.h"
 #include "engine/imagelib/file_io.h"
@@ -382,6 +388,102 @@ TEST(IsolatedDecoderTest, ParallelDecodesStayApart) {
     EXPECT_EQ(goodLog, "");
     EXPECT_NE(crashLog.find(CrashedMessage()), std::string::npos);
 }
+
+#if defined(__GLIBC__) && !defined(PIMO_TEST_ASAN)
+// Page faults this thread has taken so far.
+long ThreadFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt;
+}
+
+// A block of image size freed and allocated again reuses the pages it had:
+// left to its adaptive thresholds, the C library gives the second block a
+// fresh mapping (the size it last freed is its new threshold), and both the
+// decoder process and the program fault every page in once per image.
+TEST(IsolatedDecoderTest, FreedImageSizedBlocksAreReused) {
+    constexpr std::size_t kSize = 24 << 20;
+    // The count is real: fresh pages fault.
+    void* fresh = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(fresh, MAP_FAILED);
+    const long beforeFresh = ThreadFaults();
+    std::memset(fresh, 1, kSize);
+    EXPECT_GE(ThreadFaults() - beforeFresh, 64);
+    munmap(fresh, kSize);
+
+    long faults[2] = {};
+    for (long& count : faults) {
+        const long before = ThreadFaults();
+        auto* block = static_cast<volatile unsigned char*>(std::malloc(kSize));
+        ASSERT_NE(block, nullptr);
+        for (std::size_t at = 0; at < kSize; at += 4096) block[at] = 1;
+        std::free(const_cast<unsigned char*>(block));
+        count = ThreadFaults() - before;
+    }
+    EXPECT_LT(faults[1], 64) << "the second block was faulted in again: " << faults[1];
+}
+
+// What a probing decode saw in the decoder process: its id, and the page
+// faults of touching a block of the probe's size.
+struct ProbeResult {
+    long process = 0;
+    long faults = 0;
+};
+
+// Never freed; volatile, so that the compiler keeps the allocation.
+void* volatile gStranded = nullptr;
+
+// Allocates, touches and frees `kMiB` MiB; with `kStrand`, a block
+// allocated after it is never freed, so that the heap cannot shrink past it.
+template <std::size_t kMiB, bool kStrand>
+FIBITMAP* Probe(int, std::span<const std::uint8_t>, int) {
+    const long before = ThreadFaults();
+    auto* block = static_cast<volatile unsigned char*>(std::malloc(kMiB << 20));
+    if (!block) return nullptr;
+    for (std::size_t at = 0; at < (kMiB << 20); at += 4096) block[at] = 1;
+    if (kStrand) gStranded = std::malloc(std::size_t{4} << 20);
+    std::free(const_cast<unsigned char*>(block));
+    const ProbeResult result{static_cast<long>(::getpid()), ThreadFaults() - before};
+    FIBITMAP* bitmap = ::FreeImage_Allocate(sizeof result, 1, 8);
+    if (bitmap) std::memcpy(::FreeImage_GetBits(bitmap), &result, sizeof result);
+    return bitmap;
+}
+
+ProbeResult Probed(DecodeFunction probe) {
+    const std::uint8_t byte = 0;
+    const Bitmap bitmap(
+        DecodeIsolated(FIF_PSD, std::span(&byte, 1), 0, DecodeBudget{512u << 20, 30}, probe));
+    ProbeResult result{-1, -1};
+    if (bitmap) std::memcpy(&result, ::FreeImage_GetBits(bitmap.get()), sizeof result);
+    return result;
+}
+
+// A decoder process reuses the memory of its last decode, a bitmap larger
+// than 32 MiB too, and is replaced once its heap can no longer give back what
+// a large decode took (it would count against every later decode's limit).
+TEST(IsolatedDecoderTest, DecoderProcessReusesItsMemoryAndIsReplacedWhenItCannotShrink) {
+    StopDecoderProcess();
+    const ProbeResult first = Probed(&Probe<40, false>);
+    const ProbeResult again = Probed(&Probe<40, false>);
+    ASSERT_GT(first.process, 0);
+    EXPECT_EQ(again.process, first.process);
+    EXPECT_GT(first.faults, 1000);
+    EXPECT_LT(again.faults, 64) << "the block was faulted in again";
+
+    // Freed at the top of the heap: given back, and the process serves on.
+    const ProbeResult large = Probed(&Probe<160, false>);
+    EXPECT_EQ(large.process, first.process);
+    EXPECT_EQ(Probed(&Probe<1, false>).process, first.process);
+
+    // Held up by a block above it: the next decode runs in a fresh process.
+    const ProbeResult stranded = Probed(&Probe<160, true>);
+    EXPECT_EQ(stranded.process, first.process);
+    const ProbeResult next = Probed(&Probe<1, false>);
+    EXPECT_GT(next.process, 0);
+    EXPECT_NE(next.process, first.process);
+    StopDecoderProcess();
+}
+#endif
 
 }  // namespace
 }  // namespace pimo::imagelib
