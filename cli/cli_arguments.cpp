@@ -136,88 +136,119 @@ void ParseResize(const std::string& option, const std::string& text, batch::Batc
         height.empty() ? 0 : ParseInteger(option, height, 1, kResizeSides.intMax());
 }
 
-}  // namespace
+using Action = std::function<void(const std::string& option, const std::string& value)>;
+struct Option {
+    bool takesValue;
+    Action action;
+};
+using OptionTable = std::map<std::string, Option, std::less<>>;
 
-CliArguments ParseArguments(const std::vector<std::string>& arguments,
-                            const engine::OptimizationSettings& stored) {
+/// The arguments read so far, and what the checks after the last one need
+/// to know about how they were given.
+struct ParseState {
     CliArguments result;
-    result.settings = stored;
-    engine::OptimizationSettings& settings = result.settings;
-    batch::BatchOptions& batch = result.batch;
     std::optional<OptimizationMode> mode;
     bool formatGiven = false;
     bool automaticOverridden = false;  // a setting the automatic modes would choose
     bool colorsGiven = false;
     bool clockwise = false;
     int rotateDegrees = 0;
+};
 
-    using Action = std::function<void(const std::string& option, const std::string& value)>;
-    struct Option {
-        bool takesValue;
-        Action action;
-    };
-    const auto flag = [](std::function<void()> action) {
-        return Option{false, [action](const std::string&, const std::string&) { action(); }};
-    };
-    const auto valued = [](Action action) { return Option{true, std::move(action)}; };
-    // A setting that the automatic modes choose themselves.
-    const auto manual = [&](Action action) {
-        return Option{true,
-                      [&automaticOverridden, action](const std::string& o, const std::string& v) {
-                          automaticOverridden = true;
-                          action(o, v);
-                      }};
-    };
+Option Flag(std::function<void()> action) {
+    return Option{false, [action](const std::string&, const std::string&) { action(); }};
+}
 
-    const std::map<std::string, Option, std::less<>> options{
-        {"--help", flag([&] { result.help = true; })},
-        {"--recursive", flag([&] { result.recursive = true; })},
-        {"--info", flag([&] { result.info = true; })},
-        {"--json", flag([&] { result.json = true; })},
-        {"--quiet", flag([&] { result.quiet = true; })},
-        {"--files-from", valued([&](auto& o, auto& v) {
+Option Valued(Action action) {
+    return Option{true, std::move(action)};
+}
+
+/// A setting that the automatic modes choose themselves: giving it asks for
+/// the manual mode.
+Option Manual(ParseState& state, Action action) {
+    return Option{true, [&state, action](const std::string& o, const std::string& v) {
+                      state.automaticOverridden = true;
+                      action(o, v);
+                  }};
+}
+
+Option ManualFlag(ParseState& state, std::function<void()> action) {
+    return Option{false, [&state, action](const std::string&, const std::string&) {
+                      state.automaticOverridden = true;
+                      action();
+                  }};
+}
+
+// What to read, how to report and how hard to work.
+void AddRunOptions(OptionTable& options, ParseState& state) {
+    CliArguments& result = state.result;
+    options.insert({
+        {"--help", Flag([&] { result.help = true; })},
+        {"--recursive", Flag([&] { result.recursive = true; })},
+        {"--info", Flag([&] { result.info = true; })},
+        {"--json", Flag([&] { result.json = true; })},
+        {"--quiet", Flag([&] { result.quiet = true; })},
+        {"--files-from", Valued([&](auto& o, auto& v) {
              if (v.empty()) throw UsageError(o + " needs a file, or - for standard input");
              result.filesFrom = v;
          })},
-        {"--null", flag([&] { result.nulSeparated = true; })},
-        {"--settings", valued([&](auto&, auto& v) { result.settingsFile = v; })},
-        {"--optimizer", valued([&](auto& o, auto& v) {
+        {"--null", Flag([&] { result.nulSeparated = true; })},
+        {"--settings", Valued([&](auto&, auto& v) { result.settingsFile = v; })},
+        {"--optimizer", Valued([&](auto& o, auto& v) {
              if (v.empty()) throw UsageError(o + " needs a preset's position or name");
              result.optimizer = v;
-             settings.PNGApplyOptimizer = true;
+             result.settings.PNGApplyOptimizer = true;
          })},
-        {"--jobs", valued([&](auto& o, auto& v) { result.jobs = ParseInteger(o, v, 1, 256); })},
-        {"--decode-memory", valued([&](auto& o, auto& v) {
+        {"--jobs", Valued([&](auto& o, auto& v) { result.jobs = ParseInteger(o, v, 1, 256); })},
+        {"--decode-memory", Valued([&](auto& o, auto& v) {
              result.decodeMemoryMiB = static_cast<unsigned>(ParseInteger(o, v, 16, 1 << 24));
          })},
-        {"--decode-seconds", valued([&](auto& o, auto& v) {
+        {"--decode-seconds", Valued([&](auto& o, auto& v) {
              result.decodeSeconds = static_cast<unsigned>(ParseInteger(o, v, 1, 86400));
          })},
-        {"--decode-in-process", flag([&] { result.decodeInProcess = true; })},
-        {"--output", valued([&](auto& o, auto& v) {
+        {"--decode-in-process", Flag([&] { result.decodeInProcess = true; })},
+        {"--score", Flag([&] { result.score = true; })},
+        {"--target-quality",
+         Valued([&](auto& o, auto& v) { result.targetQuality = ParseNumber(o, v, 0.01, 100.0); })},
+    });
+}
+
+// Where the outputs go and what becomes of the sources.
+void AddOutputOptions(OptionTable& options, ParseState& state) {
+    CliArguments& result = state.result;
+    batch::BatchOptions& batch = result.batch;
+    options.insert({
+        {"--output", Valued([&](auto& o, auto& v) {
              if (v.empty()) throw UsageError(o + " needs a folder");
              batch.OutputPath = v;
          })},
-        {"--original-folder", flag([&] { batch.SaveInOriginalFolder = true; })},
-        {"--overwrite", flag([&] { batch.OverwriteExistingFiles = true; })},
-        {"--delete-originals", flag([&] { batch.DeleteOriginalFiles = true; })},
-        {"--keep-dates", flag([&] { batch.KeepOriginalDateTime = true; })},
-        {"--first-frame", flag([&] { result.firstFrame = true; })},
-        {"--no-backup", flag([&] { batch.BackupOnOverwrite = false; })},
-        {"--rotate", valued([&](auto& o, auto& v) {
-             rotateDegrees = 90 * (1 + ParseChoice(o, v, {"90", "180", "270"}));
+        {"--original-folder", Flag([&] { batch.SaveInOriginalFolder = true; })},
+        {"--overwrite", Flag([&] { batch.OverwriteExistingFiles = true; })},
+        {"--delete-originals", Flag([&] { batch.DeleteOriginalFiles = true; })},
+        {"--keep-dates", Flag([&] { batch.KeepOriginalDateTime = true; })},
+        {"--first-frame", Flag([&] { result.firstFrame = true; })},
+        {"--no-backup", Flag([&] { batch.BackupOnOverwrite = false; })},
+    });
+}
+
+// The tasks done to each image before it is optimized.
+void AddTaskOptions(OptionTable& options, ParseState& state) {
+    batch::BatchOptions& batch = state.result.batch;
+    options.insert({
+        {"--rotate", Valued([&](auto& o, auto& v) {
+             state.rotateDegrees = 90 * (1 + ParseChoice(o, v, {"90", "180", "270"}));
          })},
-        {"--cw", flag([&] { clockwise = true; })},
-        {"--flip", valued([&](auto& o, auto& v) {
+        {"--cw", Flag([&] { state.clockwise = true; })},
+        {"--flip", Valued([&](auto& o, auto& v) {
              batch.TaskFlip = true;
              batch.FlipType = ParseChoice(o, v, {"v", "h"});
          })},
-        {"--resize", valued([&](auto& o, auto& v) { ParseResize(o, v, batch); })},
-        {"--filter", valued([&](auto& o, auto& v) {
+        {"--resize", Valued([&](auto& o, auto& v) { ParseResize(o, v, batch); })},
+        {"--filter", Valued([&](auto& o, auto& v) {
              batch.ResizeFilter = ParseInteger(o, v, SettingsKeyRange("ResampleFilter"));
          })},
-        {"--no-keep-aspect", flag([&] { batch.ResizeKeepAspect = false; })},
-        {"--target-size", valued([&](auto& o, auto& v) {
+        {"--no-keep-aspect", Flag([&] { batch.ResizeKeepAspect = false; })},
+        {"--target-size", Valued([&](auto& o, auto& v) {
              // Either decimal separator; the runner reads the text with ".".
              std::string number = v;
              std::replace(number.begin(), number.end(), ',', '.');
@@ -225,86 +256,105 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
              batch.TaskCompressToSize = true;
              batch.SizeThreshold = v;
          })},
-        {"--score", flag([&] { result.score = true; })},
-        {"--target-quality",
-         valued([&](auto& o, auto& v) { result.targetQuality = ParseNumber(o, v, 0.01, 100.0); })},
-        {"--mode", valued([&](auto& o, auto& v) {
-             mode = engine::ModeFromNumber(ParseChoice(o, v, {"auto", "keep", "user", "manual"}));
+    });
+}
+
+// The output format and its settings.
+void AddFormatOptions(OptionTable& options, ParseState& state) {
+    engine::OptimizationSettings& settings = state.result.settings;
+    options.insert({
+        {"--mode", Valued([&](auto& o, auto& v) {
+             state.mode =
+                 engine::ModeFromNumber(ParseChoice(o, v, {"auto", "keep", "user", "manual"}));
          })},
-        {"--format", valued([&](auto& o, auto& v) {
-             formatGiven = true;
+        {"--format", Valued([&](auto& o, auto& v) {
+             state.formatGiven = true;
              settings.Format = ParseChoice(o, v, {"jpeg", "png", "gif"});
          })},
-        {"--quality", manual([&](auto& o, auto& v) {
-             settings.JPEGQuality = ParseInteger(o, v, SettingsKeyRange("JPEGQuality"));
-         })},
-        {"--subsampling", manual([&](auto& o, auto& v) {
-             settings.JPEGChromaSubsampling = ParseChoice(o, v, {"444", "422", "420", "411"});
-         })},
-        {"--progressive", Option{false,
-                                 [&](auto&, auto&) {
-                                     automaticOverridden = true;
-                                     settings.JPEGProgressive = true;
-                                 }}},
-        {"--png-palette", manual([&](auto& o, auto& v) {
-             settings.PNGPalettePreset =
-                 ParseChoice(o, v, {"truecolor", "256", "128", "16", "mono"});
-         })},
-        {"--gif-palette", manual([&](auto& o, auto& v) {
-             settings.GIFPalettePreset = ParseChoice(o, v, {"256", "128", "16", "mono"});
-         })},
-        {"--colors", manual([&](auto& o, auto& v) {
-             colorsGiven = true;
-             settings.PNGMaxColors = settings.GIFMaxColors =
-                 ParseInteger(o, v, engine::kMinColorCount, engine::kMaxColorCount);
-         })},
-        {"--quantizer", manual([&](auto& o, auto& v) {
-             settings.PNGQuantizationMethod = settings.GIFQuantizationMethod =
-                 ParseChoice(o, v, {"wu", "nn", "liq"});
-         })},
-        {"--gif-interlaced", Option{false,
-                                    [&](auto&, auto&) {
-                                        automaticOverridden = true;
-                                        settings.GIFInterlaced = true;
-                                    }}},
-        {"--png-level", manual([&](auto& o, auto& v) {
-             settings.PNGCompressionType =
-                 ParseInteger(o, v, SettingsKeyRange("PNGCompressionType"));
-         })},
-        {"--transparency", manual([&](auto& o, auto& v) {
-             settings.TransparencyMode = static_cast<engine::TransparencyMode>(
-                 ParseChoice(o, v, {"keep", "solid", "opaque"}));
-         })},
-        {"--keep-metadata", valued([&](auto& o, auto& v) { ParseKeptMetadata(o, v, settings); })},
+        {"--quality", Manual(state,
+                             [&](auto& o, auto& v) {
+                                 settings.JPEGQuality =
+                                     ParseInteger(o, v, SettingsKeyRange("JPEGQuality"));
+                             })},
+        {"--subsampling",
+         Manual(
+             state,
+             [&](auto& o, auto& v) {
+                 settings.JPEGChromaSubsampling = ParseChoice(o, v, {"444", "422", "420", "411"});
+             })},
+        {"--progressive", ManualFlag(state, [&] { settings.JPEGProgressive = true; })},
+        {"--png-palette", Manual(state,
+                                 [&](auto& o, auto& v) {
+                                     settings.PNGPalettePreset = ParseChoice(
+                                         o, v, {"truecolor", "256", "128", "16", "mono"});
+                                 })},
+        {"--gif-palette",
+         Manual(state,
+                [&](auto& o, auto& v) {
+                    settings.GIFPalettePreset = ParseChoice(o, v, {"256", "128", "16", "mono"});
+                })},
+        {"--colors", Manual(state,
+                            [&](auto& o, auto& v) {
+                                state.colorsGiven = true;
+                                settings.PNGMaxColors = settings.GIFMaxColors = ParseInteger(
+                                    o, v, engine::kMinColorCount, engine::kMaxColorCount);
+                            })},
+        {"--quantizer", Manual(state,
+                               [&](auto& o, auto& v) {
+                                   settings.PNGQuantizationMethod = settings.GIFQuantizationMethod =
+                                       ParseChoice(o, v, {"wu", "nn", "liq"});
+                               })},
+        {"--gif-interlaced", ManualFlag(state, [&] { settings.GIFInterlaced = true; })},
+        {"--png-level", Manual(state,
+                               [&](auto& o, auto& v) {
+                                   settings.PNGCompressionType =
+                                       ParseInteger(o, v, SettingsKeyRange("PNGCompressionType"));
+                               })},
+        {"--keep-metadata", Valued([&](auto& o, auto& v) { ParseKeptMetadata(o, v, settings); })},
+    });
+}
+
+// Transparency and the colour adjustments.
+void AddAdjustmentOptions(OptionTable& options, ParseState& state) {
+    engine::OptimizationSettings& settings = state.result.settings;
+    options.insert({
+        {"--transparency", Manual(state,
+                                  [&](auto& o, auto& v) {
+                                      settings.TransparencyMode =
+                                          static_cast<engine::TransparencyMode>(
+                                              ParseChoice(o, v, {"keep", "solid", "opaque"}));
+                                  })},
         {"--background",
-         valued([&](auto& o, auto& v) { settings.BackgroundColor = ParseColor(o, v); })},
-        {"--threshold", valued([&](auto& o, auto& v) {
+         Valued([&](auto& o, auto& v) { settings.BackgroundColor = ParseColor(o, v); })},
+        {"--threshold", Valued([&](auto& o, auto& v) {
              settings.TransparencyThreshold =
                  ParseInteger(o, v, SettingsKeyRange("TransparencyThreshold"));
          })},
-        {"--brightness", valued([&](auto& o, auto& v) {
+        {"--brightness", Valued([&](auto& o, auto& v) {
              settings.AdjustBrightness = ParseInteger(o, v, SettingsKeyRange("AdjustBrightness"));
          })},
-        {"--contrast", valued([&](auto& o, auto& v) {
+        {"--contrast", Valued([&](auto& o, auto& v) {
              settings.AdjustContrast = ParseInteger(o, v, SettingsKeyRange("AdjustContrast"));
          })},
-        {"--gamma", valued([&](auto& o, auto& v) {
+        {"--gamma", Valued([&](auto& o, auto& v) {
              settings.AdjustGamma =
                  // Stored as gamma times 100.
                  static_cast<int>(
                      std::lround(ParseNumber(o, v, kGamma.min / 100, kGamma.max / 100) * 100));
          })},
-        {"--invert", flag([&] { settings.AdjustInvert = true; })},
-        {"--grayscale", Option{false,
-                               [&](auto&, auto&) {
-                                   automaticOverridden = true;
-                                   settings.AdjustGrayscale = true;
-                               }}},
-    };
-    const std::map<std::string, std::string, std::less<>> shortNames{
-        {"-h", "--help"},    {"-r", "--recursive"}, {"-o", "--output"}, {"-j", "--jobs"},
-        {"-q", "--quality"}, {"-f", "--format"},    {"-0", "--null"}};
+        {"--invert", Flag([&] { settings.AdjustInvert = true; })},
+        {"--grayscale", ManualFlag(state, [&] { settings.AdjustGrayscale = true; })},
+    });
+}
 
+const std::map<std::string, std::string, std::less<>> kShortNames{
+    {"-h", "--help"},    {"-r", "--recursive"}, {"-o", "--output"}, {"-j", "--jobs"},
+    {"-q", "--quality"}, {"-f", "--format"},    {"-0", "--null"}};
+
+/// Runs each option's action in the order given; other arguments are inputs.
+/// "--name=value" and "--name value" are the same; "--" ends the options.
+void ReadArguments(const std::vector<std::string>& arguments, const OptionTable& options,
+                   CliArguments& result) {
     bool optionsEnded = false;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
@@ -323,7 +373,7 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        if (const auto shortName = shortNames.find(name); shortName != shortNames.end())
+        if (const auto shortName = kShortNames.find(name); shortName != kShortNames.end())
             name = shortName->second;
         const auto option = options.find(name);
         if (option == options.end()) throw UsageError("unknown option " + argument);
@@ -337,8 +387,12 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
         }
         option->second.action(name, value.value_or(std::string()));
     }
+}
 
-    if (result.help) return result;
+/// Options that make no sense together, or without another.
+void CheckCombinations(ParseState& state) {
+    CliArguments& result = state.result;
+    batch::BatchOptions& batch = result.batch;
     // A list read from a pipeline may well be empty: that is no mistake.
     if (result.inputs.empty() && result.filesFrom.empty())
         throw UsageError("no input files or folders given");
@@ -354,36 +408,58 @@ CliArguments ParseArguments(const std::vector<std::string>& arguments,
     if (result.targetQuality > 0 && batch.TaskCompressToSize)
         throw UsageError("--target-quality and --target-size exclude each other");
 
-    if (rotateDegrees != 0) {
+    if (state.rotateDegrees != 0) {
         batch.TaskRotate = true;
-        batch.RotateAngle = rotateDegrees / 90 - 1;
-        batch.RotateDirection = clockwise ? 1 : 0;
-    } else if (clockwise) {
+        batch.RotateAngle = state.rotateDegrees / 90 - 1;
+        batch.RotateDirection = state.clockwise ? 1 : 0;
+    } else if (state.clockwise) {
         throw UsageError("--cw needs --rotate");
     }
+}
 
-    // Without --mode: a format alone keeps the automatic choice of the other
-    // settings (unless the stored mode already follows the format); a setting
-    // the automatic choice would replace asks for manual; else the stored mode.
-    const OptimizationMode storedMode = stored.Mode;
+/// Without --mode: a format alone keeps the automatic choice of the other
+/// settings (unless the stored mode already follows the format); a setting
+/// the automatic choice would replace asks for manual; else the stored mode.
+void ResolveMode(ParseState& state, OptimizationMode storedMode) {
+    engine::OptimizationSettings& settings = state.result.settings;
     const OptimizationMode followingFormat =
         engine::ChoosesFormat(storedMode) ? OptimizationMode::AutoUserFormat : storedMode;
-    settings.Mode = mode.value_or(automaticOverridden ? OptimizationMode::Manual
-                                  : formatGiven       ? followingFormat
-                                                      : storedMode);
-    if (formatGiven && engine::ChoosesFormat(settings.Mode))
+    settings.Mode = state.mode.value_or(state.automaticOverridden ? OptimizationMode::Manual
+                                        : state.formatGiven       ? followingFormat
+                                                                  : storedMode);
+    if (state.formatGiven && engine::ChoosesFormat(settings.Mode))
         throw UsageError(
             "--format has no effect with --mode auto or keep; use --mode user or manual");
-    if (!colorsGiven) {
+    if (!state.colorsGiven) {
         engine::ApplyPngPresetColorCount(settings);
         engine::ApplyGifPresetColorCount(settings);
     }
     if (settings.Mode == OptimizationMode::Manual) engine::ApplyFormatToSettings(settings);
-    return result;
 }
 
-std::string UsageText() {
-    return R"(Usage: pimo-cli [OPTIONS] FILE|FOLDER...
+}  // namespace
+
+CliArguments ParseArguments(const std::vector<std::string>& arguments,
+                            const engine::OptimizationSettings& stored) {
+    ParseState state;
+    state.result.settings = stored;
+    OptionTable options;
+    AddRunOptions(options, state);
+    AddOutputOptions(options, state);
+    AddTaskOptions(options, state);
+    AddFormatOptions(options, state);
+    AddAdjustmentOptions(options, state);
+    ReadArguments(arguments, options, state.result);
+    if (state.result.help) return state.result;
+    CheckCombinations(state);
+    ResolveMode(state, stored.Mode);
+    return state.result;
+}
+
+namespace {
+
+// The help text, as printed.
+constexpr std::string_view kUsageText = R"(Usage: pimo-cli [OPTIONS] FILE|FOLDER...
        pimo-cli [OPTIONS] --files-from LIST [FILE|FOLDER...]
 Optimizes images for size: every input file, and the readable images of every
 input folder, is written to the output folder (or beside itself).
@@ -478,6 +554,11 @@ Quality:
 
 Exit code: 0 every file succeeded, 1 a file failed, 2 bad arguments.
 )";
+
+}  // namespace
+
+std::string UsageText() {
+    return std::string(kUsageText);
 }
 
 }  // namespace pimo::cli

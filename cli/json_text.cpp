@@ -85,4 +85,10 @@ std::string HexBytes(std::string_view text) {
     return out;
 }
 
+std::string JsonPath(const std::string& name, const std::string& path) {
+    std::string member = "\"" + name + "\":" + JsonText(path);
+    if (!IsUtf8(path)) member += ",\"" + name + "_hex\":\"" + HexBytes(path) + "\"";
+    return member;
+}
+
 }  // namespace pimo::cli

@@ -17,6 +17,11 @@ bool IsUtf8(std::string_view text);
 /// written as U+FFFD, so that the result always parses.
 std::string JsonText(std::string_view text);
 
+/// A JSON member holding a path: `"name":"..."`, and, when the path is not
+/// UTF-8 (its string then shows U+FFFD for the bytes it cannot carry),
+/// `"name_hex":"..."` with its exact bytes.
+std::string JsonPath(const std::string& name, const std::string& path);
+
 /// `text`'s bytes as lower-case hexadecimal: a name that is not UTF-8 can
 /// still be found from it exactly.
 std::string HexBytes(std::string_view text);

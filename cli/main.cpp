@@ -22,6 +22,7 @@
 #include "cli/console_host.h"
 #include "cli/file_list.h"
 #include "cli/json_text.h"
+#include "cli/run_report.h"
 #include "engine/engine.h"
 #include "engine/imagelib/decode_budget.h"
 #include "engine/imagelib/freeimage_ext.h"
@@ -39,39 +40,6 @@ using namespace pimo;
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-// A JSON member holding a path: `"name":"..."`, and, when the path is not
-// UTF-8 (its string then shows U+FFFD for the bytes it cannot carry),
-// `"name_hex":"..."` with its exact bytes.
-std::string JsonPath(const std::string& name, const std::string& path) {
-    std::string member = "\"" + name + "\":" + cli::JsonText(path);
-    if (!cli::IsUtf8(path)) member += ",\"" + name + "_hex\":\"" + cli::HexBytes(path) + "\"";
-    return member;
-}
-
-std::string Decimal(double value, int decimals) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-// The score fields of a JSON record: null when the output has no score.
-std::string ScoreJson(const batch::BatchEntryResult& result) {
-    const std::optional<engine::QualityScore>& score = result.Score;
-    std::string json = ",\"distance\":" + (score ? Decimal(score->maxDistance, 4) : "null");
-    json += ",\"distance_3norm\":" + (score ? Decimal(score->norm3, 4) : "null");
-    if (score)
-        json +=
-            ",\"quality\":" +
-            cli::JsonText(std::string(engine::ReadingText(engine::ReadingOf(score->maxDistance))));
-    return json;
-}
-
-std::string Percent(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
 
 // The inputs, with the folder of each file relative to the input folder it
 // was found in (empty for a file named on the command line).
@@ -128,7 +96,7 @@ int PrintInfo(const batch::BatchItems& items, bool json) {
         if (loaded) lines = engine::ImageInfoReport(engine.imageInfo);
         if (!loaded) exitCode = kExitFailed;
         if (json) {
-            std::cout << "{" << JsonPath("file", item.FilePath)
+            std::cout << "{" << cli::JsonPath("file", item.FilePath)
                       << ",\"loaded\":" << (loaded ? "true" : "false");
             if (!loaded && !reason.empty()) std::cout << ",\"error\":" << cli::JsonText(reason);
             std::cout << ",\"report\":[";
@@ -185,6 +153,99 @@ batch::BatchJob JobFor(const batch::BatchJob& job,
     return own;
 }
 
+// The external optimizer of a run: the presets of the list and the one
+// asked for; none when the run applies none.
+std::optional<optimizers::OptimizerPresets> SelectOptimizer(cli::CliArguments& arguments,
+                                                            const cli::StoredSettings& stored) {
+    if (!arguments.settings.PNGApplyOptimizer) return std::nullopt;
+    engine::OptimizationSettings selected = arguments.settings;
+    std::vector<std::string> warnings;
+    optimizers::OptimizerPresets presets = optimizers::SetUpOptimizerPresets(
+        stored.externalTools, stored.store, selected, {}, &warnings);
+    for (const std::string& warning : warnings) std::cerr << "pimo-cli: " << warning << '\n';
+    arguments.settings.PNGOptimizer = arguments.optimizer.empty()
+                                          ? selected.PNGOptimizer
+                                          : cli::FindOptimizerPreset(presets, arguments.optimizer);
+    return presets;
+}
+
+// The entries' results as the workers finish them, handed to the reporting
+// thread in list order or in the order they finished.
+class FinishedEntries {
+  public:
+    explicit FinishedEntries(std::size_t count) : m_results(count), m_done(count, false) {}
+
+    void finish(std::size_t index, batch::BatchEntryResult result) {
+        const std::lock_guard lock(m_mutex);
+        m_results[index] = std::move(result);
+        m_done[index] = true;
+        m_order.push_back(index);
+        m_finished.notify_all();
+    }
+
+    /// The index of the entry to report at `position`: that entry itself once
+    /// done, or, `inFinishingOrder`, the position-th entry to finish.
+    std::size_t waitFor(std::size_t position, bool inFinishingOrder) {
+        std::unique_lock lock(m_mutex);
+        if (!inFinishingOrder) {
+            m_finished.wait(lock, [&] { return m_done[position]; });
+            return position;
+        }
+        m_finished.wait(lock, [&] { return m_order.size() > position; });
+        return m_order[position];
+    }
+
+    /// A finished entry's result; it no longer changes.
+    const batch::BatchEntryResult& result(std::size_t index) const { return m_results[index]; }
+
+  private:
+    std::vector<batch::BatchEntryResult> m_results;
+    std::vector<bool> m_done;
+    std::vector<std::size_t> m_order;
+    std::mutex m_mutex;
+    std::condition_variable m_finished;
+};
+
+// What every worker of a run shares.
+struct RunWork {
+    const Inputs& inputs;
+    const std::vector<std::vector<std::size_t>>& groups;
+    const batch::BatchJob& job;
+    batch::BatchRunFiles& runFiles;
+    const optimizers::OptimizerPresets* presets;
+    std::filesystem::path temporaryRoot;  // empty: the runner's own folder
+    std::filesystem::path executableFolder;
+    std::atomic<std::size_t> nextGroup{0};
+};
+
+// One worker: its own engine (and optimizer runner) over the groups it takes.
+void RunWorker(unsigned worker, RunWork& work, FinishedEntries& finished) {
+    cli::ConsoleHost host;
+    engine::Engine engine(host);
+    engine.Interactive = false;
+    // Each worker's optimizer works in a folder of its own, as the tool's
+    // file has a fixed name.
+    std::optional<optimizers::OptimizerRunner> runner;
+    if (work.presets) {
+        runner.emplace(*work.presets, work.executableFolder);
+        if (!work.temporaryRoot.empty()) {
+            std::error_code error;
+            runner->temporaryFolder = work.temporaryRoot / ("worker-" + std::to_string(worker));
+            std::filesystem::create_directory(runner->temporaryFolder, error);
+        }
+        runner->Attach(engine);
+    }
+    for (std::size_t group; (group = work.nextGroup++) < work.groups.size();) {
+        for (const std::size_t index : work.groups[group]) {
+            const std::string& source = work.inputs.items[index].FilePath;
+            finished.finish(index, batch::ProcessBatchEntry(
+                                       engine, JobFor(work.job, work.inputs.subfolderOf, source),
+                                       source, &work.runFiles));
+        }
+    }
+    engine.UnloadImage();
+}
+
 int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     const std::string readable = engine::ReadableExtensions(arguments.settings.Mode);
     Inputs inputs = CollectInputs(arguments, readable);
@@ -194,27 +255,13 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     batch::RemoveSameFiles(items);
     if (arguments.info) return PrintInfo(items, arguments.json);
 
-    // The external optimizer: the presets of the list, the one asked for.
-    std::optional<optimizers::OptimizerPresets> presets;
-    if (arguments.settings.PNGApplyOptimizer) {
-        engine::OptimizationSettings selected = arguments.settings;
-        std::vector<std::string> warnings;
-        presets = optimizers::SetUpOptimizerPresets(stored.externalTools, stored.store, selected,
-                                                    {}, &warnings);
-        for (const std::string& warning : warnings) std::cerr << "pimo-cli: " << warning << '\n';
-        arguments.settings.PNGOptimizer =
-            arguments.optimizer.empty() ? selected.PNGOptimizer
-                                        : cli::FindOptimizerPreset(*presets, arguments.optimizer);
-    }
-    const platform::SystemKnownFolders folders;
-
+    const std::optional<optimizers::OptimizerPresets> presets = SelectOptimizer(arguments, stored);
     cli::ConsoleHost host;
     batch::BatchOptions options = arguments.batch;
     std::optional<batch::BatchJob> job =
         batch::PrepareBatchRun(options, arguments.settings, readable, host, ".");
     if (!job) return kExitUsage;
     job->FirstFrameOnly = arguments.firstFrame;
-    batch::BatchRunFiles runFiles(items);
     job->TargetDistance = arguments.targetQuality;
     job->ScoreResults = arguments.score;
 
@@ -224,125 +271,29 @@ int Run(cli::CliArguments& arguments, const cli::StoredSettings& stored) {
     workers = static_cast<unsigned>(
         std::min<std::size_t>(workers, std::max<std::size_t>(groups.size(), 1)));
 
-    std::vector<batch::BatchEntryResult> results(items.size());
-    std::vector<bool> done(items.size(), false);
-    std::vector<std::size_t> finishedOrder;  // entries in the order their workers finished
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::atomic<std::size_t> nextGroup{0};
-    const std::filesystem::path temporaryRoot =
-        presets ? platform::PrivateTemporaryFolder() : std::filesystem::path();
+    batch::BatchRunFiles runFiles(items);
+    RunWork work{inputs,
+                 groups,
+                 *job,
+                 runFiles,
+                 presets ? &*presets : nullptr,
+                 presets ? platform::PrivateTemporaryFolder() : std::filesystem::path(),
+                 platform::SystemKnownFolders().executableFolder()};
+    FinishedEntries finished(items.size());
     std::vector<std::thread> threads;
-    for (unsigned worker = 0; worker < workers; ++worker) {
-        threads.emplace_back([&, worker] {
-            cli::ConsoleHost workerHost;
-            engine::Engine engine(workerHost);
-            engine.Interactive = false;
-            // Each worker's optimizer works in a folder of its own, as the
-            // tool's file has a fixed name.
-            std::optional<optimizers::OptimizerRunner> runner;
-            if (presets) {
-                runner.emplace(*presets, folders.executableFolder());
-                if (!temporaryRoot.empty()) {
-                    std::error_code error;
-                    runner->temporaryFolder = temporaryRoot / ("worker-" + std::to_string(worker));
-                    std::filesystem::create_directory(runner->temporaryFolder, error);
-                }
-                runner->Attach(engine);
-            }
-            for (std::size_t group; (group = nextGroup++) < groups.size();) {
-                for (const std::size_t index : groups[group]) {
-                    const std::string& source = items[index].FilePath;
-                    batch::BatchEntryResult result = batch::ProcessBatchEntry(
-                        engine, JobFor(*job, inputs.subfolderOf, source), source, &runFiles);
-                    const std::lock_guard lock(mutex);
-                    results[index] = std::move(result);
-                    done[index] = true;
-                    finishedOrder.push_back(index);
-                    finished.notify_all();
-                }
-            }
-            engine.UnloadImage();
-        });
-    }
+    for (unsigned worker = 0; worker < workers; ++worker)
+        threads.emplace_back([&, worker] { RunWorker(worker, work, finished); });
 
-    const bool progressBar = !arguments.json && !arguments.quiet && isatty(STDERR_FILENO);
-    std::size_t processed = 0, failed = 0, skipped = 0;
-    std::int64_t before = 0, after = 0;
-    std::vector<std::string> errorLog;
     // JSON records stream out as each file is done, for whoever reads the
     // pipe; the text lines keep the list's order, the same for any --jobs.
+    cli::RunReport report(arguments, items.size());
     for (std::size_t position = 0; position < items.size(); ++position) {
-        std::size_t index = position;
-        {
-            std::unique_lock lock(mutex);
-            if (arguments.json) {
-                finished.wait(lock, [&] { return finishedOrder.size() > position; });
-                index = finishedOrder[position];
-            } else {
-                finished.wait(lock, [&] { return done[index]; });
-            }
-        }
-        const batch::BatchEntryResult& result = results[index];
-        if (result.Skipped) {
-            ++skipped;
-        } else {
-            ++processed;
-            if (result.Failed) {
-                ++failed;
-            } else {
-                before += std::max<std::int64_t>(result.OriginalSize, 0);
-                after += result.ResultSize;
-            }
-        }
-        errorLog.insert(errorLog.end(), result.ErrorLog.begin(), result.ErrorLog.end());
-        if (progressBar) std::cerr << "\r\033[K";
-        if (arguments.json) {
-            std::cout << "{" << JsonPath("file", items[index].FilePath)
-                      << ",\"status\":" << cli::JsonText(result.Status) << ","
-                      << JsonPath("destination", result.Destination)
-                      << ",\"bytes_before\":" << result.OriginalSize
-                      << ",\"bytes_after\":" << result.ResultSize
-                      << ",\"failed\":" << (result.Failed ? "true" : "false")
-                      << ",\"skipped\":" << (result.Skipped ? "true" : "false");
-            if (arguments.score) std::cout << ScoreJson(result);
-            if (arguments.targetQuality > 0) std::cout << ",\"setting\":" << result.ChosenSetting;
-            std::cout << ",\"log\":[";
-            for (std::size_t i = 0; i < result.ErrorLog.size(); ++i)
-                std::cout << (i ? "," : "") << cli::JsonText(result.ErrorLog[i]);
-            std::cout << "]}\n";
-        } else if (!arguments.quiet || result.Failed) {
-            std::ostream& out = arguments.quiet ? std::cerr : std::cout;
-            out << items[index].FilePath << ": " << result.Status;
-            if (arguments.score && result.Score)
-                out << ", distance " << engine::QualityText(result.Score->maxDistance);
-            out << '\n';
-        }
-        std::cout.flush();
-        if (progressBar) {
-            constexpr std::size_t kWidth = 30;
-            const std::size_t filled = (position + 1) * kWidth / items.size();
-            std::cerr << '[' << std::string(filled, '#') << std::string(kWidth - filled, '.')
-                      << "] " << position + 1 << '/' << items.size() << std::flush;
-        }
+        const std::size_t index = finished.waitFor(position, arguments.json);
+        report.add(position, items[index].FilePath, finished.result(index));
     }
     for (std::thread& thread : threads) thread.join();
-    if (progressBar) std::cerr << "\r\033[K";
-
-    const double saved = before > 0 ? (before - after) * 100.0 / static_cast<double>(before) : 0.0;
-    if (arguments.json) {
-        std::cout << "{\"summary\":{\"files\":" << processed << ",\"failed\":" << failed
-                  << ",\"skipped\":" << skipped << ",\"bytes_before\":" << before
-                  << ",\"bytes_after\":" << after << ",\"saved_percent\":" << Percent(saved)
-                  << "}}\n";
-    } else {
-        for (const std::string& line : errorLog) std::cerr << line << '\n';
-        if (!arguments.quiet)
-            std::cout << processed << " file(s) processed, " << failed << " failed, " << skipped
-                      << " skipped; " << before << " bytes before, " << after << " bytes after, "
-                      << Percent(saved) << "% saved\n";
-    }
-    return failed ? kExitFailed : kExitSuccess;
+    report.finish();
+    return report.anyFailed() ? kExitFailed : kExitSuccess;
 }
 
 // Before any worker starts: every decode of the run uses this budget.

@@ -79,28 +79,14 @@ int FormatOfExtension(const std::string& path) {
     return -1;
 }
 
-void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInputs& inputs,
-                             OptimizationMode mode) {
-    if (!IsAutomatic(mode)) return;
-    if (inputs.UniqueColors == 0) return;  // no analysis, nothing to propose from
+namespace {
 
-    // Colour density: unique colours per hundred pixels, truncated.
-    const std::uint32_t density =
-        inputs.Pixels == 0
-            ? 0
-            : static_cast<std::uint32_t>(std::uint64_t{inputs.UniqueColors} * 100 / inputs.Pixels);
-    const bool fewColors = inputs.UniqueColors <= 256;
-
-    // A palette format for few colours or transparency; the source quality of
-    // a JPEG matters only for a photograph.
-    int format = kFormatPng;
-    std::uint8_t sourceQuality = 0;
-    if (!fewColors && !inputs.HasTransparency) {
-        format = kFormatJpeg;
-        sourceQuality = static_cast<std::uint8_t>(inputs.SourceJpegQuality);
-    }
-
-    if (fewColors) {
+// The palettes, the JPEG quality and the quantizers; returns the format the
+// colours call for: a palette format for few colours or transparency, else
+// JPEG.
+int ChooseByColours(OptimizationSettings& settings, const AutomaticInputs& inputs,
+                    std::uint8_t sourceQuality) {
+    if (inputs.UniqueColors <= 256) {
         settings.JPEGQuality = 75;
         if (!inputs.HasTransparency || inputs.OnlyFullTransparency) {
             // Palette transparency can carry on/off alpha: quantize to the
@@ -113,43 +99,36 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
             // Soft alpha survives only in a true-colour PNG.
             settings.PNGPalettePreset = kPngTrueColor;
         }
-    } else {
-        settings.JPEGQuality = QualityBelow(sourceQuality, 80);
-        settings.SetColorCountMaximum(256);
-        settings.PNGPalettePreset = kPngTrueColor;
-        settings.GIFPalettePreset = kGifOptimal256;
-        settings.PNGQuantizationMethod = kNeuQuant;
-        settings.GIFQuantizationMethod = kNeuQuant;
-        format = kFormatJpeg;
+        return kFormatPng;
     }
+    settings.JPEGQuality = QualityBelow(sourceQuality, 80);
+    settings.SetColorCountMaximum(256);
+    settings.PNGPalettePreset = kPngTrueColor;
+    settings.GIFPalettePreset = kGifOptimal256;
+    settings.PNGQuantizationMethod = kNeuQuant;
+    settings.GIFQuantizationMethod = kNeuQuant;
+    return kFormatJpeg;
+}
 
-    // Dense colour (photographs) hides chroma loss; sparse colour does not.
-    settings.JPEGChromaSubsampling = density <= 5 ? 0 : density <= 15 ? 1 : 2;
-
+void ApplyGreyscaleRules(OptimizationSettings& settings, const AutomaticInputs& inputs,
+                         std::uint8_t sourceQuality) {
     settings.AdjustGrayscale = inputs.Greyscale;
-    if (inputs.Greyscale) {
-        settings.JPEGQuality = QualityBelow(sourceQuality, 70);
-        // Only a bilevel image (a scan of text or line art) survives one bit
-        // per pixel. Any other grey image keeps the Optimal preset chosen
-        // above: its grey levels fit the palette exactly, so nothing is lost.
-        if (inputs.UniqueColors <= 2 && !inputs.HasTransparency) {
-            settings.PNGPalettePreset = kPngDitheredMonochrome;
-            settings.GIFPalettePreset = kGifDitheredMonochrome;
-        }
+    if (!inputs.Greyscale) return;
+    settings.JPEGQuality = QualityBelow(sourceQuality, 70);
+    // Only a bilevel image (a scan of text or line art) survives one bit per
+    // pixel. Any other grey image keeps the Optimal preset chosen before: its
+    // grey levels fit the palette exactly, so nothing is lost.
+    if (inputs.UniqueColors <= 2 && !inputs.HasTransparency) {
+        settings.PNGPalettePreset = kPngDitheredMonochrome;
+        settings.GIFPalettePreset = kGifDitheredMonochrome;
     }
+}
 
-    if (inputs.HasTransparency) {
-        format = kFormatPng;
-        settings.TransparencyMode = TransparencyMode::Keep;
-    }
-
-    if (settings.PNGCompressionType < 2) settings.PNGCompressionType = 2;
-    settings.GIFInterlaced = false;
-    settings.JPEGProgressive = inputs.Pixels > kProgressiveAbovePixels;
-
-    ApplyPngPresetColorCount(settings);
-    ApplyGifPresetColorCount(settings);
-
+// The modes that choose the format take `format` (or, keeping the format,
+// the one the source's name says); the others keep the user's, and a JPEG
+// of a transparent image gets a filled background.
+void ApplyChosenFormat(OptimizationSettings& settings, const AutomaticInputs& inputs,
+                       OptimizationMode mode, int format) {
     if (mode == OptimizationMode::AutoKeepFormat) {
         const int named = FormatOfExtension(inputs.SourcePath);
         if (named >= 0) format = named;
@@ -161,6 +140,40 @@ void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInpu
                settings.TransparencyMode == TransparencyMode::Keep) {
         settings.TransparencyMode = TransparencyMode::SolidColor;
     }
+}
+
+}  // namespace
+
+void ChooseAutomaticSettings(OptimizationSettings& settings, const AutomaticInputs& inputs,
+                             OptimizationMode mode) {
+    if (!IsAutomatic(mode)) return;
+    if (inputs.UniqueColors == 0) return;  // no analysis, nothing to propose from
+
+    // Colour density: unique colours per hundred pixels, truncated.
+    const std::uint32_t density =
+        inputs.Pixels == 0
+            ? 0
+            : static_cast<std::uint32_t>(std::uint64_t{inputs.UniqueColors} * 100 / inputs.Pixels);
+    // The source quality of a JPEG matters only for a photograph.
+    const bool photograph = inputs.UniqueColors > 256 && !inputs.HasTransparency;
+    const auto sourceQuality = static_cast<std::uint8_t>(photograph ? inputs.SourceJpegQuality : 0);
+
+    int format = ChooseByColours(settings, inputs, sourceQuality);
+    // Dense colour (photographs) hides chroma loss; sparse colour does not.
+    settings.JPEGChromaSubsampling = density <= 5 ? 0 : density <= 15 ? 1 : 2;
+    ApplyGreyscaleRules(settings, inputs, sourceQuality);
+    if (inputs.HasTransparency) {
+        format = kFormatPng;
+        settings.TransparencyMode = TransparencyMode::Keep;
+    }
+
+    if (settings.PNGCompressionType < 2) settings.PNGCompressionType = 2;
+    settings.GIFInterlaced = false;
+    settings.JPEGProgressive = inputs.Pixels > kProgressiveAbovePixels;
+
+    ApplyPngPresetColorCount(settings);
+    ApplyGifPresetColorCount(settings);
+    ApplyChosenFormat(settings, inputs, mode, format);
 }
 
 AutomaticInputs AutomaticInputsOf(const Engine& engine) {
