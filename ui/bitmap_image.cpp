@@ -4,12 +4,14 @@
 
 namespace pimo::ui {
 
-QImage ToQImage(FIBITMAP* bitmap) {
+QImage ToQImage(FIBITMAP* bitmap, QImage reuse) {
     const engine::DisplayFormat format = engine::DisplayFormatOf(bitmap);
     if (format.width <= 0 || format.height <= 0) return {};
     // The engine writes Format_ARGB32's memory layout straight into the image.
-    QImage image(format.width, format.height,
-                 format.transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const QImage::Format kind = format.transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const bool fits = reuse.width() == format.width && reuse.height() == format.height &&
+                      reuse.format() == kind && reuse.isDetached();
+    QImage image = fits ? std::move(reuse) : QImage(format.width, format.height, kind);
     if (image.isNull()) return {};
     const std::span<std::uint8_t> pixels(image.bits(),
                                          static_cast<std::size_t>(image.sizeInBytes()));

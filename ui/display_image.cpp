@@ -52,6 +52,12 @@ const QImage& DisplayImage::image() const {
     return isNull() ? empty : m_levels.front();
 }
 
+QImage DisplayImage::release() {
+    QImage image = isNull() ? QImage() : std::move(m_levels.front());
+    m_levels.clear();
+    return image;
+}
+
 const QImage& DisplayImage::levelFor(int targetWidth, int targetHeight) const {
     // The smallest level still at least as large as the target on both axes.
     std::size_t level = 0;

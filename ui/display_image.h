@@ -23,6 +23,9 @@ class DisplayImage {
     bool hasAlpha() const { return !isNull() && m_levels.front().hasAlphaChannel(); }
     /// The full-size picture, as converted.
     const QImage& image() const;
+    /// Gives up the full-size picture (so that its memory can be filled
+    /// again) and leaves the display image empty.
+    QImage release();
 
     /// Draws the picture scaled to `target` (painter coordinates), painting
     /// only where it meets `clip`. Shrinking is smooth; enlarging shows each

@@ -44,6 +44,9 @@ class ImageView : public QWidget {
     void setSourceImage(const QImage& image);
     /// A new result, drawn in the source's place and size.
     void setResultImage(const QImage& image);
+    /// The result's picture handed back for its memory to be reused; the
+    /// view shows no result until the next one is set.
+    QImage takeResultImage() { return m_result.release(); }
     /// The no-image state: no pictures, no size texts, zoom commands off.
     void clear();
 

@@ -133,7 +133,7 @@ bool TForm1::showResultImage() {
         Panel4->setResultImage({});
         return false;
     }
-    const QImage result = ToQImage(m_engine.WorkingBitmap.get());
+    const QImage result = ToQImage(m_engine.WorkingBitmap.get(), Panel4->takeResultImage());
     Panel4->setResultImage(result);
     return !result.isNull();
 }
