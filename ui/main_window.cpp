@@ -145,11 +145,20 @@ void TForm1::buildOptimizerGroup() {
 }
 
 void TForm1::buildActions() {
-    QMenu* file = menuBar()->addMenu(tr("&File"));
     ToolBar1 = addToolBar(tr("Main"));
     ToolBar1->setObjectName("ToolBar1");
-    QToolBar* tools = ToolBar1;
+    buildFileMenu();
+    buildModeButton();
+    m_imageCommands = new ImageCommands(m_engine, *this, m_environment.askText,
+                                        {[this] { sourceReplaced(); }, [this] { showSettings(); }});
+    m_imageCommands->addTo(menuBar()->addMenu(tr("&Image")), ToolBar1);
+    buildPreviewMenu();
+    buildViewMenu();
+    updateSaveActions();
+}
 
+void TForm1::buildFileMenu() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
     QAction* open = file->addAction(tr("&Open..."), this, &TForm1::open_btnClick);
     open->setObjectName("Open1");
     open->setShortcut(QKeySequence::Open);
@@ -175,12 +184,15 @@ void TForm1::buildActions() {
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setObjectName("Quit1");
     quit->setShortcut(QKeySequence(Qt::Key_Escape));
-    tools->addAction(open);
-    tools->addAction(m_paste);
-    tools->addAction(m_save);
-    tools->addAction(m_saveAs);
+    for (QAction* action : {open, m_paste, m_save, m_saveAs}) ToolBar1->addAction(action);
+    const std::pair<QAction*, const char*> icons[] = {
+        {open, "open"},        {m_paste, "paste"},      {m_save, "save"},
+        {m_saveAs, "save_as"}, {batchCommand, "batch"}, {options, "options"}};
+    for (const auto& [action, icon] : icons) action->setIcon(ToolbarIcon(icon));
+}
 
-    // The optimization modes, in menu order; the button shows the current one.
+// The optimization modes, in menu order; the button shows the current one.
+void TForm1::buildModeButton() {
     QMenu* modes = new QMenu(this);
     const char* const modeNames[4] = {"FullAuto1", "Autokeepformat1", "AutoUserFormat1", "Manual1"};
     const QString modeCaptions[4] = {tr("Automatic"), tr("Automatic, keep format"),
@@ -197,13 +209,12 @@ void TForm1::buildActions() {
     ModeButton->setMenu(modes);
     ModeButton->setPopupMode(QToolButton::InstantPopup);
     ModeButton->setText(modeCaptions[0]);
-    tools->addSeparator();
-    tools->addWidget(ModeButton);
+    ModeButton->setIcon(ToolbarIcon("mode"));
+    ToolBar1->addSeparator();
+    ToolBar1->addWidget(ModeButton);
+}
 
-    m_imageCommands = new ImageCommands(m_engine, *this, m_environment.askText,
-                                        {[this] { sourceReplaced(); }, [this] { showSettings(); }});
-    m_imageCommands->addTo(menuBar()->addMenu(tr("&Image")), tools);
-
+void TForm1::buildPreviewMenu() {
     QMenu* view = menuBar()->addMenu(tr("&Preview"));
     automat = view->addAction(tr("&Automatic preview"), this, &TForm1::automatClick);
     automat->setObjectName("automat");
@@ -216,18 +227,10 @@ void TForm1::buildActions() {
     QAction* actionPreview = view->addAction(tr("&Preview"), this, preview);
     actionPreview->setObjectName("action_preview");
     actionPreview->setShortcut(QKeySequence(Qt::Key_F5));
-    preview_btn = new QAction(tr("Preview"), this);
+    preview_btn = new QAction(ToolbarIcon("preview"), tr("Preview"), this);
     preview_btn->setObjectName("preview_btn");
     connect(preview_btn, &QAction::triggered, this, preview);
-    tools->addAction(preview_btn);
-    buildViewMenu();
-    const std::pair<QAction*, const char*> icons[] = {
-        {open, "open"},          {m_paste, "paste"},      {m_save, "save"},
-        {m_saveAs, "save_as"},   {batchCommand, "batch"}, {options, "options"},
-        {preview_btn, "preview"}};
-    for (const auto& [action, icon] : icons) action->setIcon(ToolbarIcon(icon));
-    ModeButton->setIcon(ToolbarIcon("mode"));
-    updateSaveActions();
+    ToolBar1->addAction(preview_btn);
 }
 
 // The view's commands, full screen among them.

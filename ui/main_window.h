@@ -146,6 +146,9 @@ class TForm1 : public QMainWindow, public engine::Host {
     void leaveBatchMode();
     void loadSettings();
     void openInBatch(const std::vector<std::string>& paths);
+    void buildFileMenu();
+    void buildModeButton();
+    void buildPreviewMenu();
     void buildProgressBar();
     void buildOptimizerStop();
     void buildOptimizerGroup();

@@ -297,6 +297,88 @@ std::optional<unsigned> ScaledFrom16(std::uint16_t value, unsigned bitDepth) {
     return value / factor;
 }
 
+namespace {
+
+// The chunks that shape the pixels' meaning, each at most once and before
+// the image data, which must be one run of consecutive chunks.
+struct LayoutChunks {
+    const Chunk* palette = nullptr;
+    const Chunk* transparency = nullptr;
+    const Chunk* background = nullptr;
+};
+
+std::optional<LayoutChunks> FindLayoutChunks(const std::vector<Chunk>& chunks) {
+    LayoutChunks layout;
+    bool sawData = false;
+    bool dataEnded = false;
+    for (std::size_t i = 1; i < chunks.size(); ++i) {
+        const Chunk& chunk = chunks[i];
+        if (chunk.type == kIHDR) return std::nullopt;
+        if (chunk.type == kIDAT) {
+            if (dataEnded) return std::nullopt;
+            sawData = true;
+            continue;
+        }
+        if (sawData) dataEnded = true;
+        const Chunk** slot = chunk.type == kPLTE   ? &layout.palette
+                             : chunk.type == ktRNS ? &layout.transparency
+                             : chunk.type == kbKGD ? &layout.background
+                                                   : nullptr;
+        if (!slot) continue;
+        if (*slot || sawData) return std::nullopt;
+        *slot = &chunk;
+    }
+    if (!sawData) return std::nullopt;
+    return layout;
+}
+
+// The palette of a palette image; a suggested palette of a true-colour image
+// carries no pixels and is not kept. False for a palette that cannot be.
+bool ReadPalette(const Chunk* palette, PngImage& image) {
+    const bool isPalette = image.colourType == ColourType::kPalette;
+    if (!palette) return !isPalette;
+    const std::size_t entries = palette->data.size() / 3;
+    if (palette->data.size() % 3 != 0 || entries == 0 || entries > 256) return false;
+    if (image.colourType == ColourType::kGrey || image.colourType == ColourType::kGreyAlpha)
+        return false;
+    if (!isPalette) return true;
+    if (entries > (std::size_t(1) << image.bitDepth)) return false;
+    for (std::size_t e = 0; e < entries; ++e) {
+        const std::uint8_t* rgb = palette->data.data() + 3 * e;
+        image.palette.push_back(PaletteEntry{rgb[0], rgb[1], rgb[2], 255});
+    }
+    return true;
+}
+
+bool ReadTransparency(const Chunk* transparency, PngImage& image) {
+    if (!transparency) return true;
+    if (image.colourType == ColourType::kPalette) {
+        if (transparency->data.size() > image.palette.size()) return false;
+        for (std::size_t e = 0; e < transparency->data.size(); ++e)
+            image.palette[e].a = transparency->data[e];
+        return true;
+    }
+    if (image.colourType != ColourType::kGrey && image.colourType != ColourType::kRgb) return false;
+    image.colourKey = ColourField(transparency->data, image.colourType, image.bitDepth);
+    return image.colourKey.has_value();
+}
+
+bool ReadBackground(const Chunk* background, PngImage& image) {
+    if (!background) return true;
+    if (image.colourType == ColourType::kPalette) {
+        if (background->data.size() != 1 || background->data[0] >= image.palette.size())
+            return false;
+        const PaletteEntry& entry = image.palette[background->data[0]];
+        image.background =
+            Rgb16{ScaledTo16(entry.r, 8), ScaledTo16(entry.g, 8), ScaledTo16(entry.b, 8)};
+        return true;
+    }
+    image.background = ColourField(background->data, image.colourType, image.bitDepth);
+    return image.background.has_value();
+}
+
+}  // namespace
+
 std::optional<PngImage> DecodedImage(const std::vector<Chunk>& chunks) {
     if (chunks.empty() || chunks.front().type != kIHDR) return std::nullopt;
     const std::optional<Header> header = ParsedHeader(chunks.front().data);
@@ -308,81 +390,17 @@ std::optional<PngImage> DecodedImage(const std::vector<Chunk>& chunks) {
     image.bitDepth = header->bitDepth;
     if (image.RowBytes() > kMaxRawBytes / image.height) return std::nullopt;
 
-    const Chunk* palette = nullptr;
-    const Chunk* transparency = nullptr;
-    const Chunk* background = nullptr;
-    bool sawData = false;
-    bool dataEnded = false;
-    for (std::size_t i = 1; i < chunks.size(); ++i) {
-        const Chunk& chunk = chunks[i];
-        if (chunk.type == kIHDR) return std::nullopt;
-        if (chunk.type == kIDAT) {
-            // The image data must be one run of consecutive chunks.
-            if (dataEnded) return std::nullopt;
-            sawData = true;
-            continue;
-        }
-        if (sawData) dataEnded = true;
-        const Chunk** slot = chunk.type == kPLTE   ? &palette
-                             : chunk.type == ktRNS ? &transparency
-                             : chunk.type == kbKGD ? &background
-                                                   : nullptr;
-        if (!slot) continue;
-        // Each layout chunk once, and before the image data.
-        if (*slot || sawData) return std::nullopt;
-        *slot = &chunk;
-    }
-    if (!sawData) return std::nullopt;
-
-    const bool isPalette = image.colourType == ColourType::kPalette;
-    if (palette) {
-        const std::size_t entries = palette->data.size() / 3;
-        if (palette->data.size() % 3 != 0 || entries == 0 || entries > 256) return std::nullopt;
-        if (image.colourType == ColourType::kGrey || image.colourType == ColourType::kGreyAlpha) {
-            return std::nullopt;
-        }
-        if (isPalette) {
-            if (entries > (std::size_t(1) << image.bitDepth)) return std::nullopt;
-            for (std::size_t e = 0; e < entries; ++e) {
-                const std::uint8_t* rgb = palette->data.data() + 3 * e;
-                image.palette.push_back(PaletteEntry{rgb[0], rgb[1], rgb[2], 255});
-            }
-        }
-        // A suggested palette of a true-colour image carries no pixels; it is not kept.
-    } else if (isPalette) {
+    const std::optional<LayoutChunks> layout = FindLayoutChunks(chunks);
+    if (!layout || !ReadPalette(layout->palette, image) ||
+        !ReadTransparency(layout->transparency, image) ||
+        !ReadBackground(layout->background, image))
         return std::nullopt;
-    }
-    if (transparency) {
-        if (isPalette) {
-            if (transparency->data.size() > image.palette.size()) return std::nullopt;
-            for (std::size_t e = 0; e < transparency->data.size(); ++e) {
-                image.palette[e].a = transparency->data[e];
-            }
-        } else if (image.colourType == ColourType::kGrey || image.colourType == ColourType::kRgb) {
-            image.colourKey = ColourField(transparency->data, image.colourType, image.bitDepth);
-            if (!image.colourKey) return std::nullopt;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (background) {
-        if (isPalette) {
-            if (background->data.size() != 1 || background->data[0] >= image.palette.size()) {
-                return std::nullopt;
-            }
-            const PaletteEntry& entry = image.palette[background->data[0]];
-            image.background =
-                Rgb16{ScaledTo16(entry.r, 8), ScaledTo16(entry.g, 8), ScaledTo16(entry.b, 8)};
-        } else {
-            image.background = ColourField(background->data, image.colourType, image.bitDepth);
-            if (!image.background) return std::nullopt;
-        }
-    }
 
     std::optional<Bytes> pixels = UnfilteredPixels(chunks, *header, image);
     if (!pixels) return std::nullopt;
     image.pixels = std::move(*pixels);
-    if (isPalette && !PaletteIndicesValid(image)) return std::nullopt;
+    if (image.colourType == ColourType::kPalette && !PaletteIndicesValid(image))
+        return std::nullopt;
     return image;
 }
 
