@@ -66,6 +66,18 @@ OpenWindow& Window() {
     return open;
 }
 
+// Each iteration sets quality 70 or 71, the other one than before, and runs
+// `step` on `engine`.
+template <typename Step>
+void AlternateQuality(benchmark::State& state, pimo::engine::Engine& engine, Step step) {
+    int value = 70;
+    for (auto _ : state) {
+        value = value == 70 ? 71 : 70;
+        engine.settings.JPEGQuality = value;
+        step();
+    }
+}
+
 // Quality 70 and 71 in turn: each step makes and paints a new result.
 void BM_QualityChangeToPaintedResult(benchmark::State& state) {
     OpenWindow& open = Window();
@@ -95,36 +107,19 @@ void BM_QualityChangePipelineOnly(benchmark::State& state) {
     }
     pimo::engine::ProbeEngine probe(open.window->engine());
     pimo::engine::Engine& engine = probe.engine();
-    int value = 70;
-    for (auto _ : state) {
-        value = value == 70 ? 71 : 70;
-        engine.settings.JPEGQuality = value;
-        benchmark::DoNotOptimize(engine.OptimizeImage(""));
-    }
+    AlternateQuality(state, engine, [&] { benchmark::DoNotOptimize(engine.OptimizeImage("")); });
 }
 
 // The parts of the window's time: the engine's preview with the window as
 // its host (pipeline, display image, status), and one paint of the view.
 void BM_PreviewWithWindowHost(benchmark::State& state) {
-    OpenWindow& open = Window();
-    pimo::engine::Engine& engine = open.window->engine();
-    int value = 70;
-    for (auto _ : state) {
-        value = value == 70 ? 71 : 70;
-        engine.settings.JPEGQuality = value;
-        engine.PreviewImage();
-    }
+    pimo::engine::Engine& engine = Window().window->engine();
+    AlternateQuality(state, engine, [&] { engine.PreviewImage(); });
 }
 
 void BM_OptimizeWithWindowHost(benchmark::State& state) {
-    OpenWindow& open = Window();
-    pimo::engine::Engine& engine = open.window->engine();
-    int value = 70;
-    for (auto _ : state) {
-        value = value == 70 ? 71 : 70;
-        engine.settings.JPEGQuality = value;
-        benchmark::DoNotOptimize(engine.OptimizeImage(""));
-    }
+    pimo::engine::Engine& engine = Window().window->engine();
+    AlternateQuality(state, engine, [&] { benchmark::DoNotOptimize(engine.OptimizeImage("")); });
 }
 
 void BM_ShowResult(benchmark::State& state) {

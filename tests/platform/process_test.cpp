@@ -115,6 +115,19 @@ TEST(RunProcessTest, StartedRunsWhileTheProgramWaitsForIt) {
     EXPECT_EQ(result.exitCode, 7);
 }
 
+// The process whose id `pidFile` holds ends soon after `end`.
+void ExpectGone(const fs::path& pidFile, const std::string& end) {
+    std::string pid = ReadText(pidFile);
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    ASSERT_FALSE(pid.empty());
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        gone = ProcessGone(pid);
+        if (!gone) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(gone) << "the background child " << pid << " outlived " << end;
+}
+
 TEST(RunProcessTest, TimeOutEndsTheProgramAndWhatItStarted) {
     test::TempDir dir;
     const fs::path pidFile = dir.path() / "child.pid";
@@ -127,15 +140,7 @@ TEST(RunProcessTest, TimeOutEndsTheProgramAndWhatItStarted) {
     EXPECT_GE(elapsed, 300ms);
     EXPECT_LT(elapsed, 10s);
 
-    std::string pid = ReadText(pidFile);
-    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
-    ASSERT_FALSE(pid.empty());
-    bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
-        gone = ProcessGone(pid);
-        if (!gone) std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(gone) << "the background child " << pid << " outlived the time-out";
+    ExpectGone(pidFile, "the time-out");
 }
 
 TEST(RunProcessTest, AStopEndsTheProgramAndWhatItStarted) {
@@ -152,15 +157,7 @@ TEST(RunProcessTest, AStopEndsTheProgramAndWhatItStarted) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_GE(asked, 1);
 
-    std::string pid = ReadText(pidFile);
-    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
-    ASSERT_FALSE(pid.empty());
-    bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
-        gone = ProcessGone(pid);
-        if (!gone) std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(gone) << "the background child " << pid << " outlived the stop";
+    ExpectGone(pidFile, "the stop");
 }
 
 TEST(RunProcessTest, AProgramThatEndsIsNotStopped) {
