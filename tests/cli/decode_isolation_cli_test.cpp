@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/cli/cli_run.h"
@@ -66,6 +68,43 @@ TEST_F(DecodeIsolationCliTest, InfoNamesTheReason) {
               std::string::npos)
         << info.out;
     EXPECT_NE(info.out.find("Unique colors"), std::string::npos) << info.out;
+}
+
+// A file on which the library itself crashes, between two good ones: only
+// it fails, with the crash message, and both good files are written.
+TEST_F(DecodeIsolationCliTest, LibraryCrashCostsOnlyItsFile) {
+    const std::pair<std::string, Bytes> crashing[] = {
+        {"psd/b.psd", PsdRowPastItsEnd()},
+        {"pict/b.pct", PictRunPastTheBitmap()},
+    };
+    for (const auto& [bad, bytes] : crashing) {
+        SCOPED_TRACE(bad);
+        const fs::path folder = fs::path(bad).parent_path();
+        fs::create_directories(dir.path() / folder);
+        fs::copy_file(dir.path() / "in/good0.png", dir.path() / folder / "a.png");
+        fs::copy_file(dir.path() / "in/good1.png", dir.path() / folder / "c.png");
+        WriteFileBytes(dir.path() / bad, bytes);
+        const fs::path out = folder.string() + "-out";
+        const CliOutput run =
+            RunCli(dir.path(), {"--jobs", "1", (folder / "a.png").string(), bad,
+                                (folder / "c.png").string(), "-o", out.string(), "-f", "png"});
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_NE(run.out.find(bad + ": error"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("3 file(s) processed, 1 failed"), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find("the image library crashed while decoding this file"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("Source image: " + bad), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find(".png"), std::string::npos) << run.err;
+
+        std::vector<std::string> written;
+        for (const auto& entry : fs::directory_iterator(dir.path() / out))
+            written.push_back(entry.path().filename().string());
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, (std::vector<std::string>{"a.png", "c.png"}));
+        EXPECT_EQ(SizeOf(dir.path() / out / "a.png"), SizeOf(dir.path() / "in/good0.png"));
+        EXPECT_EQ(SizeOf(dir.path() / out / "c.png"), SizeOf(dir.path() / "in/good1.png"));
+    }
 }
 
 TEST_F(DecodeIsolationCliTest, BudgetOptionsAreChecked) {

@@ -98,4 +98,66 @@ Bytes TruncatedXbm() {
     return Bytes(text.begin(), text.end());
 }
 
+Bytes PsdRowPastItsEnd() {
+    Bytes psd = {'8', 'B', 'P', 'S'};
+    PutBe16(psd, 1);              // version
+    psd.insert(psd.end(), 6, 0);  // reserved
+    PutBe16(psd, 1);              // channels
+    PutBe32(psd, 1);              // rows
+    PutBe32(psd, 1);              // columns
+    PutBe16(psd, 8);              // bits per channel
+    PutBe16(psd, 1);              // greyscale
+    // Colour mode data, image resources, layers and masks: all empty.
+    for (int section = 0; section < 3; ++section) PutBe32(psd, 0);
+    PutBe16(psd, 1);  // RLE
+    // The bad field: the one-byte row is packed as a literal packet of two
+    // bytes, then a literal packet of one. The decoder clamps each packet's
+    // copy to what is left of the row but always moves on by the packet's
+    // full length, so the second packet starts one past the row's end and is
+    // copied with the length (row end - position) = -1: memcpy of SIZE_MAX
+    // bytes. With glibc it writes a few hundred bytes around the row buffer
+    // and the process aborts in the allocator; elsewhere it faults.
+    const Bytes row = {0x01, 0xAA, 0xBB, 0x00, 0xCC};
+    PutBe16(psd, static_cast<std::uint32_t>(row.size()));  // the row's packed length
+    psd.insert(psd.end(), row.begin(), row.end());
+    return psd;
+}
+
+Bytes PictRunPastTheBitmap() {
+    const auto rect = [](Bytes& out, std::uint32_t bottom, std::uint32_t right) {
+        for (std::uint32_t value : {0u, 0u, bottom, right}) PutBe16(out, value);
+    };
+    constexpr std::uint32_t kWidth = 8;
+    Bytes pict(512, 0);  // the unused file header
+    PutBe16(pict, 0);    // picture size (version 1 field, ignored)
+    rect(pict, 1, kWidth);
+    pict.insert(pict.end(), {0x11, 0x01});  // version 1: one-byte opcodes
+    pict.push_back(0x98);                   // PackBitsRect
+    PutBe16(pict, 0x8000 | kWidth);         // row bytes; the high bit says pixel map
+    rect(pict, 1, kWidth);                  // bounds: one row of 8 pixels
+    // The pixel map: version, pack type, pack size, 72 dpi twice, pixel type,
+    // 8 bits per pixel in one component, plane bytes, table, reserved.
+    for (std::uint32_t field : {0u, 0u}) PutBe16(pict, field);
+    for (std::uint32_t field : {0u, 72u << 16, 72u << 16}) PutBe32(pict, field);
+    for (std::uint32_t field : {0u, 8u, 1u, 8u}) PutBe16(pict, field);
+    for (std::uint32_t field : {0u, 0u, 0u}) PutBe32(pict, field);
+    // The colour table: seed, flags, entries - 1, then one entry (index, RGB).
+    PutBe32(pict, 0);
+    for (std::uint32_t field : {0u, 0u, 0u, 0xFFFFu, 0xFFFFu, 0xFFFFu}) PutBe16(pict, field);
+    rect(pict, 1, kWidth);  // source
+    rect(pict, 1, kWidth);  // destination
+    PutBe16(pict, 0);       // transfer mode
+    // The bad field: the row's literal packet (0x7F: 128 bytes follow) is
+    // sixteen times the size of its row of 8 bytes. The decoder unpacks an
+    // 8-bit row straight into the bitmap, reading a literal packet with one
+    // read of its whole length, so the read callback writes 120 bytes past
+    // the last row, over the next heap block's header: the allocator aborts
+    // when the bitmap is freed (or the heap is silently corrupted).
+    constexpr std::uint32_t kRun = 128;
+    pict.push_back(static_cast<std::uint8_t>(1 + kRun));  // the row's packed length
+    pict.push_back(static_cast<std::uint8_t>(kRun - 1));
+    pict.insert(pict.end(), kRun, 0x55);
+    return pict;
+}
+
 }  // namespace pimo::test

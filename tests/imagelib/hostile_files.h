@@ -30,4 +30,12 @@ namespace pimo::test {
 /// past the end again and again.
 Bytes TruncatedXbm();
 
+/// A 1x1 grey PSD whose RLE row unpacks to more bytes than the row holds; the
+/// library's decoder (3.18) then copies a negative length and crashes.
+Bytes PsdRowPastItsEnd();
+/// A PICT whose packed row holds a literal run of 128 bytes for a row of 8;
+/// the library's decoder (3.18) reads the run through the read callback into
+/// the bitmap's last row and overruns the bitmap's heap block.
+Bytes PictRunPastTheBitmap();
+
 }  // namespace pimo::test

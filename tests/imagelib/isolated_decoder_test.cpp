@@ -301,6 +301,66 @@ TEST_P(IsolatedFaultTest, CostsOneDecodeAClearMessage) {
 INSTANTIATE_TEST_SUITE_P(Faults, IsolatedFaultTest, ::testing::ValuesIn(Faults()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Files on which the library itself fails. Each costs its decode the matching
+// message; the decoder process that served good files before it is replaced,
+// and the next good file decodes.
+struct LibraryFailure {
+    const char* name;
+    int format;
+    Bytes bytes;
+    DecodeFunction decode;  // nullptr: the program's own load
+    std::string message;
+};
+
+void PrintTo(const LibraryFailure& failure, std::ostream* os) {
+    *os << failure.name;
+}
+
+// Loads through the library's own memory stream, whose reads at the end
+// return 0 for ever: the library's XBM decoder then never ends.
+FIBITMAP* LoadFromLibraryStream(int format, std::span<const std::uint8_t> bytes, int flags) {
+    FIMEMORY* stream =
+        ::FreeImage_OpenMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    FIBITMAP* bitmap = ::FreeImage_LoadFromMemory(
+        static_cast<FREE_IMAGE_FORMAT>(ToLibraryFormat(format)), stream, flags);
+    ::FreeImage_CloseMemory(stream);
+    return bitmap;
+}
+
+std::vector<LibraryFailure> LibraryFailures() {
+    return {
+        {"PsdNegativeCopy", FIF_PSD, test::PsdRowPastItsEnd(), nullptr, CrashedMessage()},
+        {"PictHeapOverrun", FIF_PICT, test::PictRunPastTheBitmap(), nullptr, CrashedMessage()},
+        {"XbmEndlessRead", FIF_XBM, test::TruncatedXbm(), &LoadFromLibraryStream,
+         TookTooLongMessage(kSmallBudget)},
+    };
+}
+
+class LibraryFailureTest : public ::testing::TestWithParam<LibraryFailure> {};
+
+TEST_P(LibraryFailureTest, CostsOneDecodeAndTheNextFileDecodes) {
+    const LibraryFailure& failure = GetParam();
+    auto photo = test::MakePhotoLike(24, 16);
+    const Bytes png = test::EncodeWithLibrary(FIF_PNG, photo.get(), 0);
+    StopDecoderProcess();
+    ASSERT_TRUE(Bitmap(DecodeIsolated(kFormatPng, png, 0, kSmallBudget)));
+    {
+        MessageLog log;
+        EXPECT_EQ(DecodeIsolated(failure.format, failure.bytes, 0, kSmallBudget, failure.decode),
+                  nullptr);
+        EXPECT_NE(log.text().find(failure.message), std::string::npos) << log.text();
+    }
+    MessageLog log;
+    const Bitmap next(DecodeIsolated(kFormatPng, png, 0, kSmallBudget));
+    ASSERT_TRUE(next) << log.text();
+    ExpectSameBitmap(Bitmap(FreeImage_LoadFromBytes(kFormatPng, png, 0)).get(), next.get());
+    EXPECT_EQ(log.text(), "");
+    StopDecoderProcess();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LibraryFailureTest, ::testing::ValuesIn(LibraryFailures()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(IsolatedDecoderTest, MessagesTextsNameTheBudget) {
     EXPECT_EQ(NeedsMoreMemoryMessage({64u << 20, 1}),
               "the image library needs more than 64 MiB to decode this file");
