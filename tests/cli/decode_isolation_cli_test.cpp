@@ -77,6 +77,7 @@ TEST_F(DecodeIsolationCliTest, LibraryCrashCostsOnlyItsFile) {
         {"psd/b.psd", PsdRowPastItsEnd()},
         {"pict/b.pct", PictRunPastTheBitmap()},
     };
+    int shown = 0;
     for (const auto& [bad, bytes] : crashing) {
         SCOPED_TRACE(bad);
         const fs::path folder = fs::path(bad).parent_path();
@@ -84,6 +85,12 @@ TEST_F(DecodeIsolationCliTest, LibraryCrashCostsOnlyItsFile) {
         fs::copy_file(dir.path() / "in/good0.png", dir.path() / folder / "a.png");
         fs::copy_file(dir.path() / "in/good1.png", dir.path() / folder / "c.png");
         WriteFileBytes(dir.path() / bad, bytes);
+        // Unprotected, the library must still die on the file (a signal, or a
+        // sanitizer's report); a later release may mend it.
+        const CliOutput unprotected = RunCli(dir.path(), {"--decode-in-process", "--info", bad});
+        if (unprotected.exitCode < 128 && unprotected.err.find("Sanitizer") == std::string::npos)
+            continue;
+        ++shown;
         const fs::path out = folder.string() + "-out";
         const CliOutput run =
             RunCli(dir.path(), {"--jobs", "1", (folder / "a.png").string(), bad,
@@ -105,6 +112,7 @@ TEST_F(DecodeIsolationCliTest, LibraryCrashCostsOnlyItsFile) {
         EXPECT_EQ(SizeOf(dir.path() / out / "a.png"), SizeOf(dir.path() / "in/good0.png"));
         EXPECT_EQ(SizeOf(dir.path() / out / "c.png"), SizeOf(dir.path() / "in/good1.png"));
     }
+    if (shown == 0) GTEST_SKIP() << "the image library no longer fails on these files";
 }
 
 TEST_F(DecodeIsolationCliTest, BudgetOptionsAreChecked) {

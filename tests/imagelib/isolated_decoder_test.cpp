@@ -15,6 +15,7 @@
 #ifdef __linux__
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -336,10 +337,27 @@ std::vector<LibraryFailure> LibraryFailures() {
     };
 }
 
+// Whether the library, loading the file in a process of its own with no
+// protection, still crashes or hangs (a later release may mend it; the
+// fixture then shows nothing and is to be replaced).
+bool LibraryStillFailsOn(const LibraryFailure& failure) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(2);
+        Bitmap bitmap(failure.decode ? failure.decode(failure.format, failure.bytes, 0)
+                                     : FreeImage_LoadFromBytes(failure.format, failure.bytes, 0));
+        ::_exit(0);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) return true;
+    return !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 class LibraryFailureTest : public ::testing::TestWithParam<LibraryFailure> {};
 
 TEST_P(LibraryFailureTest, CostsOneDecodeAndTheNextFileDecodes) {
     const LibraryFailure& failure = GetParam();
+    if (!LibraryStillFailsOn(failure)) GTEST_SKIP() << "the image library no longer fails here";
     auto photo = test::MakePhotoLike(24, 16);
     const Bytes png = test::EncodeWithLibrary(FIF_PNG, photo.get(), 0);
     StopDecoderProcess();
