@@ -399,6 +399,35 @@ FIBITMAP* Carried(FIBITMAP* from, FIBITMAP* to) {
 FIBITMAP* FreeImage_Clone(FIBITMAP* b) {
     return b ? Carried(b, ::FreeImage_Clone(b)) : nullptr;
 }
+FIBITMAP* FreeImage_SharedPixelsView(FIBITMAP* b) {
+    if (!b || !::FreeImage_HasPixels(b) || ::FreeImage_GetImageType(b) != FIT_BITMAP)
+        return nullptr;
+    const unsigned bpp = ::FreeImage_GetBPP(b);
+    if (bpp != 24 && bpp != 32) return nullptr;
+    // Bottom-up, as the library keeps its own rows: the view's rows are the
+    // source's rows in the same order.
+    FIBITMAP* view = ::FreeImage_ConvertFromRawBitsEx(
+        FALSE, ::FreeImage_GetBits(b), FIT_BITMAP, static_cast<int>(::FreeImage_GetWidth(b)),
+        static_cast<int>(::FreeImage_GetHeight(b)), static_cast<int>(::FreeImage_GetPitch(b)), bpp,
+        ::FreeImage_GetRedMask(b), ::FreeImage_GetGreenMask(b), ::FreeImage_GetBlueMask(b), FALSE);
+    if (!view) return nullptr;
+    ::FreeImage_SetDotsPerMeterX(view, ::FreeImage_GetDotsPerMeterX(b));
+    ::FreeImage_SetDotsPerMeterY(view, ::FreeImage_GetDotsPerMeterY(b));
+    ::FreeImage_SetTransparent(view, ::FreeImage_IsTransparent(b));
+    RGBQUAD background{};
+    if (::FreeImage_GetBackgroundColor(b, &background))
+        ::FreeImage_SetBackgroundColor(view, &background);
+    const FIICCPROFILE* profile = ::FreeImage_GetICCProfile(b);
+    if (profile && profile->data && profile->size > 0) {
+        FIICCPROFILE* own = ::FreeImage_CreateICCProfile(view, profile->data, profile->size);
+        if (own) own->flags = profile->flags;
+    }
+    ::FreeImage_CloneMetadata(view, b);
+    if (FIBITMAP* thumbnail = ::FreeImage_GetThumbnail(b))
+        ::FreeImage_SetThumbnail(view, thumbnail);
+    return view;
+}
+
 FIBITMAP* FreeImage_ConvertTo24Bits(FIBITMAP* b) {
     return b ? Carried(b, ::FreeImage_ConvertTo24Bits(b)) : nullptr;
 }

@@ -122,6 +122,14 @@ FIBITMAP* FreeImage_Composite(FIBITMAP* bitmap, RGBQUAD background);
 FIBITMAP* FreeImage_Rescale(FIBITMAP* bitmap, int width, int height, FREE_IMAGE_FILTER filter);
 FIBITMAP* FreeImage_Rotate(FIBITMAP* bitmap, double angle);
 
+/// A bitmap that uses the pixels of `bitmap` (a 24- or 32-bit FIT_BITMAP)
+/// without copying them, with its own copy of everything else a clone has:
+/// resolution, transparency flag, background colour, ICC profile, metadata
+/// (the carried data too) and thumbnail. Its header and data may be changed
+/// freely; its pixels are `bitmap`'s, so it must never be written through and
+/// must be released before `bitmap` is. Null for other kinds of bitmap.
+FIBITMAP* FreeImage_SharedPixelsView(FIBITMAP* bitmap);
+
 /// Every pixel of a 24- or 32-bit bitmap becomes its grey value; the bitmap
 /// keeps its depth. False (and unchanged) for other depths.
 bool FreeImage_ConvertToGreyscaleInPlace(FIBITMAP* bitmap);
