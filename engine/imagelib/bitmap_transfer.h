@@ -8,6 +8,7 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,8 +40,12 @@ struct ReceivedTransfer {
 /// Rebuilds what WriteTransfer wrote. Every field is checked against the bytes:
 /// nothing when they are not a complete, consistent transfer. A bitmap whose
 /// opening cost, with its thumbnail's, exceeds `budget` is not allocated:
-/// `overBudget` is set.
+/// `overBudget` is set. With `pixelOwner` (what keeps the memory of `bytes`,
+/// writable, alive), the bitmap uses its pixels where they lie in `bytes`
+/// instead of a copy and holds the owner until it is deleted; the caller must
+/// then never change those bytes again.
 std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes,
-                                             const DecodeBudget& budget, bool& overBudget);
+                                             const DecodeBudget& budget, bool& overBudget,
+                                             std::shared_ptr<void> pixelOwner = nullptr);
 
 }  // namespace pimo::imagelib

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <mutex>
 #include <new>
+#include <unordered_map>
+#include <utility>
 
 #include "engine/imagelib/declared_size.h"
 #include "engine/imagelib/decode_budget.h"
@@ -18,8 +20,31 @@
 
 namespace pimo::imagelib {
 
+namespace {
+// The owners of the memory that bitmaps made over outside pixels use. The
+// library frees a bitmap's header but never pixels it did not allocate: the
+// owner goes when the bitmap is deleted.
+std::mutex gPixelOwnersLock;
+std::unordered_map<FIBITMAP*, std::shared_ptr<void>>& PixelOwners() {
+    static auto* owners = new std::unordered_map<FIBITMAP*, std::shared_ptr<void>>;
+    return *owners;
+}
+}  // namespace
+
+void AttachPixelOwner(FIBITMAP* bitmap, std::shared_ptr<void> owner) {
+    if (!bitmap || !owner) return;
+    const std::lock_guard<std::mutex> lock(gPixelOwnersLock);
+    PixelOwners()[bitmap] = std::move(owner);
+}
+
 void BitmapDeleter::operator()(FIBITMAP* bitmap) const {
     ::FreeImage_Unload(bitmap);
+    std::shared_ptr<void> owner;  // released outside the lock
+    const std::lock_guard<std::mutex> lock(gPixelOwnersLock);
+    const auto found = PixelOwners().find(bitmap);
+    if (found == PixelOwners().end()) return;
+    owner = std::move(found->second);
+    PixelOwners().erase(found);
 }
 
 void MemoryDeleter::operator()(FIMEMORY* stream) const {

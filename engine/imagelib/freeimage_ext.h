@@ -99,6 +99,10 @@ bool FreeImage_OriginalHasAlpha(FIBITMAP* bitmap);
 /// Copies the carried data, the metadata and the ICC profile from one bitmap
 /// to another made from it. Every conversion of this layer does it.
 void CarryBitmapData(FIBITMAP* from, FIBITMAP* to);
+/// Makes `owner` (what keeps the memory of the pixels of `bitmap`, a bitmap
+/// made over outside pixels, alive) live until the bitmap is deleted through
+/// its Bitmap handle.
+void AttachPixelOwner(FIBITMAP* bitmap, std::shared_ptr<void> owner);
 /// Attaches a tag of `type` holding `count` values (`length` bytes in all)
 /// under `key` in metadata `model`. Returns whether the library took it.
 bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key,
