@@ -1,7 +1,13 @@
 #include "engine/imagelib/bitmap_transfer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 #include <utility>
 
 namespace pimo::imagelib {
@@ -18,17 +24,44 @@ constexpr std::uint8_t kZeros[kPixelAlignment] = {};
 struct Counter {
     std::size_t size = 0;
     void put(const void*, std::size_t length) { size += length; }
+    void putPixels(const void* data, std::size_t length) { put(data, length); }
     std::size_t position() const { return size; }
 };
 
 struct Writer {
     std::span<std::uint8_t> out;
     std::size_t at = 0;
+    bool releasePixels = false;
     void put(const void* data, std::size_t length) {
         if (length) std::memcpy(out.data() + at, data, length);
         at += length;
     }
-    std::size_t position() const { return at; }
+    // With `releasePixels`, the source's whole pages go back to the system as
+    // soon as they are copied, so that the pixels are never held twice.
+    void putPixels(const void* data, std::size_t length) {
+#ifndef _WIN32
+        if (releasePixels) {
+            constexpr std::size_t kChunk = std::size_t{4} << 20;
+            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGE_SIZE));
+            const auto* from = static_cast<const std::uint8_t*>(data);
+            for (std::size_t done = 0; done < length;) {
+                const std::size_t part = std::min(kChunk, length - done);
+                put(from + done, part);
+                const auto first =
+                    (reinterpret_cast<std::uintptr_t>(from + done) + page - 1) & ~(page - 1);
+                const auto end = reinterpret_cast<std::uintptr_t>(from + done + part) & ~(page - 1);
+                if (end > first)
+                    ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+                done += part;
+            }
+            return;
+        }
+#endif
+        put(data, length);
+    }
+    std::size_t position() const {
+        return at;
+    }
 };
 
 template <typename Sink>
@@ -40,6 +73,12 @@ template <typename Sink>
 void PutBlock(Sink& sink, const void* data, std::uint64_t length) {
     sink.put(&length, sizeof length);
     sink.put(data, static_cast<std::size_t>(length));
+}
+
+template <typename Sink>
+void PutPixels(Sink& sink, const void* data, std::uint64_t length) {
+    sink.put(&length, sizeof length);
+    sink.putPixels(data, static_cast<std::size_t>(length));
 }
 
 void ForEachTag(FIBITMAP* bitmap, const std::function<void(FREE_IMAGE_MDMODEL, FITAG*)>& visit) {
@@ -103,8 +142,8 @@ void PutBitmap(Sink& sink, FIBITMAP* bitmap) {
     // Padding, so that the pixels after it and their length are aligned.
     const std::size_t afterLengths = sink.position() + 2 * sizeof(std::uint64_t);
     PutBlock(sink, kZeros, (kPixelAlignment - afterLengths % kPixelAlignment) % kPixelAlignment);
-    PutBlock(sink, ::FreeImage_GetBits(bitmap),
-             std::uint64_t{::FreeImage_GetPitch(bitmap)} * ::FreeImage_GetHeight(bitmap));
+    PutPixels(sink, ::FreeImage_GetBits(bitmap),
+              std::uint64_t{::FreeImage_GetPitch(bitmap)} * ::FreeImage_GetHeight(bitmap));
 }
 
 template <typename Sink>
@@ -299,8 +338,8 @@ std::size_t TransferSize(FIBITMAP* bitmap, const std::vector<LibraryMessage>& me
 }
 
 void WriteTransfer(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages,
-                   std::span<std::uint8_t> out) {
-    Writer writer{out};
+                   std::span<std::uint8_t> out, bool releasePixels) {
+    Writer writer{out, 0, releasePixels};
     Serialise(bitmap, messages, writer);
 }
 

@@ -28,9 +28,11 @@ struct LibraryMessage {
 std::size_t TransferSize(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages);
 
 /// Writes the bitmap and the messages into `out`, which holds exactly
-/// TransferSize bytes.
+/// TransferSize bytes. With `releasePixels`, the memory of the pixels (of the
+/// bitmap and its thumbnail) is given back to the system as it is copied:
+/// they read as zero afterwards, and the bitmap is fit only to be unloaded.
 void WriteTransfer(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages,
-                   std::span<std::uint8_t> out);
+                   std::span<std::uint8_t> out, bool releasePixels = false);
 
 struct ReceivedTransfer {
     Bitmap bitmap;  // null when the decode gave none

@@ -241,7 +241,11 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
     const std::size_t size = TransferSize(bitmap, messages);
     std::uint8_t* data = mapping.reach(output, size, true);
     if (!data) return {ReplyStatus::OutOfMemory, 0};
-    WriteTransfer(bitmap, messages, std::span<std::uint8_t>(data, size));
+    // A transfer this large ends this process's service (the parent keeps
+    // its file), so the decoded pages, unloaded next, need not be kept for a
+    // later decode: they are let go as they are copied, and the process never
+    // holds the image twice.
+    WriteTransfer(bitmap, messages, std::span<std::uint8_t>(data, size), size >= kAdoptedTransfer);
     return {ReplyStatus::Done, size};
 }
 
