@@ -223,6 +223,13 @@ MemoryStream OpenMemoryStream() {
     return MemoryStream(::FreeImage_OpenMemory(nullptr, 0));
 }
 
+std::span<const std::uint8_t> StreamView(FIMEMORY* stream) {
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (!stream || !::FreeImage_AcquireMemory(stream, &data, &size) || !data) return {};
+    return {data, size};
+}
+
 std::vector<std::uint8_t> StreamBytes(FIMEMORY* stream) {
     BYTE* data = nullptr;
     DWORD size = 0;

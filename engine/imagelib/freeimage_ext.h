@@ -39,6 +39,9 @@ int FromLibraryFormat(int libraryFormat);
 MemoryStream OpenMemoryStream();
 /// A copy of the bytes a memory stream holds (its whole size, not its position).
 std::vector<std::uint8_t> StreamBytes(FIMEMORY* stream);
+/// The bytes of a memory stream where they lie: valid until the stream is
+/// written to or closed.
+std::span<const std::uint8_t> StreamView(FIMEMORY* stream);
 
 // ---- Formats ---------------------------------------------------------------
 
