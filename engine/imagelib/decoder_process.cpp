@@ -440,6 +440,10 @@ DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format
         if (::fstat(m_output, &facts) == 0 && static_cast<std::size_t>(facts.st_size) >= reply.size)
             mapped = ::mmap(nullptr, reply.size, PROT_READ | PROT_WRITE, MAP_SHARED, m_output, 0);
         if (mapped != MAP_FAILED) {
+            // A process forked from this one later (a decoder, when there is
+            // no launcher) must not share the pixels: it would get them
+            // writable, not as a copy.
+            ::madvise(mapped, reply.size, MADV_DONTFORK);
             const std::size_t length = reply.size;
             pixelOwner.reset(mapped, [length](void* at) { ::munmap(at, length); });
             data = static_cast<const std::uint8_t*>(mapped);
