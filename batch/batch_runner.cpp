@@ -148,7 +148,7 @@ class EntryRun {
     void resize();
     void compressToSize();
     void targetQuality();
-    void scoreOutput(const std::vector<std::uint8_t>& bytes, int format);
+    void scoreOutput(std::span<const std::uint8_t> bytes, int format);
     bool writeOutput();
     std::string placeFile(const std::string& target, std::span<const std::uint8_t> bytes,
                           const ContentCheck& check);
@@ -303,7 +303,7 @@ void EntryRun::targetQuality() {
 
 // Records the distance of the written bytes from the source, as a viewer
 // sees both: the background is the settings' one for both.
-void EntryRun::scoreOutput(const std::vector<std::uint8_t>& bytes, int format) {
+void EntryRun::scoreOutput(std::span<const std::uint8_t> bytes, int format) {
     if (!m_job.ScoreResults || !m_engine.SourceBitmap) return;
     const engine::Rgb background = m_engine.settings.BackgroundColor;
     const imagelib::RgbPixels source =
@@ -319,12 +319,14 @@ bool EntryRun::writeOutput() {
         fail("");
         return false;
     }
-    std::vector<std::uint8_t> bytes = fi::StreamBytes(m_engine.ResultStream.get());
+    // The encoded bytes where the stream holds them: nothing writes to it
+    // before this entry is done.
+    std::span<const std::uint8_t> bytes = fi::StreamView(m_engine.ResultStream.get());
     if (bytes.size() < size) {
         fail("");
         return false;
     }
-    bytes.resize(size);
+    bytes = bytes.first(size);
     m_result.ResultSize = size;
 
     std::string failure;

@@ -56,6 +56,8 @@ class Engine {
     int SourceFormat = imagelib::kFormatUnknown;
     std::uint32_t SourceFileSize = 0;
     ImageInfo imageInfo{};
+    // The bitmap the last pipeline run encoded (interactive: its decoded
+    // result); none when that was the source's own pixels, unchanged.
     Bitmap WorkingBitmap;
     MemoryStream ResultStream;
     bool PipelineBusy = false;

@@ -49,7 +49,15 @@ void Engine::BuildWorkingCopy() {
                 PngPresetKind(settings.PNGPalettePreset) == PresetKind::TrueColor &&
                 mode != TransparencyMode::Opaque)) {
         // A 24-bit source as it is; for a true-colour PNG the copy keeps a 32-bit alpha channel.
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_Clone(source));
+        // The JPEG stage changes no pixel in place (its greyscale and upright
+        // steps make new bitmaps), so without colour adjustments it encodes
+        // the source's own pixels: a full-size copy costs more than the
+        // encode's own reading of them. Only the header, metadata and
+        // thumbnail, which the stage does change, are the copy's own.
+        FIBITMAP* working = nullptr;
+        if (settings.Format == kFormatJpeg && settings.AdjustmentsNeutral())
+            working = fi::FreeImage_SharedPixelsView(source);
+        ReplaceBitmap(WorkingBitmap, working ? working : fi::FreeImage_Clone(source));
     } else {
         ReplaceBitmap(WorkingBitmap,
                       fi::FreeImage_ConvertTo24Bits(source));  // drops the alpha channel
@@ -93,6 +101,12 @@ std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
             default:
                 size = EncodeGIF(targetPath);
                 break;
+        }
+        // A working bitmap that still shows the source's own pixels goes now,
+        // so that it can never outlive them: nobody looks at it again.
+        if (WorkingBitmap && SourceBitmap &&
+            ::FreeImage_GetBits(WorkingBitmap.get()) == ::FreeImage_GetBits(SourceBitmap.get())) {
+            WorkingBitmap.reset();
         }
         if (Interactive && size > SourceFileSize) {
             m_host.showBalloon(

@@ -1,26 +1,66 @@
 #include "engine/imagelib/bitmap_transfer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+#include <utility>
 
 namespace pimo::imagelib {
 
 namespace {
 
 constexpr std::uint32_t kMagic = 0x50494D54;  // "PIMT"
+// Pixels start at a multiple of this from the transfer's start, so that the
+// receiver can use them where they lie (the library wants aligned rows).
+constexpr std::size_t kPixelAlignment = 64;
+constexpr std::uint8_t kZeros[kPixelAlignment] = {};
 
 // Both ends are one machine: values go in host byte order.
 struct Counter {
     std::size_t size = 0;
     void put(const void*, std::size_t length) { size += length; }
+    void putPixels(const void* data, std::size_t length) { put(data, length); }
+    std::size_t position() const { return size; }
 };
 
 struct Writer {
     std::span<std::uint8_t> out;
     std::size_t at = 0;
+    bool releasePixels = false;
     void put(const void* data, std::size_t length) {
         if (length) std::memcpy(out.data() + at, data, length);
         at += length;
+    }
+    // With `releasePixels`, the source's whole pages go back to the system as
+    // soon as they are copied, so that the pixels are never held twice.
+    void putPixels(const void* data, std::size_t length) {
+#ifndef _WIN32
+        if (releasePixels) {
+            constexpr std::size_t kChunk = std::size_t{4} << 20;
+            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGE_SIZE));
+            const auto* from = static_cast<const std::uint8_t*>(data);
+            for (std::size_t done = 0; done < length;) {
+                const std::size_t part = std::min(kChunk, length - done);
+                put(from + done, part);
+                const auto first =
+                    (reinterpret_cast<std::uintptr_t>(from + done) + page - 1) & ~(page - 1);
+                const auto end = reinterpret_cast<std::uintptr_t>(from + done + part) & ~(page - 1);
+                if (end > first)
+                    ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+                done += part;
+            }
+            return;
+        }
+#endif
+        put(data, length);
+    }
+    std::size_t position() const {
+        return at;
     }
 };
 
@@ -33,6 +73,12 @@ template <typename Sink>
 void PutBlock(Sink& sink, const void* data, std::uint64_t length) {
     sink.put(&length, sizeof length);
     sink.put(data, static_cast<std::size_t>(length));
+}
+
+template <typename Sink>
+void PutPixels(Sink& sink, const void* data, std::uint64_t length) {
+    sink.put(&length, sizeof length);
+    sink.putPixels(data, static_cast<std::size_t>(length));
 }
 
 void ForEachTag(FIBITMAP* bitmap, const std::function<void(FREE_IMAGE_MDMODEL, FITAG*)>& visit) {
@@ -93,8 +139,11 @@ void PutBitmap(Sink& sink, FIBITMAP* bitmap) {
     PutTags(sink, bitmap);
 
     Put32(sink, ::FreeImage_GetPitch(bitmap));
-    PutBlock(sink, ::FreeImage_GetBits(bitmap),
-             std::uint64_t{::FreeImage_GetPitch(bitmap)} * ::FreeImage_GetHeight(bitmap));
+    // Padding, so that the pixels after it and their length are aligned.
+    const std::size_t afterLengths = sink.position() + 2 * sizeof(std::uint64_t);
+    PutBlock(sink, kZeros, (kPixelAlignment - afterLengths % kPixelAlignment) % kPixelAlignment);
+    PutPixels(sink, ::FreeImage_GetBits(bitmap),
+              std::uint64_t{::FreeImage_GetPitch(bitmap)} * ::FreeImage_GetHeight(bitmap));
 }
 
 template <typename Sink>
@@ -149,7 +198,7 @@ bool ReadTags(Reader& reader, FIBITMAP* bitmap) {
             !reader.get32(type) || !reader.get32(values) || !reader.getBlock(value)) {
             return false;
         }
-        if (model > FIMD_EXIF_RAW || key.empty() || value.size() > UINT32_MAX) continue;
+        if (!bitmap || model > FIMD_EXIF_RAW || key.empty() || value.size() > UINT32_MAX) continue;
         const std::string name(key.begin(), key.end());
         FITAG* tag = ::FreeImage_CreateTag();
         if (!tag) return false;
@@ -182,7 +231,18 @@ bool ReadShape(Reader& reader, Shape& s) {
            s.type <= FIT_RGBAF && s.width > 0 && s.height > 0 && s.bpp > 0 && s.bpp <= 128;
 }
 
-// The bitmap's body: palette, transparency, profile, tags and pixels.
+// The pixels of the bitmap's body, which follow its palette, transparency,
+// profile and tags; false when the body is malformed.
+bool FindPixels(Reader reader, std::uint32_t& pitch, std::span<const std::uint8_t>& pixels) {
+    std::span<const std::uint8_t> skipped;
+    std::uint32_t flags = 0;
+    return reader.getBlock(skipped) && reader.getBlock(skipped) && reader.getBlock(skipped) &&
+           reader.get32(flags) && ReadTags(reader, nullptr) && reader.get32(pitch) &&
+           reader.getBlock(skipped) && reader.getBlock(pixels);
+}
+
+// The bitmap's body: palette, transparency, profile, tags and pixels. The
+// pixels are copied unless the bitmap already uses them where they lie.
 bool ReadBody(Reader& reader, FIBITMAP* bitmap) {
     std::span<const std::uint8_t> palette, transparency, profile, pixels;
     std::uint32_t profileFlags = 0, pitch = 0;
@@ -207,20 +267,27 @@ bool ReadBody(Reader& reader, FIBITMAP* bitmap) {
             bitmap, const_cast<std::uint8_t*>(profile.data()), static_cast<long>(profile.size()));
         if (own) own->flags = static_cast<WORD>(profileFlags);
     }
-    if (!ReadTags(reader, bitmap) || !reader.get32(pitch) || !reader.getBlock(pixels)) return false;
+    std::span<const std::uint8_t> padding;
+    if (!ReadTags(reader, bitmap) || !reader.get32(pitch) || !reader.getBlock(padding) ||
+        !reader.getBlock(pixels)) {
+        return false;
+    }
     if (pitch != ::FreeImage_GetPitch(bitmap) ||
         pixels.size() != std::uint64_t{pitch} * ::FreeImage_GetHeight(bitmap)) {
         return false;
     }
-    std::memcpy(::FreeImage_GetBits(bitmap), pixels.data(), pixels.size());
+    if (::FreeImage_GetBits(bitmap) != pixels.data())
+        std::memcpy(::FreeImage_GetBits(bitmap), pixels.data(), pixels.size());
     return true;
 }
 
 // One bitmap as PutBitmap wrote it. False when the bytes are malformed. When
 // its opening cost, added to `spent` (the bitmaps read before it), exceeds the
 // budget, nothing is allocated: `overBudget` is set and `bitmap` stays null.
+// With `pixelOwner`, a bitmap whose pixels lie aligned in the bytes uses them
+// there instead of a copy, and keeps the owner (of the bytes' memory) alive.
 bool ReadBitmap(Reader& reader, const DecodeBudget& budget, std::uint64_t& spent, Bitmap& bitmap,
-                bool& overBudget) {
+                bool& overBudget, const std::shared_ptr<void>& pixelOwner) {
     Shape shape{};
     if (!ReadShape(reader, shape)) return false;
     const std::uint64_t cost = OpeningCost(DeclaredSize{shape.width, shape.height, shape.bpp});
@@ -229,10 +296,31 @@ bool ReadBitmap(Reader& reader, const DecodeBudget& budget, std::uint64_t& spent
         return true;
     }
     spent += cost;
-    bitmap.reset(::FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(shape.type),
-                                       static_cast<int>(shape.width),
-                                       static_cast<int>(shape.height), static_cast<int>(shape.bpp),
-                                       shape.red, shape.green, shape.blue));
+    std::uint32_t pitch = 0;
+    std::span<const std::uint8_t> pixels;
+    if (pixelOwner && FindPixels(reader, pitch, pixels) &&
+        reinterpret_cast<std::uintptr_t>(pixels.data()) % kPixelAlignment == 0 &&
+        pixels.size() == std::uint64_t{pitch} * shape.height && pitch <= INT32_MAX) {
+        // Bottom-up rows, as the library keeps its own. A bitmap allocated
+        // here would be cleared and then overwritten: for a large image that
+        // costs more than the decode that made it.
+        bitmap.reset(::FreeImage_ConvertFromRawBitsEx(
+            FALSE, const_cast<std::uint8_t*>(pixels.data()),
+            static_cast<FREE_IMAGE_TYPE>(shape.type), static_cast<int>(shape.width),
+            static_cast<int>(shape.height), static_cast<int>(pitch), shape.bpp, shape.red,
+            shape.green, shape.blue, FALSE));
+        if (bitmap && ::FreeImage_GetBits(bitmap.get()) == pixels.data()) {
+            AttachPixelOwner(bitmap.get(), pixelOwner);
+        } else {
+            bitmap.reset();
+        }
+    }
+    if (!bitmap) {
+        bitmap.reset(
+            ::FreeImage_AllocateT(static_cast<FREE_IMAGE_TYPE>(shape.type),
+                                  static_cast<int>(shape.width), static_cast<int>(shape.height),
+                                  static_cast<int>(shape.bpp), shape.red, shape.green, shape.blue));
+    }
     if (!bitmap || !ReadBody(reader, bitmap.get())) return false;
     ::FreeImage_SetDotsPerMeterX(bitmap.get(), shape.dpmX);
     ::FreeImage_SetDotsPerMeterY(bitmap.get(), shape.dpmY);
@@ -250,13 +338,14 @@ std::size_t TransferSize(FIBITMAP* bitmap, const std::vector<LibraryMessage>& me
 }
 
 void WriteTransfer(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages,
-                   std::span<std::uint8_t> out) {
-    Writer writer{out};
+                   std::span<std::uint8_t> out, bool releasePixels) {
+    Writer writer{out, 0, releasePixels};
     Serialise(bitmap, messages, writer);
 }
 
 std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes,
-                                             const DecodeBudget& budget, bool& overBudget) {
+                                             const DecodeBudget& budget, bool& overBudget,
+                                             std::shared_ptr<void> pixelOwner) {
     overBudget = false;
     Reader reader(bytes);
     std::uint32_t magic = 0, count = 0, present = 0;
@@ -274,14 +363,14 @@ std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes
 
     std::uint64_t spent = 0;
     Bitmap bitmap;
-    if (!ReadBitmap(reader, budget, spent, bitmap, overBudget)) return std::nullopt;
+    if (!ReadBitmap(reader, budget, spent, bitmap, overBudget, pixelOwner)) return std::nullopt;
     if (overBudget) return received;
 
     std::uint32_t hasThumbnail = 0;
     if (!reader.get32(hasThumbnail)) return std::nullopt;
     if (hasThumbnail) {
         Bitmap thumbnail;
-        if (!ReadBitmap(reader, budget, spent, thumbnail, overBudget)) return std::nullopt;
+        if (!ReadBitmap(reader, budget, spent, thumbnail, overBudget, nullptr)) return std::nullopt;
         if (overBudget) return received;
         // The library attaches a copy of it.
         if (!::FreeImage_SetThumbnail(bitmap.get(), thumbnail.get())) return std::nullopt;

@@ -8,6 +8,7 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,9 +28,11 @@ struct LibraryMessage {
 std::size_t TransferSize(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages);
 
 /// Writes the bitmap and the messages into `out`, which holds exactly
-/// TransferSize bytes.
+/// TransferSize bytes. With `releasePixels`, the memory of the pixels (of the
+/// bitmap and its thumbnail) is given back to the system as it is copied:
+/// they read as zero afterwards, and the bitmap is fit only to be unloaded.
 void WriteTransfer(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages,
-                   std::span<std::uint8_t> out);
+                   std::span<std::uint8_t> out, bool releasePixels = false);
 
 struct ReceivedTransfer {
     Bitmap bitmap;  // null when the decode gave none
@@ -39,8 +42,12 @@ struct ReceivedTransfer {
 /// Rebuilds what WriteTransfer wrote. Every field is checked against the bytes:
 /// nothing when they are not a complete, consistent transfer. A bitmap whose
 /// opening cost, with its thumbnail's, exceeds `budget` is not allocated:
-/// `overBudget` is set.
+/// `overBudget` is set. With `pixelOwner` (what keeps the memory of `bytes`,
+/// writable, alive), the bitmap uses its pixels where they lie in `bytes`
+/// instead of a copy and holds the owner until it is deleted; the caller must
+/// then never change those bytes again.
 std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes,
-                                             const DecodeBudget& budget, bool& overBudget);
+                                             const DecodeBudget& budget, bool& overBudget,
+                                             std::shared_ptr<void> pixelOwner = nullptr);
 
 }  // namespace pimo::imagelib

@@ -37,6 +37,12 @@ constexpr int kExitOutOfMemory = 86;
 // A process that served this many decodes is replaced, so that what the
 // library leaks or fragments does not add up.
 constexpr unsigned kMaxServed = 256;
+// A decoded bitmap of at least this size is not copied out of the output
+// file: the bitmap uses the file's pages where the process left them, and
+// takes the file with it (the process, which would write into it again, is
+// replaced). A copy would first fault in and clear a fresh full-size block;
+// below this size, starting a new process costs more than that.
+constexpr std::size_t kAdoptedTransfer = std::size_t{8} << 20;
 
 enum class ReplyStatus : std::uint32_t { Done = 1, OutOfMemory = 2 };
 
@@ -235,7 +241,11 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
     const std::size_t size = TransferSize(bitmap, messages);
     std::uint8_t* data = mapping.reach(output, size, true);
     if (!data) return {ReplyStatus::OutOfMemory, 0};
-    WriteTransfer(bitmap, messages, std::span<std::uint8_t>(data, size));
+    // A transfer this large ends this process's service (the parent keeps
+    // its file), so the decoded pages, unloaded next, need not be kept for a
+    // later decode: they are let go as they are copied, and the process never
+    // holds the image twice.
+    WriteTransfer(bitmap, messages, std::span<std::uint8_t>(data, size), size >= kAdoptedTransfer);
     return {ReplyStatus::Done, size};
 }
 
@@ -419,14 +429,35 @@ DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format
         return {};
     }
 
-    const std::uint8_t* data = m_outputMapping->reach(m_output, reply.size, false);
+    const bool adopted = reply.size >= kAdoptedTransfer;
+    std::shared_ptr<void> pixelOwner;
+    const std::uint8_t* data = nullptr;
+    if (adopted) {
+        // A mapping of its own, writable (the bitmap may be changed in place),
+        // unmapped when the bitmap goes.
+        struct stat facts {};
+        void* mapped = MAP_FAILED;
+        if (::fstat(m_output, &facts) == 0 && static_cast<std::size_t>(facts.st_size) >= reply.size)
+            mapped = ::mmap(nullptr, reply.size, PROT_READ | PROT_WRITE, MAP_SHARED, m_output, 0);
+        if (mapped != MAP_FAILED) {
+            // A process forked from this one later (a decoder, when there is
+            // no launcher) must not share the pixels: it would get them
+            // writable, not as a copy.
+            ::madvise(mapped, reply.size, MADV_DONTFORK);
+            const std::size_t length = reply.size;
+            pixelOwner.reset(mapped, [length](void* at) { ::munmap(at, length); });
+            data = static_cast<const std::uint8_t*>(mapped);
+        }
+    } else {
+        data = m_outputMapping->reach(m_output, reply.size, false);
+    }
     if (!data) {
         Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
         return {};
     }
     bool overBudget = false;
-    std::optional<ReceivedTransfer> received =
-        ReadTransfer(std::span<const std::uint8_t>(data, reply.size), m_budget, overBudget);
+    std::optional<ReceivedTransfer> received = ReadTransfer(
+        std::span<const std::uint8_t>(data, reply.size), m_budget, overBudget, pixelOwner);
     if (!received) {
         Report(libraryFormat, CrashedMessage());
         return {};
@@ -437,7 +468,7 @@ DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format
     FIBITMAP* bitmap = received->bitmap.release();
     // A failed decode may have left the library's state damaged: a fresh
     // process serves the next one.
-    return {bitmap, bitmap != nullptr && ++m_served < kMaxServed && !reply.retire};
+    return {bitmap, bitmap != nullptr && ++m_served < kMaxServed && !reply.retire && !adopted};
 }
 
 }  // namespace pimo::imagelib

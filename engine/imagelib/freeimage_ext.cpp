@@ -7,6 +7,8 @@
 #include <fstream>
 #include <mutex>
 #include <new>
+#include <unordered_map>
+#include <utility>
 
 #include "engine/imagelib/declared_size.h"
 #include "engine/imagelib/decode_budget.h"
@@ -18,8 +20,31 @@
 
 namespace pimo::imagelib {
 
+namespace {
+// The owners of the memory that bitmaps made over outside pixels use. The
+// library frees a bitmap's header but never pixels it did not allocate: the
+// owner goes when the bitmap is deleted.
+std::mutex gPixelOwnersLock;
+std::unordered_map<FIBITMAP*, std::shared_ptr<void>>& PixelOwners() {
+    static auto* owners = new std::unordered_map<FIBITMAP*, std::shared_ptr<void>>;
+    return *owners;
+}
+}  // namespace
+
+void AttachPixelOwner(FIBITMAP* bitmap, std::shared_ptr<void> owner) {
+    if (!bitmap || !owner) return;
+    const std::lock_guard<std::mutex> lock(gPixelOwnersLock);
+    PixelOwners()[bitmap] = std::move(owner);
+}
+
 void BitmapDeleter::operator()(FIBITMAP* bitmap) const {
     ::FreeImage_Unload(bitmap);
+    std::shared_ptr<void> owner;  // released outside the lock
+    const std::lock_guard<std::mutex> lock(gPixelOwnersLock);
+    const auto found = PixelOwners().find(bitmap);
+    if (found == PixelOwners().end()) return;
+    owner = std::move(found->second);
+    PixelOwners().erase(found);
 }
 
 void MemoryDeleter::operator()(FIMEMORY* stream) const {
@@ -196,6 +221,13 @@ int FromLibraryFormat(int libraryFormat) {
 
 MemoryStream OpenMemoryStream() {
     return MemoryStream(::FreeImage_OpenMemory(nullptr, 0));
+}
+
+std::span<const std::uint8_t> StreamView(FIMEMORY* stream) {
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (!stream || !::FreeImage_AcquireMemory(stream, &data, &size) || !data) return {};
+    return {data, size};
 }
 
 std::vector<std::uint8_t> StreamBytes(FIMEMORY* stream) {
@@ -399,6 +431,35 @@ FIBITMAP* Carried(FIBITMAP* from, FIBITMAP* to) {
 FIBITMAP* FreeImage_Clone(FIBITMAP* b) {
     return b ? Carried(b, ::FreeImage_Clone(b)) : nullptr;
 }
+FIBITMAP* FreeImage_SharedPixelsView(FIBITMAP* b) {
+    if (!b || !::FreeImage_HasPixels(b) || ::FreeImage_GetImageType(b) != FIT_BITMAP)
+        return nullptr;
+    const unsigned bpp = ::FreeImage_GetBPP(b);
+    if (bpp != 24 && bpp != 32) return nullptr;
+    // Bottom-up, as the library keeps its own rows: the view's rows are the
+    // source's rows in the same order.
+    FIBITMAP* view = ::FreeImage_ConvertFromRawBitsEx(
+        FALSE, ::FreeImage_GetBits(b), FIT_BITMAP, static_cast<int>(::FreeImage_GetWidth(b)),
+        static_cast<int>(::FreeImage_GetHeight(b)), static_cast<int>(::FreeImage_GetPitch(b)), bpp,
+        ::FreeImage_GetRedMask(b), ::FreeImage_GetGreenMask(b), ::FreeImage_GetBlueMask(b), FALSE);
+    if (!view) return nullptr;
+    ::FreeImage_SetDotsPerMeterX(view, ::FreeImage_GetDotsPerMeterX(b));
+    ::FreeImage_SetDotsPerMeterY(view, ::FreeImage_GetDotsPerMeterY(b));
+    ::FreeImage_SetTransparent(view, ::FreeImage_IsTransparent(b));
+    RGBQUAD background{};
+    if (::FreeImage_GetBackgroundColor(b, &background))
+        ::FreeImage_SetBackgroundColor(view, &background);
+    const FIICCPROFILE* profile = ::FreeImage_GetICCProfile(b);
+    if (profile && profile->data && profile->size > 0) {
+        FIICCPROFILE* own = ::FreeImage_CreateICCProfile(view, profile->data, profile->size);
+        if (own) own->flags = profile->flags;
+    }
+    ::FreeImage_CloneMetadata(view, b);
+    if (FIBITMAP* thumbnail = ::FreeImage_GetThumbnail(b))
+        ::FreeImage_SetThumbnail(view, thumbnail);
+    return view;
+}
+
 FIBITMAP* FreeImage_ConvertTo24Bits(FIBITMAP* b) {
     return b ? Carried(b, ::FreeImage_ConvertTo24Bits(b)) : nullptr;
 }

@@ -39,6 +39,9 @@ int FromLibraryFormat(int libraryFormat);
 MemoryStream OpenMemoryStream();
 /// A copy of the bytes a memory stream holds (its whole size, not its position).
 std::vector<std::uint8_t> StreamBytes(FIMEMORY* stream);
+/// The bytes of a memory stream where they lie: valid until the stream is
+/// written to or closed.
+std::span<const std::uint8_t> StreamView(FIMEMORY* stream);
 
 // ---- Formats ---------------------------------------------------------------
 
@@ -99,6 +102,10 @@ bool FreeImage_OriginalHasAlpha(FIBITMAP* bitmap);
 /// Copies the carried data, the metadata and the ICC profile from one bitmap
 /// to another made from it. Every conversion of this layer does it.
 void CarryBitmapData(FIBITMAP* from, FIBITMAP* to);
+/// Makes `owner` (what keeps the memory of the pixels of `bitmap`, a bitmap
+/// made over outside pixels, alive) live until the bitmap is deleted through
+/// its Bitmap handle.
+void AttachPixelOwner(FIBITMAP* bitmap, std::shared_ptr<void> owner);
 /// Attaches a tag of `type` holding `count` values (`length` bytes in all)
 /// under `key` in metadata `model`. Returns whether the library took it.
 bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key,
@@ -121,6 +128,14 @@ FIBITMAP* FreeImage_Dither(FIBITMAP* bitmap, FREE_IMAGE_DITHER algorithm);
 FIBITMAP* FreeImage_Composite(FIBITMAP* bitmap, RGBQUAD background);
 FIBITMAP* FreeImage_Rescale(FIBITMAP* bitmap, int width, int height, FREE_IMAGE_FILTER filter);
 FIBITMAP* FreeImage_Rotate(FIBITMAP* bitmap, double angle);
+
+/// A bitmap that uses the pixels of `bitmap` (a 24- or 32-bit FIT_BITMAP)
+/// without copying them, with its own copy of everything else a clone has:
+/// resolution, transparency flag, background colour, ICC profile, metadata
+/// (the carried data too) and thumbnail. Its header and data may be changed
+/// freely; its pixels are `bitmap`'s, so it must never be written through and
+/// must be released before `bitmap` is. Null for other kinds of bitmap.
+FIBITMAP* FreeImage_SharedPixelsView(FIBITMAP* bitmap);
 
 /// Every pixel of a 24- or 32-bit bitmap becomes its grey value; the bitmap
 /// keeps its depth. False (and unchanged) for other depths.

@@ -138,6 +138,71 @@ TEST_F(JpegOutputTest, SourceWithoutMetadataEncodesIdenticallyWhateverTheFlags) 
     EXPECT_EQ(Encode(), removing);
 }
 
+// Without colour adjustments the JPEG stage encodes the source's own pixels,
+// not a copy: the bytes must be those of a full copy's encode, and neither
+// the pixels nor the metadata of the source may change on the way.
+TEST_F(JpegOutputTest, EncodingWithoutACopyLeavesTheSourceWhole) {
+    Load(JpegWithAllMetadata());
+    FIBITMAP* source = m_engine.SourceBitmap.get();
+    const std::size_t pixelBytes =
+        std::size_t{::FreeImage_GetPitch(source)} * ::FreeImage_GetHeight(source);
+    const Bytes pixelsBefore(::FreeImage_GetBits(source), ::FreeImage_GetBits(source) + pixelBytes);
+    OptimizationSettings& s = m_engine.settings;
+    s.MetadataRemoveComments = s.MetadataRemoveIPTC = s.MetadataRemoveXMP = s.MetadataRemoveEXIF =
+        s.MetadataRemoveICC = true;
+
+    const test::JpegStructure stripped = test::InspectJpeg(Encode());
+    EXPECT_FALSE(stripped.hasComment || stripped.hasIptc || stripped.hasXmp || stripped.hasExif ||
+                 stripped.hasIcc);
+    EXPECT_FALSE(m_engine.WorkingBitmap) << "a bitmap over the source's pixels is not kept";
+    ASSERT_EQ(m_engine.SourceBitmap.get(), source);
+    EXPECT_EQ(Bytes(::FreeImage_GetBits(source), ::FreeImage_GetBits(source) + pixelBytes),
+              pixelsBefore);
+    EXPECT_GT(::FreeImage_GetMetadataCount(FIMD_EXIF_RAW, source), 0u);
+    EXPECT_NE(::FreeImage_GetICCProfile(source)->size, 0);
+
+    // Everything kept: the bytes of the library's own encode of a full clone.
+    s.MetadataRemoveComments = s.MetadataRemoveIPTC = s.MetadataRemoveXMP = s.MetadataRemoveEXIF =
+        s.MetadataRemoveICC = false;
+    const Bytes kept = Encode();
+    const test::JpegStructure all = test::InspectJpeg(kept);
+    EXPECT_TRUE(all.hasComment && all.hasIptc && all.hasXmp && all.hasExif && all.hasIcc);
+    imagelib::Bitmap clone(imagelib::FreeImage_Clone(source));
+    imagelib::MemoryStream stream = imagelib::OpenMemoryStream();
+    ASSERT_TRUE(imagelib::FreeImage_SaveToMemory(imagelib::kFormatJpeg, clone.get(), stream.get(),
+                                                 m_engine.JpegSaveFlags()));
+    EXPECT_EQ(kept, imagelib::StreamBytes(stream.get()));
+}
+
+// With an adjustment the pixels change, so they are a copy's, never the source's.
+TEST_F(JpegOutputTest, AdjustedEncodeWorksOnACopy) {
+    auto photo = test::MakePhotoLike(48, 32);
+    Load(test::EncodeWithLibrary(FIF_PNG, photo.get(), 0), "photo.png");
+    FIBITMAP* source = m_engine.SourceBitmap.get();
+    const RGBQUAD before = test::PixelAt(source, 7, 5);
+    m_engine.settings.AdjustInvert = true;
+    EXPECT_GT(m_engine.OptimizeImage(""), 0u);
+    ASSERT_TRUE(m_engine.WorkingBitmap);
+    EXPECT_NE(::FreeImage_GetBits(m_engine.WorkingBitmap.get()), ::FreeImage_GetBits(source));
+    const RGBQUAD after = test::PixelAt(source, 7, 5);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+}
+
+TEST(SharedPixelsViewTest, SharesPixelsOnlyOfTrueColourBitmaps) {
+    auto photo = test::MakePhotoLike(16, 8);
+    ::FreeImage_SetDotsPerMeterX(photo.get(), 2835);
+    imagelib::Bitmap view(imagelib::FreeImage_SharedPixelsView(photo.get()));
+    ASSERT_TRUE(view);
+    EXPECT_EQ(::FreeImage_GetBits(view.get()), ::FreeImage_GetBits(photo.get()));
+    EXPECT_EQ(::FreeImage_GetPitch(view.get()), ::FreeImage_GetPitch(photo.get()));
+    EXPECT_EQ(::FreeImage_GetDotsPerMeterX(view.get()), 2835u);
+    const RGBQUAD a = test::PixelAt(view.get(), 3, 6), b = test::PixelAt(photo.get(), 3, 6);
+    EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+    imagelib::Bitmap grey(::FreeImage_ConvertToGreyscale(photo.get()));
+    EXPECT_EQ(imagelib::FreeImage_SharedPixelsView(grey.get()), nullptr);
+    EXPECT_EQ(imagelib::FreeImage_SharedPixelsView(nullptr), nullptr);
+}
+
 struct SubsamplingCase {
     int setting;
     int lumaHorizontal, lumaVertical;

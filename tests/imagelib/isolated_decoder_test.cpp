@@ -403,6 +403,57 @@ TEST(IsolatedDecoderTest, ResultOverTheBudgetIsNotRebuilt) {
     EXPECT_NE(log.text().find("needs more than 1 MiB"), std::string::npos) << log.text();
 }
 
+#ifndef _WIN32
+// Mappings of decoder output files in this process.
+int OutputFileMappings() {
+    const auto maps = ReadWholeFile("/proc/self/maps");
+    if (!maps) return -1;
+    const std::string text(maps->begin(), maps->end());
+    int count = 0;
+    for (std::size_t at = text.find("pimo-decode-out"); at != std::string::npos;
+         at = text.find("pimo-decode-out", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A large bitmap comes back in the pages the decoder process wrote, not as a
+// copy: it must stay as it came through the decodes that follow, be a bitmap
+// like any other (changed in place, cloned), and take its pages with it.
+TEST(IsolatedDecoderTest, LargeBitmapKeepsItsPixelsThroughLaterDecodes) {
+    auto first = test::MakePhotoLike(2000, 1500, 1);  // over 8 MiB of pixels
+    auto second = test::MakePhotoLike(2000, 1500, 2);
+    const auto transfer = [](FIBITMAP* bitmap) {
+        std::vector<std::uint8_t> bytes(TransferSize(bitmap, {}));
+        WriteTransfer(bitmap, {}, bytes);
+        return bytes;
+    };
+    const std::vector<std::uint8_t> firstSent = transfer(first.get());
+    const std::vector<std::uint8_t> secondSent = transfer(second.get());
+    StopDecoderProcess();
+    const int mappingsBefore = OutputFileMappings();
+    Bitmap a(DecodeIsolated(kFormatPng, firstSent, 0, CurrentDecodeBudget(), &RebuildOriginal));
+    ExpectSameBitmap(first.get(), a.get());
+    Bitmap b(DecodeIsolated(kFormatPng, secondSent, 0, CurrentDecodeBudget(), &RebuildOriginal));
+    ExpectSameBitmap(second.get(), b.get());
+    ExpectSameBitmap(first.get(), a.get());
+    EXPECT_EQ(OutputFileMappings(), mappingsBefore + 2) << "each bitmap keeps its own pages";
+
+    ::FreeImage_GetBits(a.get())[5] ^= 0xFF;
+    EXPECT_EQ(::FreeImage_GetBits(a.get())[5], ::FreeImage_GetBits(first.get())[5] ^ 0xFF);
+    Bitmap copy(::FreeImage_Clone(a.get()));
+    ASSERT_TRUE(copy);
+    EXPECT_NE(::FreeImage_GetBits(copy.get()), ::FreeImage_GetBits(a.get()));
+    ExpectSameBitmap(a.get(), copy.get());
+
+    a.reset();
+    b.reset();
+    StopDecoderProcess();
+    EXPECT_EQ(OutputFileMappings(), mappingsBefore) << "the pages go with their bitmaps";
+    EXPECT_EQ(::FreeImage_GetBits(copy.get())[5], ::FreeImage_GetBits(first.get())[5] ^ 0xFF);
+}
+#endif
+
 // A lock that another thread of this program holds while a decoder process
 // starts is not held in that process: decoder processes do not copy the
 // program as it is when they start.
