@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -116,11 +116,12 @@ std::filesystem::path FixturePath(const std::string& name) {
 }
 
 TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    m_path = std::filesystem::temp_directory_path() /
-             ("pimo-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(m_path);
-    std::filesystem::create_directories(m_path);
+    // A name nobody else can hold, even a test run of another process
+    // namespace sharing the temporary folder.
+    std::string pattern = (std::filesystem::temp_directory_path() / "pimo-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder in " + pattern);
+    m_path = pattern;
 }
 
 TempDir::~TempDir() {
