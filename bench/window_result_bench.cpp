@@ -174,12 +174,3 @@ BENCHMARK(BM_QualityChangePipelineOnly)->Unit(benchmark::kMillisecond)->MinTime(
 BENCHMARK(BM_QualityChangeToPaintedResult)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
