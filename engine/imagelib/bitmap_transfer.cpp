@@ -32,6 +32,8 @@ struct Writer {
     std::span<std::uint8_t> out;
     std::size_t at = 0;
     bool releasePixels = false;
+    const PixelFill* fill = nullptr;  // makes the first bitmap's pixels, which it lacks
+    bool filled = true;
     void put(const void* data, std::size_t length) {
         if (length) std::memcpy(out.data() + at, data, length);
         at += length;
@@ -39,6 +41,12 @@ struct Writer {
     // With `releasePixels`, the source's whole pages go back to the system as
     // soon as they are copied, so that the pixels are never held twice.
     void putPixels(const void* data, std::size_t length) {
+        if (fill) {
+            filled = (*fill)(out.subspan(at, length));
+            fill = nullptr;  // the thumbnail has pixels of its own
+            at += length;
+            return;
+        }
 #ifndef _WIN32
         if (releasePixels) {
             constexpr std::size_t kChunk = std::size_t{4} << 20;
@@ -341,6 +349,14 @@ void WriteTransfer(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages
                    std::span<std::uint8_t> out, bool releasePixels) {
     Writer writer{out, 0, releasePixels};
     Serialise(bitmap, messages, writer);
+}
+
+bool WriteTransferFilled(FIBITMAP* headerOnly, const std::vector<LibraryMessage>& messages,
+                         std::span<std::uint8_t> out, const PixelFill& fill) {
+    if (!headerOnly) return false;
+    Writer writer{out, 0, false, &fill};
+    Serialise(headerOnly, messages, writer);
+    return writer.filled;
 }
 
 std::optional<ReceivedTransfer> ReadTransfer(std::span<const std::uint8_t> bytes,

@@ -8,6 +8,7 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,6 +34,17 @@ std::size_t TransferSize(FIBITMAP* bitmap, const std::vector<LibraryMessage>& me
 /// they read as zero afterwards, and the bitmap is fit only to be unloaded.
 void WriteTransfer(FIBITMAP* bitmap, const std::vector<LibraryMessage>& messages,
                    std::span<std::uint8_t> out, bool releasePixels = false);
+
+/// Fills the pixels of a bitmap in place: `pixels` holds pitch times height
+/// bytes, bottom row first. False when they could not be made.
+using PixelFill = std::function<bool(std::span<std::uint8_t> pixels)>;
+
+/// As WriteTransfer, for a bitmap without pixels (loaded header only): its
+/// pixels are made by `fill` where they lie in `out`, so they are written
+/// once and never copied. TransferSize counts them as if the bitmap had them.
+/// False when `fill` fails; `out` is then no transfer.
+bool WriteTransferFilled(FIBITMAP* headerOnly, const std::vector<LibraryMessage>& messages,
+                         std::span<std::uint8_t> out, const PixelFill& fill);
 
 struct ReceivedTransfer {
     Bitmap bitmap;  // null when the decode gave none

@@ -28,6 +28,7 @@
 #include "engine/imagelib/bitmap_transfer.h"
 #include "engine/imagelib/decoder_launcher.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/jpeg_direct_decode.h"
 
 namespace pimo::imagelib {
 
@@ -235,18 +236,62 @@ bool HeapKeepsTooMuch(std::uintptr_t heapStart) {
     return heapEnd > heapStart && heapEnd - heapStart > kKeptMax;
 }
 
+// Gives the pages about to be written their memory in one call: touched one
+// at a time, each new page of a large transfer costs a fault of its own,
+// which on a virtual machine costs more than writing the page.
+void PrepareForWriting(std::uint8_t* data, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGE_SIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(data + size);
+    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
 // Leaves the result in the output file; the reply to send.
 Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
               const std::vector<LibraryMessage>& messages) {
     const std::size_t size = TransferSize(bitmap, messages);
     std::uint8_t* data = mapping.reach(output, size, true);
     if (!data) return {ReplyStatus::OutOfMemory, 0};
+    PrepareForWriting(data, size);
     // A transfer this large ends this process's service (the parent keeps
     // its file), so the decoded pages, unloaded next, need not be kept for a
     // later decode: they are let go as they are copied, and the process never
     // holds the image twice.
     WriteTransfer(bitmap, messages, std::span<std::uint8_t>(data, size), size >= kAdoptedTransfer);
     return {ReplyStatus::Done, size};
+}
+
+// A common JPEG is decoded straight into the output file: the pixels are
+// written once, where the parent reads them, in the library's byte order.
+// Nothing when the file is for the library's loader (its header, its flags,
+// or a warning or error of the decoder say so); the messages are then as they
+// were, so that the loader's own reach the parent once.
+std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
+                                        std::span<const std::uint8_t> bytes, int flags,
+                                        std::vector<LibraryMessage>& messages) {
+    if (!DirectJpegDecodeApplies(bytes, flags)) return std::nullopt;
+    const std::size_t before = messages.size();
+    const Bitmap header(LoadJpegWithoutPixels(bytes, flags));
+    if (!header || messages.size() != before) {
+        messages.resize(before);
+        return std::nullopt;
+    }
+    const std::size_t size = TransferSize(header.get(), messages);
+    std::uint8_t* data = mapping.reach(output, size, true);
+    if (!data) return Reply{ReplyStatus::OutOfMemory, 0};
+    PrepareForWriting(data, size);
+    const bool written =
+        WriteTransferFilled(header.get(), messages, std::span<std::uint8_t>(data, size),
+                            [&](std::span<std::uint8_t> pixels) {
+                                return DecodeJpegPixels(bytes, flags, header.get(), pixels);
+                            });
+    if (!written) return std::nullopt;
+    return Reply{ReplyStatus::Done, size};
 }
 
 // The child: serve requests until the parent's end closes, then end without
@@ -272,14 +317,22 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
         messages.clear();
         const std::uint8_t* data = in.reach(input, request.size, false);
         if (!data && request.size) ::_exit(kExitOutOfMemory);
-        errno = 0;
-        FIBITMAP* bitmap = request.decode(
-            request.format, std::span<const std::uint8_t>(data, request.size), request.flags);
-        const bool allocationFailed =
-            !bitmap && (errno == ENOMEM || ReportsAllocationFailure(messages));
-        Reply reply = allocationFailed ? Reply{ReplyStatus::OutOfMemory, 0}
-                                       : Publish(output, out, bitmap, messages);
-        if (bitmap) ::FreeImage_Unload(bitmap);
+        const std::span<const std::uint8_t> bytes(data, request.size);
+        std::optional<Reply> direct;
+        if (request.decode == &FreeImage_LoadFromBytes && request.format == kFormatJpeg)
+            direct = PublishDecodedJpeg(output, out, bytes, request.flags, messages);
+        Reply reply{};
+        if (direct) {
+            reply = *direct;
+        } else {
+            errno = 0;
+            FIBITMAP* bitmap = request.decode(request.format, bytes, request.flags);
+            const bool allocationFailed =
+                !bitmap && (errno == ENOMEM || ReportsAllocationFailure(messages));
+            reply = allocationFailed ? Reply{ReplyStatus::OutOfMemory, 0}
+                                     : Publish(output, out, bitmap, messages);
+            if (bitmap) ::FreeImage_Unload(bitmap);
+        }
         std::vector<LibraryMessage>().swap(messages);
         reply.retire = HeapKeepsTooMuch(heapStart) ? 1 : 0;
         if (!WriteAll(socket, &reply, sizeof reply)) break;
@@ -434,11 +487,13 @@ DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format
     const std::uint8_t* data = nullptr;
     if (adopted) {
         // A mapping of its own, writable (the bitmap may be changed in place),
-        // unmapped when the bitmap goes.
+        // unmapped when the bitmap goes. Its pages are mapped at once, not
+        // one fault at a time as they are first read.
         struct stat facts {};
         void* mapped = MAP_FAILED;
         if (::fstat(m_output, &facts) == 0 && static_cast<std::size_t>(facts.st_size) >= reply.size)
-            mapped = ::mmap(nullptr, reply.size, PROT_READ | PROT_WRITE, MAP_SHARED, m_output, 0);
+            mapped = ::mmap(nullptr, reply.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
+                            m_output, 0);
         if (mapped != MAP_FAILED) {
             // A process forked from this one later (a decoder, when there is
             // no launcher) must not share the pixels: it would get them

@@ -25,6 +25,7 @@
 #include "engine/imagelib/freeimage_ext.h"
 #include "tests/imagelib/codec_fixtures.h"
 #include "tests/imagelib/hostile_files.h"
+#include "tests/support/jpeg_inspect.h"
 #include "tests/support/test_images.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -169,6 +170,70 @@ TEST(IsolatedDecoderTest, LoadedJpegMatchesTheInProcessDecode) {
     const Bitmap there(FreeImage_LoadIsolated(kFormatJpeg, jpeg, flags));
     ExpectSameBitmap(here.get(), there.get());
     EXPECT_EQ(FreeImage_GetJPEGQuality(there.get()), 85);
+}
+
+// JPEG files are decoded in the decoder process straight into its output,
+// or, when that decode declines, by the library's loader: either way what
+// comes back, and the messages, are the in-process decode's. One process
+// decodes them all in turn, so each reuses an output the one before wrote.
+TEST(IsolatedDecoderTest, JpegFilesInTurnMatchTheInProcessDecode) {
+    const auto photo = [](unsigned width, unsigned height, int saveFlags) {
+        auto bitmap = test::MakePhotoLike(width, height, 3);
+        return test::EncodeWithLibrary(FIF_JPEG, bitmap.get(), saveFlags);
+    };
+    test::JpegSpec turned;
+    turned.width = 24;
+    turned.height = 10;
+    turned.sample = [](int x, int y, int c) { return static_cast<std::uint8_t>(x * 9 + y + c); };
+    turned.markers = {{0xE1, test::MakeExifBlock(6)}};
+    test::JpegSpec grey = turned;
+    grey.components = 1;
+    grey.markers.clear();
+    Bytes truncated = photo(80, 60, 90);
+    truncated.resize(truncated.size() * 2 / 3);
+    const int exact = JPEG_ACCURATE | kJpegLoadDetectQuality | JPEG_EXIFROTATE;
+    const struct {
+        const char* name;
+        Bytes jpeg;
+        int flags;
+    } files[] = {
+        {"wide", photo(300, 200, 90), exact},
+        {"odd width", photo(61, 37, 85 | JPEG_SUBSAMPLING_420), exact},
+        {"fast", photo(45, 30, 75 | JPEG_SUBSAMPLING_444), 0},
+        {"turned upright", test::EncodeJpeg(turned), exact},
+        {"grey", test::EncodeJpeg(grey), exact},
+        {"truncated", truncated, exact},
+        {"again after the truncated", photo(33, 17, 80), exact},
+    };
+    StopDecoderProcess();
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        Bitmap here, there;
+        std::string hereText, thereText;
+        {
+            MessageLog log;
+            here.reset(FreeImage_LoadFromBytes(kFormatJpeg, file.jpeg, file.flags));
+            hereText = log.text();
+        }
+        {
+            MessageLog log;
+            there.reset(FreeImage_LoadIsolated(kFormatJpeg, file.jpeg, file.flags));
+            thereText = log.text();
+        }
+        ExpectSameBitmap(here.get(), there.get());
+        EXPECT_EQ(hereText, thereText);
+    }
+    StopDecoderProcess();
+}
+
+// Large enough for the parent to keep the decoder's output as the bitmap's pixels.
+TEST(IsolatedDecoderTest, LargeJpegMatchesTheInProcessDecode) {
+    auto photo = test::MakePhotoLike(1901, 1600, 9);
+    const Bytes jpeg = test::EncodeWithLibrary(FIF_JPEG, photo.get(), 80 | JPEG_SUBSAMPLING_420);
+    const int flags = JPEG_ACCURATE | kJpegLoadDetectQuality;
+    const Bitmap here(FreeImage_LoadFromBytes(kFormatJpeg, jpeg, flags));
+    const Bitmap there(FreeImage_LoadIsolated(kFormatJpeg, jpeg, flags));
+    ExpectSameBitmap(here.get(), there.get());
 }
 
 // A photo carrying a smaller thumbnail of its own, as a JPEG with a JFXX or
