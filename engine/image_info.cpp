@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "engine/imagelib/freeimage_ext.h"
@@ -15,6 +16,8 @@ namespace pimo::engine {
 namespace {
 
 constexpr const char* kTagKey = "ImageInfo";
+// From this many pixels the analysis reads the image on two threads.
+constexpr std::uint64_t kSplitScanPixels = std::uint64_t{1} << 20;
 
 /// One bit per 24-bit colour: 2 MiB, whatever the image. The bits live in a
 /// buffer that every analysis on the thread reuses (`storage`): allocating and
@@ -34,6 +37,15 @@ class ColorSet {
         word |= bit;
     }
     std::uint32_t count() const { return m_count; }
+    /// Adds every member of `other`.
+    void merge(const ColorSet& other) {
+        std::uint32_t count = 0;
+        for (std::size_t i = 0; i < kWords; ++i) {
+            m_words[i] |= other.m_words[i];
+            count += static_cast<std::uint32_t>(std::popcount(m_words[i]));
+        }
+        m_count = count;
+    }
     /// Calls `visit(rgb)` for every member in ascending order.
     template <typename Visit>
     void forEach(Visit visit) const {
@@ -82,6 +94,11 @@ class SmallValueSet {
         m_values[slot] = value;
         ++m_size;
     }
+    void merge(const SmallValueSet& other) {
+        for (std::size_t i = 0; i < kSlots && !full(); ++i) {
+            if (other.m_used[i]) insert(other.m_values[i]);
+        }
+    }
     std::vector<std::uint32_t> sorted() const {
         std::vector<std::uint32_t> values;
         for (std::size_t i = 0; i < kSlots; ++i) {
@@ -109,17 +126,18 @@ struct Scan {
     SmallValueSet withAlpha;  // distinct colour-and-alpha values, up to 257
 };
 
-// One pass over every pixel, rows as the library stores them. The colour set,
-// the invisible-colour set and the bounded colour-and-alpha set are filled
-// together, so a transparent image is read once rather than three times.
-void ScanPixels(FIBITMAP* bitmap, unsigned bytesPerPixel, Scan& scan, ImageInfo& info) {
-    const unsigned width = ::FreeImage_GetWidth(bitmap), height = ::FreeImage_GetHeight(bitmap);
+// One pass over the rows [first, end), as the library stores them. The colour
+// set, the invisible-colour set and the bounded colour-and-alpha set are
+// filled together, so a transparent image is read once rather than three times.
+void ScanPixels(FIBITMAP* bitmap, unsigned bytesPerPixel, unsigned first, unsigned end, Scan& scan,
+                ImageInfo& info) {
+    const unsigned width = ::FreeImage_GetWidth(bitmap);
     const bool alphaChannel = bytesPerPixel == 4;
     const bool transparent = info.HasTransparency;
     bool greyscale = info.Greyscale, onlyFullTransparency = info.OnlyFullTransparency;
     // A pixel equal to the one before it adds nothing: graphics are mostly runs.
     std::uint64_t previous = ~std::uint64_t{0};  // no pixel value
-    for (unsigned y = 0; y < height; ++y) {
+    for (unsigned y = first; y < end; ++y) {
         const BYTE* pixel = ::FreeImage_GetScanLine(bitmap, y);
         for (unsigned x = 0; x < width; ++x, pixel += bytesPerPixel) {
             const std::uint32_t rgb = Rgb(pixel);
@@ -154,7 +172,28 @@ ImageInfo Analyse(FIBITMAP* bitmap) {
     thread_local std::unique_ptr<std::uint64_t[]> colorBits, hiddenBits;
     Scan scan{ColorSet(colorBits), std::nullopt, {}};
     if (info.HasTransparency) scan.hidden.emplace(hiddenBits);
-    ScanPixels(bitmap, bytesPerPixel, scan, info);
+    const unsigned height = ::FreeImage_GetHeight(bitmap);
+    const std::uint64_t pixels = std::uint64_t{::FreeImage_GetWidth(bitmap)} * height;
+    if (pixels < kSplitScanPixels || std::thread::hardware_concurrency() < 2) {
+        ScanPixels(bitmap, bytesPerPixel, 0, height, scan, info);
+    } else {
+        // A large image is read in two halves at once, each into sets of its
+        // own, which are then joined: reading every pixel is most of the
+        // work of opening a photograph.
+        thread_local std::unique_ptr<std::uint64_t[]> otherColorBits, otherHiddenBits;
+        Scan other{ColorSet(otherColorBits), std::nullopt, {}};
+        if (info.HasTransparency) other.hidden.emplace(otherHiddenBits);
+        ImageInfo otherInfo = info;
+        const unsigned half = height / 2;
+        std::thread lower([&] { ScanPixels(bitmap, bytesPerPixel, 0, half, other, otherInfo); });
+        ScanPixels(bitmap, bytesPerPixel, half, height, scan, info);
+        lower.join();
+        scan.colors.merge(other.colors);
+        if (scan.hidden) scan.hidden->merge(*other.hidden);
+        scan.withAlpha.merge(other.withAlpha);
+        info.Greyscale = info.Greyscale && otherInfo.Greyscale;
+        info.OnlyFullTransparency = info.OnlyFullTransparency && otherInfo.OnlyFullTransparency;
+    }
 
     info.UniqueColors = scan.colors.count();
     info.OnlyFullTransparency = info.OnlyFullTransparency && info.HasTransparency;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "engine/image_info.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/test_images.h"
@@ -202,6 +204,100 @@ TEST(AnalyseImageTest, MoreThan256ColourAlphaValuesKeepTheOpaqueList) {
     EXPECT_EQ(info.UniqueColors, 3u);
     ASSERT_EQ(info.PaletteEntries, 3);
     EXPECT_EQ(info.Palette[2].alpha, 255);
+}
+
+// What the analysis must find, counted here the plain way over every pixel.
+struct Expected {
+    std::set<std::uint32_t> colors, hidden, withAlpha;
+    bool greyscale = true, onlyFull = true;
+};
+
+Expected CountedPlainly(FIBITMAP* bitmap) {
+    Expected e;
+    const bool alpha = ::FreeImage_GetBPP(bitmap) == 32;
+    for (unsigned y = 0; y < ::FreeImage_GetHeight(bitmap); ++y) {
+        for (unsigned x = 0; x < ::FreeImage_GetWidth(bitmap); ++x) {
+            const RGBQUAD c = test::PixelAt(bitmap, x, y);
+            const std::uint32_t rgb = std::uint32_t{c.rgbRed} << 16 | c.rgbGreen << 8 | c.rgbBlue;
+            const std::uint32_t a = alpha ? c.rgbReserved : 255;
+            e.colors.insert(rgb);
+            e.greyscale = e.greyscale && c.rgbRed == c.rgbGreen && c.rgbRed == c.rgbBlue;
+            if (!alpha) continue;
+            if (a == 0) e.hidden.insert(rgb);
+            if (a != 0 && a != 255) e.onlyFull = false;
+            e.withAlpha.insert(a << 24 | rgb);
+        }
+    }
+    return e;
+}
+
+// From a million pixels the image is read in two halves: whatever lies in
+// one half only (the one coloured pixel, an invisible colour, a colour and
+// alpha pair), and what both hold, counts as in one reading.
+TEST(AnalyseImageTest, LargeImageReadInHalvesCountsAsOneReading) {
+    constexpr unsigned kWidth = 1100, kHeight = 1000;
+    const auto grey = [](unsigned x, unsigned y) {
+        const auto v = static_cast<BYTE>((x * 7 + y * 3) % 200);
+        return RGBQUAD{v, v, v, 255};
+    };
+    const struct {
+        const char* name;
+        Bitmap bitmap;
+    } cases[] = {
+        {"one coloured pixel at the top",
+         MakeRgb(kWidth, kHeight,
+                 [&](unsigned x, unsigned y) {
+                     return x == 5 && y == 0 ? RGBQUAD{1, 2, 250, 0} : grey(x, y);
+                 })},
+        {"one coloured pixel at the bottom",
+         MakeRgb(kWidth, kHeight,
+                 [&](unsigned x, unsigned y) {
+                     return x == 9 && y == kHeight - 1 ? RGBQUAD{1, 2, 250, 0} : grey(x, y);
+                 })},
+        {"grey only", MakeRgb(kWidth, kHeight, grey)},
+        {"many colours",
+         MakeRgb(kWidth, kHeight,
+                 [](unsigned x, unsigned y) {
+                     return RGBQUAD{BYTE(x), BYTE(y), BYTE(y < kHeight / 2 ? 0 : x >> 8), 0};
+                 })},
+        {"transparent, an invisible colour in each half",
+         MakeRgba(kWidth, kHeight,
+                  [&](unsigned x, unsigned y) {
+                      if (x == 0) return RGBQUAD{BYTE(y < kHeight / 2 ? 10 : 20), 0, 0, 0};
+                      if (x == 1 && y == kHeight - 1) return RGBQUAD{3, 3, 3, 128};
+                      return RGBQUAD{BYTE(y % 50), BYTE(y % 50), BYTE(y % 50), 255};
+                  })},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Expected expected = CountedPlainly(c.bitmap.get());
+        const ImageInfo info = Analysed(c.bitmap.get());
+        EXPECT_EQ(info.UniqueColors, expected.colors.size());
+        EXPECT_EQ(info.Greyscale, expected.greyscale);
+        const bool transparent = ::FreeImage_GetBPP(c.bitmap.get()) == 32;
+        if (!transparent) {
+            if (expected.colors.size() > 256) {
+                EXPECT_EQ(info.PaletteEntries, 0);
+                continue;
+            }
+            ASSERT_EQ(static_cast<std::size_t>(info.PaletteEntries), expected.colors.size());
+            std::size_t i = 0;
+            for (std::uint32_t rgb : expected.colors) {
+                EXPECT_EQ(info.Palette[i].red, rgb >> 16);
+                EXPECT_EQ(info.Palette[i++].blue, rgb & 0xFF);
+            }
+            continue;
+        }
+        EXPECT_EQ(info.FullyTransparentColors, expected.hidden.size());
+        EXPECT_EQ(info.OnlyFullTransparency, expected.onlyFull);
+        ASSERT_LE(expected.withAlpha.size(), 256u);
+        ASSERT_EQ(static_cast<std::size_t>(info.PaletteEntries), expected.withAlpha.size());
+        std::size_t i = 0;
+        for (std::uint32_t argb : expected.withAlpha) {
+            EXPECT_EQ(info.Palette[i].alpha, argb >> 24);
+            EXPECT_EQ(info.Palette[i++].red, (argb >> 16) & 0xFF);
+        }
+    }
 }
 
 TEST(ImageInfoReportTest, LinesWithTheOptionalOnes) {
