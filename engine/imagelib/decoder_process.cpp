@@ -200,6 +200,17 @@ void CloseOthers(std::array<int, 3> own) {
     ::close_range(from, ~0u, 0);
 }
 
+// What a library, or the C library's heap checks ("double free or
+// corruption"), print as they abort is not for the user: the parent reports
+// the crash in its own words. A sanitizer's report stays visible.
+void SilenceErrorStream() {
+    if (kAddressSanitizer) return;
+    const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nothing < 0) return;
+    ::dup2(nothing, STDERR_FILENO);
+    ::close(nothing);
+}
+
 // The library's own words for an allocation that failed.
 bool ReportsAllocationFailure(const std::vector<LibraryMessage>& messages) {
     return std::any_of(messages.begin(), messages.end(), [](const LibraryMessage& message) {
@@ -302,6 +313,7 @@ std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(0);
     CloseOthers({socket, input, output});
+    SilenceErrorStream();
     LimitChild(budget);
     const std::uintptr_t heapStart = KeepLargeBlocksInHeap();
     std::set_new_handler([] { ::_exit(kExitOutOfMemory); });
