@@ -135,12 +135,14 @@ const DeflateMethod kStrongRankingProbe = {DeflateMethod::Engine::kZlib, 6, Z_FI
 // memory level sets the block size and so how often the codes adapt.
 void TryEntropyCoders(png::TrialEvaluator& evaluator, std::span<const FilterStrategy> filters,
                       std::initializer_list<int> memLevels) {
+    std::vector<Candidate> candidates;
     for (const FilterStrategy filter : filters) {
         for (const int memLevel : memLevels) {
-            evaluator.Try(Candidate{filter, Zlib(9, Z_HUFFMAN_ONLY, memLevel)});
-            evaluator.Try(Candidate{filter, Zlib(9, Z_RLE, memLevel)});
+            candidates.push_back(Candidate{filter, Zlib(9, Z_HUFFMAN_ONLY, memLevel)});
+            candidates.push_back(Candidate{filter, Zlib(9, Z_RLE, memLevel)});
         }
     }
+    evaluator.TryAll(candidates);
 }
 
 // Whether string matching beats entropy coding alone on this image: a zlib
@@ -186,27 +188,29 @@ void AddInputFilters(const PngImage& image, std::vector<FilterStrategy>& filters
     if (!image.inputFilters.empty()) filters.push_back(FilterStrategy::kAsInput);
 }
 
-// Level 1, medium: two filters (and the input's own), each entropy-coded;
-// when a fast probe says matching pays, one full-strength zlib pass: on
-// unfiltered data for images of indices (which the entropy coders misjudge),
-// else on the filter the entropy coders liked best. A small image gets the
-// pass on every filter, as it costs next to nothing.
+// Level 1, medium: unfiltered data and the adaptive filters (minimum sum,
+// and for images of whole-byte colours entropy too, and the input's own),
+// each entropy-coded and deflated at full strength with the zlib strategy
+// that suits it; then the other strategy on the filter that led. A small
+// image gets both strategies on every filter, as that costs next to nothing.
 void RunMediumTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     std::vector<FilterStrategy> filters =
-        IsIndexed(image) ? std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum}
-                         : std::vector{FilterStrategy::kEntropy, FilterStrategy::kMinSum};
+        IsIndexed(image)
+            ? std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum}
+            : std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum, FilterStrategy::kEntropy};
     AddInputFilters(image, filters);
+    // The entropy coders first: they are quick and set the size at which the
+    // full passes stop.
     TryEntropyCoders(evaluator, filters, {8});
-    if (image.pixels.size() <= kSmallImageBytes) {
-        for (const FilterStrategy filter : filters) {
-            evaluator.Try(Candidate{filter, Zlib(9, NaturalStrategy(filter), 8)});
-        }
-        return;
+    const bool small = image.pixels.size() <= kSmallImageBytes;
+    std::vector<Candidate> passes;
+    for (const FilterStrategy filter : filters) {
+        passes.push_back(Candidate{filter, Zlib(9, NaturalStrategy(filter), 8)});
+        if (small) passes.push_back(Candidate{filter, Zlib(9, OtherStrategy(filter), 8)});
     }
-    const std::array<FilterStrategy, 1> probe = {IsIndexed(image) ? FilterStrategy::kNone
-                                                                  : Leader(evaluator)};
-    if (MatchingPays(image, probe, 4))
-        evaluator.Try(Candidate{probe[0], Zlib(9, NaturalStrategy(probe[0]), 8)});
+    evaluator.TryAll(passes);
+    const FilterStrategy leader = Leader(evaluator);
+    evaluator.Try(Candidate{leader, Zlib(9, OtherStrategy(leader), 8)});
 }
 
 // Every fixed filter and the cheap heuristics.
@@ -266,14 +270,16 @@ void RunHighestTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     filters.push_back(FilterStrategy::kBruteForce);
     const std::vector<png::RankedFilter> ranked =
         png::FiltersRanked(image, filters, kStrongRankingProbe, kProbeSampleBytes);
+    std::vector<Candidate> grid;
     for (std::size_t i = 0; i < 3; ++i) {
         for (const int memLevel : {8, 9}) {
-            evaluator.Try(
+            grid.push_back(
                 Candidate{ranked[i].filter, Zlib(9, NaturalStrategy(ranked[i].filter), memLevel)});
-            evaluator.Try(
+            grid.push_back(
                 Candidate{ranked[i].filter, Zlib(9, OtherStrategy(ranked[i].filter), memLevel)});
         }
     }
+    evaluator.TryAll(grid);
     // Zopfli on the filter zlib did best with, and on a small image also on
     // the best-ranked one: its rounds cost seconds per megabyte.
     const int iterations = ZopfliIterations(image.pixels.size());
