@@ -118,6 +118,9 @@ int OtherStrategy(FilterStrategy filter) {
 
 // Below this many bytes of pixels every trial is cheap.
 constexpr std::size_t kSmallImageBytes = 64 * 1024;
+// Above this many bytes of pixels, the highest level keeps its zlib passes
+// few and leaves the work to zopfli.
+constexpr std::size_t kLargeImageBytes = 4 * 1024 * 1024;
 // Up to this many bytes of pixels, layouts other than the fully reduced one
 // are tried too.
 constexpr std::size_t kAlternativeLayoutBytes = 128 * 1024;
@@ -145,42 +148,20 @@ void TryEntropyCoders(png::TrialEvaluator& evaluator, std::span<const FilterStra
     evaluator.TryAll(candidates);
 }
 
-// Whether string matching beats entropy coding alone on this image: a zlib
-// pass at `probeLevel` against the entropy coders, on the probe band of each
-// of `filters`.
-bool MatchingPays(const PngImage& image, std::span<const FilterStrategy> filters, int probeLevel) {
-    std::size_t entropyCoded = SIZE_MAX;
-    std::size_t matched = SIZE_MAX;
-    for (const FilterStrategy filter : filters) {
-        const Bytes filtered = png::FilteredImageData(image, filter);
-        const std::span<const std::uint8_t> band =
-            png::MiddleBand(filtered, image, kProbeSampleBytes);
-        for (const int strategy : {Z_HUFFMAN_ONLY, Z_RLE}) {
-            const std::optional<Bytes> coded =
-                png::DeflatedStream(band, Zlib(9, strategy, 8), entropyCoded);
-            if (coded) entropyCoded = coded->size();
-        }
-        const std::optional<Bytes> coded =
-            png::DeflatedStream(band, Zlib(probeLevel, NaturalStrategy(filter), 8), matched);
-        if (coded) matched = coded->size();
-    }
-    return matched < entropyCoded;
-}
-
 // The filter of the best trial so far.
 FilterStrategy Leader(const png::TrialEvaluator& evaluator) {
     return evaluator.Best() ? evaluator.Best()->candidate.filter : FilterStrategy::kMinSum;
 }
 
-// Zopfli rounds by the size of the data, so that large images finish in seconds
-// rather than minutes; beyond 64 MiB zopfli is skipped.
+// Zopfli rounds by the size of the data. Its parts run on all cores, and
+// beyond the first few rounds cost less than the matching they refine, so a
+// large image keeps enough rounds to beat a single-threaded run of more; data
+// beyond 256 MiB gets a single round.
 int ZopfliIterations(std::size_t rawBytes) {
     constexpr std::size_t kMiB = std::size_t(1) << 20;
     if (rawBytes <= 200 * 1024) return 15;
-    if (rawBytes <= kMiB) return 5;
-    if (rawBytes <= 4 * kMiB) return 3;
-    if (rawBytes <= 16 * kMiB) return 2;
-    return rawBytes <= 64 * kMiB ? 1 : 0;
+    if (rawBytes <= kMiB) return 10;
+    return rawBytes <= 64 * kMiB ? 8 : 1;
 }
 
 // The input file's own row filters, when the layout kept them.
@@ -223,12 +204,14 @@ std::vector<FilterStrategy> CheapFilters(const PngImage& image) {
     return filters;
 }
 
-// Whether matching pays, probed on the leading filter and on unfiltered data
-// (where matching does best on flat graphics).
-bool MatchingPaysForLeader(const png::TrialEvaluator& evaluator, const PngImage& image) {
-    std::vector<FilterStrategy> probes = {Leader(evaluator)};
-    if (probes.front() != FilterStrategy::kNone) probes.push_back(FilterStrategy::kNone);
-    return MatchingPays(image, probes, 6);
+// Whether the best stream so far matches strings, rather than coding
+// entropy alone: the full passes of the medium level have said so for the
+// whole image.
+bool MatchingPays(const png::TrialEvaluator& evaluator) {
+    if (!evaluator.Best()) return true;
+    const DeflateMethod& method = evaluator.Best()->candidate.deflate;
+    return method.engine == DeflateMethod::Engine::kZopfli ||
+           (method.strategy != Z_HUFFMAN_ONLY && method.strategy != Z_RLE);
 }
 
 // Level 4, high: the medium trials, then every fixed filter and cheap
@@ -239,7 +222,7 @@ bool RunHighTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     RunMediumTrials(evaluator, image);
     const std::vector<FilterStrategy> filters = CheapFilters(image);
     TryEntropyCoders(evaluator, filters, {8});
-    if (!MatchingPaysForLeader(evaluator, image)) {
+    if (!MatchingPays(evaluator)) {
         const std::array<FilterStrategy, 1> best = {Leader(evaluator)};
         TryEntropyCoders(evaluator, best, {6, 7, 9});
         return false;
@@ -270,8 +253,16 @@ void RunHighestTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     filters.push_back(FilterStrategy::kBruteForce);
     const std::vector<png::RankedFilter> ranked =
         png::FiltersRanked(image, filters, kStrongRankingProbe, kProbeSampleBytes);
+    // On a large image these passes only choose the filter for zopfli, and
+    // each costs seconds: the two best-ranked filters get one pass each.
+    const bool large = image.pixels.size() > kLargeImageBytes;
     std::vector<Candidate> grid;
-    for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < (large ? 2u : 3u); ++i) {
+        if (large) {
+            grid.push_back(
+                Candidate{ranked[i].filter, Zlib(9, NaturalStrategy(ranked[i].filter), 9)});
+            continue;
+        }
         for (const int memLevel : {8, 9}) {
             grid.push_back(
                 Candidate{ranked[i].filter, Zlib(9, NaturalStrategy(ranked[i].filter), memLevel)});
