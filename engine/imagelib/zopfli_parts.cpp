@@ -5,6 +5,7 @@
 #include <zopfli/deflate.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <thread>
@@ -83,9 +84,23 @@ Part CompressPart(std::span<const std::uint8_t> data, std::size_t begin, std::si
     ::ZopfliDeflatePart(&options, 2, last ? 1 : 0, data.data(), begin, end, &bp, &out, &size);
     Part part;
     part.bytes.assign(out, out + size);
+    std::free(out);
     // bp counts the bits used in the last byte; 0 when that byte is full.
     part.bits = size * 8 - (bp == 0 ? 0 : 8u - bp);
-    std::free(out);
+    if (!last) {
+        // An empty stored block ends the part on a byte boundary, so that the
+        // next one starts on a byte as it did alone: zopfli's own stored
+        // blocks align to bytes of the part's buffer, which must be bytes of
+        // the whole stream too.
+        const std::array<std::uint8_t, 1> header = {0};  // not final, stored
+        std::vector<std::uint8_t> ending(
+            part.bytes.begin(),
+            part.bytes.begin() + static_cast<std::ptrdiff_t>((part.bits + 7) / 8));
+        AppendBits(ending, static_cast<unsigned>(part.bits % 8), header, 3);
+        ending.insert(ending.end(), {0x00, 0x00, 0xFF, 0xFF});
+        part.bytes = std::move(ending);
+        part.bits = part.bytes.size() * 8;
+    }
     return part;
 }
 
@@ -110,6 +125,7 @@ std::vector<std::uint8_t> ZopfliZlibStream(std::span<const std::uint8_t> data, i
         parts[i] = CompressPart(data, begin, ends[i], i + 1 == ends.size(), iterations);
     });
     // Header: deflate with a 32 KiB window, maximum compression, no dictionary.
+    // Every part but the last ends on a byte, so the parts join byte by byte.
     std::vector<std::uint8_t> out = {0x78, 0xDA};
     unsigned bits = 0;
     for (const Part& part : parts) bits = AppendBits(out, bits, part.bytes, part.bits);

@@ -26,7 +26,9 @@ std::vector<std::size_t> PartEnds(std::size_t size, std::size_t partBytes, std::
 
 /// A complete zlib stream of `data` made by zopfli with `iterations` rounds:
 /// each part a sequence of deflate blocks that may refer back into the parts
-/// before it, only the last block final, one Adler-32 over everything.
+/// before it, every part but the last closed by an empty stored block (so
+/// that the next begins on a byte), only the last block final, one Adler-32
+/// over everything.
 std::vector<std::uint8_t> ZopfliZlibStream(std::span<const std::uint8_t> data, int iterations,
                                            std::size_t partBytes, std::size_t unit);
 
