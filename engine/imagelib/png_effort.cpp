@@ -169,17 +169,28 @@ void AddInputFilters(const PngImage& image, std::vector<FilterStrategy>& filters
     if (!image.inputFilters.empty()) filters.push_back(FilterStrategy::kAsInput);
 }
 
+// Whether the best stream so far matches strings, rather than coding
+// entropy alone: the full passes of the medium level have said so for the
+// whole image.
+bool MatchingPays(const png::TrialEvaluator& evaluator) {
+    if (!evaluator.Best()) return true;
+    const DeflateMethod& method = evaluator.Best()->candidate.deflate;
+    return method.engine == DeflateMethod::Engine::kZopfli ||
+           (method.strategy != Z_HUFFMAN_ONLY && method.strategy != Z_RLE);
+}
+
 // Level 1, medium: unfiltered data and the adaptive filters (minimum sum,
-// and for images of whole-byte colours entropy too, and the input's own),
-// each entropy-coded and deflated at full strength with the zlib strategy
-// that suits it; then the other strategy on the filter that led. A small
+// and for images of whole-byte colours entropy too), each entropy-coded and
+// deflated at full strength with the zlib strategy that suits it; then, when
+// matching strings paid, the other strategy on the filter that led. A small
 // image gets both strategies on every filter, as that costs next to nothing.
+// (The input's own filters are left to the levels above: a file from a
+// common encoder filters by minimum sum already.)
 void RunMediumTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
-    std::vector<FilterStrategy> filters =
+    const std::vector<FilterStrategy> filters =
         IsIndexed(image)
             ? std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum}
             : std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum, FilterStrategy::kEntropy};
-    AddInputFilters(image, filters);
     // The entropy coders first: they are quick and set the size at which the
     // full passes stop.
     TryEntropyCoders(evaluator, filters, {8});
@@ -190,6 +201,7 @@ void RunMediumTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
         if (small) passes.push_back(Candidate{filter, Zlib(9, OtherStrategy(filter), 8)});
     }
     evaluator.TryAll(passes);
+    if (!MatchingPays(evaluator)) return;
     const FilterStrategy leader = Leader(evaluator);
     evaluator.Try(Candidate{leader, Zlib(9, OtherStrategy(leader), 8)});
 }
@@ -202,16 +214,6 @@ std::vector<FilterStrategy> CheapFilters(const PngImage& image) {
                                            FilterStrategy::kEntropy, FilterStrategy::kBigrams};
     AddInputFilters(image, filters);
     return filters;
-}
-
-// Whether the best stream so far matches strings, rather than coding
-// entropy alone: the full passes of the medium level have said so for the
-// whole image.
-bool MatchingPays(const png::TrialEvaluator& evaluator) {
-    if (!evaluator.Best()) return true;
-    const DeflateMethod& method = evaluator.Best()->candidate.deflate;
-    return method.engine == DeflateMethod::Engine::kZopfli ||
-           (method.strategy != Z_HUFFMAN_ONLY && method.strategy != Z_RLE);
 }
 
 // Level 4, high: the medium trials, then every fixed filter and cheap
