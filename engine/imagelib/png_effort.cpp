@@ -184,17 +184,18 @@ bool MatchingPays(const png::TrialEvaluator& evaluator) {
 // deflated at full strength with the zlib strategy that suits it; then, when
 // matching strings paid, the other strategy on the filter that led. A small
 // image gets both strategies on every filter, as that costs next to nothing.
-// (The input's own filters are left to the levels above: a file from a
-// common encoder filters by minimum sum already.)
+// The input's own filters are tried on a small image only: a large file
+// from a common encoder filters by minimum sum already.
 void RunMediumTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
-    const std::vector<FilterStrategy> filters =
+    std::vector<FilterStrategy> filters =
         IsIndexed(image)
             ? std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum}
             : std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum, FilterStrategy::kEntropy};
+    const bool small = image.pixels.size() <= kSmallImageBytes;
+    if (small) AddInputFilters(image, filters);
     // The entropy coders first: they are quick and set the size at which the
     // full passes stop.
     TryEntropyCoders(evaluator, filters, {8});
-    const bool small = image.pixels.size() <= kSmallImageBytes;
     std::vector<Candidate> passes;
     for (const FilterStrategy filter : filters) {
         passes.push_back(Candidate{filter, Zlib(9, NaturalStrategy(filter), 8)});
@@ -239,25 +240,39 @@ bool RunHighTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     return true;
 }
 
-// Level 9, highest: the high trials, then brute-force filtering too. Noisy
+// Level 9, highest: the high trials, then brute-force filtering too (a large
+// image goes from the medium trials to zopfli). Noisy
 // data gets every entropy-coder block size; other data both zlib strategies
 // and memory levels on the three best-ranked filters, then zopfli.
 void RunHighestTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
+    const bool large = image.pixels.size() > kLargeImageBytes;
+    if (large) {
+        // Zopfli takes minutes here, and the zlib passes beyond the medium
+        // ones would only refine its choice of filter: when matching pays,
+        // zopfli goes straight to the medium level's leading filter.
+        RunMediumTrials(evaluator, image);
+        if (MatchingPays(evaluator)) {
+            evaluator.Try(
+                Candidate{Leader(evaluator), Zopfli(ZopfliIterations(image.pixels.size()))});
+            return;
+        }
+    }
     const bool matchingPays = RunHighTrials(evaluator, image);
+    // Brute force deflates every row five times: on a large image that costs
+    // more than it has ever won.
     const std::array<FilterStrategy, 1> bruteForce = {FilterStrategy::kBruteForce};
-    TryEntropyCoders(evaluator, bruteForce, {7, 8, 9});
+    if (!large) TryEntropyCoders(evaluator, bruteForce, {7, 8, 9});
     if (!matchingPays) {
         const std::array<FilterStrategy, 1> best = {Leader(evaluator)};
         TryEntropyCoders(evaluator, best, {4, 5, 6, 7, 9});
         return;
     }
     std::vector<FilterStrategy> filters = CheapFilters(image);
-    filters.push_back(FilterStrategy::kBruteForce);
+    if (!large) filters.push_back(FilterStrategy::kBruteForce);
     const std::vector<png::RankedFilter> ranked =
         png::FiltersRanked(image, filters, kStrongRankingProbe, kProbeSampleBytes);
     // On a large image these passes only choose the filter for zopfli, and
     // each costs seconds: the two best-ranked filters get one pass each.
-    const bool large = image.pixels.size() > kLargeImageBytes;
     std::vector<Candidate> grid;
     for (std::size_t i = 0; i < (large ? 2u : 3u); ++i) {
         if (large) {
@@ -276,7 +291,6 @@ void RunHighestTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     // Zopfli on the filter zlib did best with, and on a small image also on
     // the best-ranked one: its rounds cost seconds per megabyte.
     const int iterations = ZopfliIterations(image.pixels.size());
-    if (iterations == 0) return;
     const FilterStrategy leader = Leader(evaluator);
     evaluator.Try(Candidate{leader, Zopfli(iterations)});
     if (image.pixels.size() <= kSmallImageBytes && ranked[0].filter != leader) {

@@ -118,13 +118,7 @@ void TrialEvaluator::TryAll(std::span<const Candidate> candidates) {
     const bool zopfli = std::any_of(fresh.begin(), fresh.end(), [](const Candidate& c) {
         return c.deflate.engine == DeflateMethod::Engine::kZopfli;
     });
-    std::map<FilterStrategy, Bytes> filtered;
-    for (const Candidate& candidate : fresh) filtered.emplace(candidate.filter, Bytes{});
-    std::vector<FilterStrategy> filters;
-    for (const auto& entry : filtered) filters.push_back(entry.first);
-    RunInParallel(filters.size(), WorkerThreads(), [&](std::size_t i) {
-        filtered[filters[i]] = FilteredImageData(m_image, filters[i]);
-    });
+    const unsigned threads = zopfli ? 1 : WorkerThreads();
 
     // Every stream of the batch smaller than the best before it competes; a
     // candidate stops once it is larger than the batch's best, so a tie
@@ -133,20 +127,38 @@ void TrialEvaluator::TryAll(std::span<const Candidate> candidates) {
     std::mutex mutex;
     std::optional<Bytes> batchBest;
     std::size_t batchIndex = 0;
-    RunInParallel(fresh.size(), zopfli ? 1 : WorkerThreads(), [&](std::size_t i) {
-        std::size_t limit = before;
-        {
-            const std::lock_guard lock(mutex);
-            if (batchBest) limit = std::min(limit, batchBest->size() + 1);
+    // Groups of candidates in order, each over as many filters as there are
+    // threads, so that the filtered copies held at once stay few.
+    const std::size_t filtersAtOnce = std::max(2u, threads);
+    for (std::size_t first = 0; first < fresh.size();) {
+        std::map<FilterStrategy, Bytes> filtered;
+        std::size_t end = first;
+        for (; end < fresh.size(); ++end) {
+            if (filtered.size() == filtersAtOnce && !filtered.count(fresh[end].filter)) break;
+            filtered.emplace(fresh[end].filter, Bytes{});
         }
-        std::optional<Bytes> stream = DeflatedStream(filtered.at(fresh[i].filter), fresh[i].deflate,
-                                                     limit, m_image.RowBytes() + 1);
-        if (!stream) return;
-        const std::lock_guard lock(mutex);
-        const bool better = !batchBest || stream->size() < batchBest->size() ||
-                            (stream->size() == batchBest->size() && i < batchIndex);
-        if (better) batchBest = std::move(stream), batchIndex = i;
-    });
+        std::vector<FilterStrategy> filters;
+        for (const auto& entry : filtered) filters.push_back(entry.first);
+        RunInParallel(filters.size(), WorkerThreads(), [&](std::size_t i) {
+            filtered.at(filters[i]) = FilteredImageData(m_image, filters[i]);
+        });
+        RunInParallel(end - first, threads, [&](std::size_t offset) {
+            const std::size_t i = first + offset;
+            std::size_t limit = before;
+            {
+                const std::lock_guard lock(mutex);
+                if (batchBest) limit = std::min(limit, batchBest->size() + 1);
+            }
+            std::optional<Bytes> stream = DeflatedStream(
+                filtered.at(fresh[i].filter), fresh[i].deflate, limit, m_image.RowBytes() + 1);
+            if (!stream) return;
+            const std::lock_guard lock(mutex);
+            const bool better = !batchBest || stream->size() < batchBest->size() ||
+                                (stream->size() == batchBest->size() && i < batchIndex);
+            if (better) batchBest = std::move(stream), batchIndex = i;
+        });
+        first = end;
+    }
     if (batchBest) m_best = TrialOutcome{fresh[batchIndex], std::move(*batchBest)};
 }
 

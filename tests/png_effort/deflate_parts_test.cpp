@@ -186,7 +186,11 @@ TEST(TrialBatches, TiesGoToTheEarlierCandidateAndToTheBestBefore) {
     image.inputFilters.assign(image.height, 1);
     const Candidate sub{FilterStrategy::kSub, Zlib(9, Z_FILTERED)};
     const Candidate asInput{FilterStrategy::kAsInput, Zlib(9, Z_FILTERED)};
-    for (const auto& order : {std::vector{sub, asInput}, std::vector{asInput, sub}}) {
+    // Stored data between them puts the pair into separate groups of filters.
+    const Candidate storedNone{FilterStrategy::kNone, Zlib(0, Z_DEFAULT_STRATEGY)};
+    const Candidate storedUp{FilterStrategy::kUp, Zlib(0, Z_DEFAULT_STRATEGY)};
+    for (const auto& order : {std::vector{sub, asInput}, std::vector{asInput, sub},
+                              std::vector{asInput, storedNone, storedUp, sub}}) {
         TrialEvaluator evaluator(image, SIZE_MAX);
         evaluator.TryAll(order);
         ASSERT_TRUE(evaluator.Best());
