@@ -1,6 +1,7 @@
-// PNG compression types 0 to 4 against external optimizers, on three
-// true-colour images made in code: a photograph-like picture, a
-// screenshot-like graphic and an icon with alpha.
+// PNG compression types 0 to 4 against external optimizers, on true-colour
+// images made in code: a photograph-like picture, a screenshot-like graphic,
+// an icon with alpha, and two 9-megapixel graphics (a large screenshot and a
+// chart) for the large-image paths.
 //
 //   PngType/<image>/<type>     bytes and time of the engine's encoder per
 //                              PNGCompressionType (plain level 1, plain level 9,
@@ -11,6 +12,16 @@
 //                              t2_vs_t1_bytes, t2_vs_t1_time  (targets: < 1, <= 1.5)
 //                              t3_vs_o2_bytes, t3_vs_o2_time  (targets: <= 1.02, <= 1)
 //                              t4_vs_o5_bytes                 (target: <= 1)
+//   Peers/<image>              types 2 and 4 beside optipng -o2 and zopflipng,
+//                              one run each, bytes and milliseconds of all four
+//                              and the ratios t2_vs_o2_bytes, t2_vs_o2_time
+//                              (targets: <= 1.01, <= 1) and t4_vs_zopfli_bytes,
+//                              t4_vs_zopfli_time (targets: <= 1, <= 1)
+//
+// The small images run by default; the 9-megapixel ones (graphic9, chart9)
+// are registered under Peers only, as zopflipng takes minutes on them. With
+// PNG_EFFORT_BENCH_KEEP set to a folder, the plain level-9 inputs and the
+// tools' outputs are written there and kept.
 //
 // Times of the tools include starting the process and file input and output.
 
@@ -107,14 +118,69 @@ Bitmap IconWithAlpha(unsigned size) {
     });
 }
 
+// A bar chart on a white page: axes, a grid, bars with a vertical gradient,
+// an antialiased line graph, a legend and rows of "labels".
+Bitmap ChartLike(unsigned w, unsigned h) {
+    const unsigned left = w / 12, bottom = h - h / 10, top = h / 12, right = w - w / 20;
+    const unsigned bars = 24;
+    const unsigned barWidth = (right - left) / bars;
+    const auto barHeight = [&](unsigned i) {
+        return unsigned((bottom - top) * (0.2 + 0.7 * std::fabs(std::sin(i * 1.7 + 0.4))));
+    };
+    const RGBQUAD palette[] = {{0xC0, 0x70, 0x20, 0}, {0x30, 0x90, 0xE0, 0}, {0x40, 0xB0, 0x60, 0}};
+    return pimo::test::MakeRgb(w, h, [&](unsigned x, unsigned y) {
+        RGBQUAD c{0xFF, 0xFF, 0xFF, 0};
+        if (x >= left && x < right && y >= top && y < bottom) {
+            if ((bottom - y) % (h / 16) == 0 || (x - left) % barWidth == 0)
+                c = RGBQUAD{0xE0, 0xE0, 0xE0, 0};  // grid
+            const unsigned i = (x - left) / barWidth, offset = (x - left) % barWidth;
+            if (i < bars && offset > barWidth / 6 && offset < barWidth * 5 / 6 &&
+                bottom - y < barHeight(i)) {
+                const RGBQUAD base = palette[i % 3];
+                const unsigned shade = (bottom - y) * 60 / (bottom - top);
+                c = RGBQUAD{BYTE(base.rgbBlue + shade / 2), BYTE(base.rgbGreen + shade / 3),
+                            BYTE(std::min(255u, base.rgbRed + shade)), 0};
+            }
+            // A curve over the bars, two pixels wide and antialiased.
+            const double curve = top + (bottom - top) * (0.5 + 0.35 * std::sin(x * 6.0 / w));
+            const double d = std::fabs(y + 0.5 - curve);
+            if (d < 2.5) {
+                const double k = std::clamp(2.5 - d, 0.0, 1.0);
+                const auto mix = [&](BYTE from, int to) {
+                    return BYTE(std::lround(from + (to - from) * k));
+                };
+                c = RGBQUAD{mix(c.rgbBlue, 0x30), mix(c.rgbGreen, 0x20), mix(c.rgbRed, 0xB0), 0};
+            }
+        }
+        if ((x == left && y >= top && y <= bottom) || (y == bottom && x >= left && x <= right))
+            c = RGBQUAD{0x20, 0x20, 0x20, 0};  // axes
+        // Labels under the axis and down the left side: glyph-like ink.
+        const bool underAxis = y > bottom + 10 && y < bottom + 24 && x > left && x < right;
+        const bool besideAxis = x > 10 && x < left - 10 && (y - top) % (h / 16) < 14;
+        if (underAxis || besideAxis) {
+            const unsigned glyph = (x / 8 + y / 16 * 7) * 2654435761u;
+            if (((glyph >> (x % 8 + y % 14)) & 1) && (x / 8) % 6 != 5)
+                c = RGBQUAD{0x30, 0x30, 0x30, 0};
+        }
+        return c;
+    });
+}
+
 struct Sample {
     std::string name;
     Bitmap bitmap;
     std::filesystem::path plainLevel9;  // the input the tools get
 };
 
-pimo::test::TempDir& Folder() {
-    static pimo::test::TempDir folder;
+// PNG_EFFORT_BENCH_KEEP, or a temporary folder removed at the end.
+const std::filesystem::path& Folder() {
+    static pimo::test::TempDir temporary;
+    static const std::filesystem::path folder = [] {
+        const char* keep = std::getenv("PNG_EFFORT_BENCH_KEEP");
+        if (!keep || !*keep) return temporary.path();
+        std::filesystem::create_directories(keep);
+        return std::filesystem::path(keep);
+    }();
     return folder;
 }
 
@@ -134,8 +200,10 @@ Sample& SampleNamed(const std::string& name) {
     if (it != samples.end()) return it->second;
     Bitmap bitmap = name == "photo"        ? PhotoLike(640, 480)
                     : name == "screenshot" ? ScreenshotLike(800, 600)
+                    : name == "graphic9"   ? ScreenshotLike(3464, 2598)
+                    : name == "chart9"     ? ChartLike(3464, 2598)
                                            : IconWithAlpha(256);
-    const std::filesystem::path path = Folder().path() / (name + "-plain9.png");
+    const std::filesystem::path path = Folder() / (name + "-plain9.png");
     pimo::test::WriteFileBytes(path, Encode(bitmap.get(), kTypeFlags[1]));
     return samples.emplace(name, Sample{name, std::move(bitmap), path}).first->second;
 }
@@ -187,7 +255,7 @@ std::string Replaced(std::string text, const std::string& key, const std::string
 
 // Runs a tool on the plain level-9 PNG; bytes 0 when it failed.
 Measurement MeasureTool(Sample& sample, const Tool& tool) {
-    const std::filesystem::path out = Folder().path() / (sample.name + "-" + tool.name + ".png");
+    const std::filesystem::path out = Folder() / (sample.name + "-" + tool.name + ".png");
     std::filesystem::remove(out);
     const std::string command = Replaced(
         Replaced(tool.command, "{in}", sample.plainLevel9.string()), "{out}", out.string());
@@ -259,7 +327,36 @@ void Targets(benchmark::State& state, const std::string& image) {
     }
 }
 
+// Types 2 and 4 beside their peers, one run each (the large images take
+// minutes under zopflipng).
+void Peers(benchmark::State& state, const std::string& image) {
+    if (!Installed("optipng") || !Installed("zopflipng")) {
+        state.SkipWithError("optipng or zopflipng is not installed");
+        return;
+    }
+    Sample& sample = SampleNamed(image);
+    for (auto _ : state) {
+        const Measurement t2 = MeasureType(sample, 2);
+        const Measurement o2 = MeasureTool(sample, Tools()[0]);
+        const Measurement t4 = MeasureType(sample, 4);
+        const Measurement zopfli = MeasureTool(sample, Tools()[2]);
+        state.counters["t2_bytes"] = double(t2.bytes);
+        state.counters["t2_ms"] = t2.ms;
+        state.counters["o2_bytes"] = double(o2.bytes);
+        state.counters["o2_ms"] = o2.ms;
+        state.counters["t4_bytes"] = double(t4.bytes);
+        state.counters["t4_ms"] = t4.ms;
+        state.counters["zopfli_bytes"] = double(zopfli.bytes);
+        state.counters["zopfli_ms"] = zopfli.ms;
+        state.counters["t2_vs_o2_bytes"] = double(t2.bytes) / double(o2.bytes);
+        state.counters["t2_vs_o2_time"] = t2.ms / o2.ms;
+        state.counters["t4_vs_zopfli_bytes"] = double(t4.bytes) / double(zopfli.bytes);
+        state.counters["t4_vs_zopfli_time"] = t4.ms / zopfli.ms;
+    }
+}
+
 const char* const kImages[] = {"photo", "screenshot", "icon"};
+const char* const kPeerImages[] = {"photo", "screenshot", "icon", "graphic9", "chart9"};
 
 const bool kRegistered = [] {
     for (const char* image : kImages) {
@@ -280,6 +377,12 @@ const bool kRegistered = [] {
         }
         benchmark::RegisterBenchmark(("Targets/" + std::string(image)).c_str(),
                                      [image](benchmark::State& state) { Targets(state, image); })
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+    }
+    for (const char* image : kPeerImages) {
+        benchmark::RegisterBenchmark(("Peers/" + std::string(image)).c_str(),
+                                     [image](benchmark::State& state) { Peers(state, image); })
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1);
     }

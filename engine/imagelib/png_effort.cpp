@@ -118,6 +118,9 @@ int OtherStrategy(FilterStrategy filter) {
 
 // Below this many bytes of pixels every trial is cheap.
 constexpr std::size_t kSmallImageBytes = 64 * 1024;
+// Above this many bytes of pixels, the highest level keeps its zlib passes
+// few and leaves the work to zopfli.
+constexpr std::size_t kLargeImageBytes = 4 * 1024 * 1024;
 // Up to this many bytes of pixels, layouts other than the fully reduced one
 // are tried too.
 constexpr std::size_t kAlternativeLayoutBytes = 128 * 1024;
@@ -135,34 +138,14 @@ const DeflateMethod kStrongRankingProbe = {DeflateMethod::Engine::kZlib, 6, Z_FI
 // memory level sets the block size and so how often the codes adapt.
 void TryEntropyCoders(png::TrialEvaluator& evaluator, std::span<const FilterStrategy> filters,
                       std::initializer_list<int> memLevels) {
+    std::vector<Candidate> candidates;
     for (const FilterStrategy filter : filters) {
         for (const int memLevel : memLevels) {
-            evaluator.Try(Candidate{filter, Zlib(9, Z_HUFFMAN_ONLY, memLevel)});
-            evaluator.Try(Candidate{filter, Zlib(9, Z_RLE, memLevel)});
+            candidates.push_back(Candidate{filter, Zlib(9, Z_HUFFMAN_ONLY, memLevel)});
+            candidates.push_back(Candidate{filter, Zlib(9, Z_RLE, memLevel)});
         }
     }
-}
-
-// Whether string matching beats entropy coding alone on this image: a zlib
-// pass at `probeLevel` against the entropy coders, on the probe band of each
-// of `filters`.
-bool MatchingPays(const PngImage& image, std::span<const FilterStrategy> filters, int probeLevel) {
-    std::size_t entropyCoded = SIZE_MAX;
-    std::size_t matched = SIZE_MAX;
-    for (const FilterStrategy filter : filters) {
-        const Bytes filtered = png::FilteredImageData(image, filter);
-        const std::span<const std::uint8_t> band =
-            png::MiddleBand(filtered, image, kProbeSampleBytes);
-        for (const int strategy : {Z_HUFFMAN_ONLY, Z_RLE}) {
-            const std::optional<Bytes> coded =
-                png::DeflatedStream(band, Zlib(9, strategy, 8), entropyCoded);
-            if (coded) entropyCoded = coded->size();
-        }
-        const std::optional<Bytes> coded =
-            png::DeflatedStream(band, Zlib(probeLevel, NaturalStrategy(filter), 8), matched);
-        if (coded) matched = coded->size();
-    }
-    return matched < entropyCoded;
+    evaluator.TryAll(candidates);
 }
 
 // The filter of the best trial so far.
@@ -170,15 +153,15 @@ FilterStrategy Leader(const png::TrialEvaluator& evaluator) {
     return evaluator.Best() ? evaluator.Best()->candidate.filter : FilterStrategy::kMinSum;
 }
 
-// Zopfli rounds by the size of the data, so that large images finish in seconds
-// rather than minutes; beyond 64 MiB zopfli is skipped.
+// Zopfli rounds by the size of the data. Its parts run on all cores, and
+// beyond the first few rounds cost less than the matching they refine, so a
+// large image keeps enough rounds to beat a single-threaded run of more; data
+// beyond 256 MiB gets a single round.
 int ZopfliIterations(std::size_t rawBytes) {
     constexpr std::size_t kMiB = std::size_t(1) << 20;
     if (rawBytes <= 200 * 1024) return 15;
-    if (rawBytes <= kMiB) return 5;
-    if (rawBytes <= 4 * kMiB) return 3;
-    if (rawBytes <= 16 * kMiB) return 2;
-    return rawBytes <= 64 * kMiB ? 1 : 0;
+    if (rawBytes <= kMiB) return 10;
+    return rawBytes <= 64 * kMiB ? 8 : 1;
 }
 
 // The input file's own row filters, when the layout kept them.
@@ -186,27 +169,42 @@ void AddInputFilters(const PngImage& image, std::vector<FilterStrategy>& filters
     if (!image.inputFilters.empty()) filters.push_back(FilterStrategy::kAsInput);
 }
 
-// Level 1, medium: two filters (and the input's own), each entropy-coded;
-// when a fast probe says matching pays, one full-strength zlib pass: on
-// unfiltered data for images of indices (which the entropy coders misjudge),
-// else on the filter the entropy coders liked best. A small image gets the
-// pass on every filter, as it costs next to nothing.
+// Whether the best stream so far matches strings, rather than coding
+// entropy alone: the full passes of the medium level have said so for the
+// whole image.
+bool MatchingPays(const png::TrialEvaluator& evaluator) {
+    if (!evaluator.Best()) return true;
+    const DeflateMethod& method = evaluator.Best()->candidate.deflate;
+    return method.engine == DeflateMethod::Engine::kZopfli ||
+           (method.strategy != Z_HUFFMAN_ONLY && method.strategy != Z_RLE);
+}
+
+// Level 1, medium: unfiltered data and the adaptive filters (minimum sum,
+// and for images of whole-byte colours entropy too), each entropy-coded and
+// deflated at full strength with the zlib strategy that suits it; then, when
+// matching strings paid, the other strategy on the filter that led. A small
+// image gets both strategies on every filter, as that costs next to nothing.
+// The input's own filters are tried on a small image only: a large file
+// from a common encoder filters by minimum sum already.
 void RunMediumTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     std::vector<FilterStrategy> filters =
-        IsIndexed(image) ? std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum}
-                         : std::vector{FilterStrategy::kEntropy, FilterStrategy::kMinSum};
-    AddInputFilters(image, filters);
+        IsIndexed(image)
+            ? std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum}
+            : std::vector{FilterStrategy::kNone, FilterStrategy::kMinSum, FilterStrategy::kEntropy};
+    const bool small = image.pixels.size() <= kSmallImageBytes;
+    if (small) AddInputFilters(image, filters);
+    // The entropy coders first: they are quick and set the size at which the
+    // full passes stop.
     TryEntropyCoders(evaluator, filters, {8});
-    if (image.pixels.size() <= kSmallImageBytes) {
-        for (const FilterStrategy filter : filters) {
-            evaluator.Try(Candidate{filter, Zlib(9, NaturalStrategy(filter), 8)});
-        }
-        return;
+    std::vector<Candidate> passes;
+    for (const FilterStrategy filter : filters) {
+        passes.push_back(Candidate{filter, Zlib(9, NaturalStrategy(filter), 8)});
+        if (small) passes.push_back(Candidate{filter, Zlib(9, OtherStrategy(filter), 8)});
     }
-    const std::array<FilterStrategy, 1> probe = {IsIndexed(image) ? FilterStrategy::kNone
-                                                                  : Leader(evaluator)};
-    if (MatchingPays(image, probe, 4))
-        evaluator.Try(Candidate{probe[0], Zlib(9, NaturalStrategy(probe[0]), 8)});
+    evaluator.TryAll(passes);
+    if (!MatchingPays(evaluator)) return;
+    const FilterStrategy leader = Leader(evaluator);
+    evaluator.Try(Candidate{leader, Zlib(9, OtherStrategy(leader), 8)});
 }
 
 // Every fixed filter and the cheap heuristics.
@@ -219,14 +217,6 @@ std::vector<FilterStrategy> CheapFilters(const PngImage& image) {
     return filters;
 }
 
-// Whether matching pays, probed on the leading filter and on unfiltered data
-// (where matching does best on flat graphics).
-bool MatchingPaysForLeader(const png::TrialEvaluator& evaluator, const PngImage& image) {
-    std::vector<FilterStrategy> probes = {Leader(evaluator)};
-    if (probes.front() != FilterStrategy::kNone) probes.push_back(FilterStrategy::kNone);
-    return MatchingPays(image, probes, 6);
-}
-
 // Level 4, high: the medium trials, then every fixed filter and cheap
 // heuristic entropy-coded. Noisy data gets more entropy-coder block sizes;
 // other data one more full-strength zlib pass, on the best-ranked filter not
@@ -235,7 +225,7 @@ bool RunHighTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     RunMediumTrials(evaluator, image);
     const std::vector<FilterStrategy> filters = CheapFilters(image);
     TryEntropyCoders(evaluator, filters, {8});
-    if (!MatchingPaysForLeader(evaluator, image)) {
+    if (!MatchingPays(evaluator)) {
         const std::array<FilterStrategy, 1> best = {Leader(evaluator)};
         TryEntropyCoders(evaluator, best, {6, 7, 9});
         return false;
@@ -250,34 +240,57 @@ bool RunHighTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
     return true;
 }
 
-// Level 9, highest: the high trials, then brute-force filtering too. Noisy
+// Level 9, highest: the high trials, then brute-force filtering too (a large
+// image goes from the medium trials to zopfli). Noisy
 // data gets every entropy-coder block size; other data both zlib strategies
 // and memory levels on the three best-ranked filters, then zopfli.
 void RunHighestTrials(png::TrialEvaluator& evaluator, const PngImage& image) {
+    const bool large = image.pixels.size() > kLargeImageBytes;
+    if (large) {
+        // Zopfli takes minutes here, and the zlib passes beyond the medium
+        // ones would only refine its choice of filter: when matching pays,
+        // zopfli goes straight to the medium level's leading filter.
+        RunMediumTrials(evaluator, image);
+        if (MatchingPays(evaluator)) {
+            evaluator.Try(
+                Candidate{Leader(evaluator), Zopfli(ZopfliIterations(image.pixels.size()))});
+            return;
+        }
+    }
     const bool matchingPays = RunHighTrials(evaluator, image);
+    // Brute force deflates every row five times: on a large image that costs
+    // more than it has ever won.
     const std::array<FilterStrategy, 1> bruteForce = {FilterStrategy::kBruteForce};
-    TryEntropyCoders(evaluator, bruteForce, {7, 8, 9});
+    if (!large) TryEntropyCoders(evaluator, bruteForce, {7, 8, 9});
     if (!matchingPays) {
         const std::array<FilterStrategy, 1> best = {Leader(evaluator)};
         TryEntropyCoders(evaluator, best, {4, 5, 6, 7, 9});
         return;
     }
     std::vector<FilterStrategy> filters = CheapFilters(image);
-    filters.push_back(FilterStrategy::kBruteForce);
+    if (!large) filters.push_back(FilterStrategy::kBruteForce);
     const std::vector<png::RankedFilter> ranked =
         png::FiltersRanked(image, filters, kStrongRankingProbe, kProbeSampleBytes);
-    for (std::size_t i = 0; i < 3; ++i) {
+    // On a large image these passes only choose the filter for zopfli, and
+    // each costs seconds: the two best-ranked filters get one pass each.
+    std::vector<Candidate> grid;
+    for (std::size_t i = 0; i < (large ? 2u : 3u); ++i) {
+        if (large) {
+            grid.push_back(
+                Candidate{ranked[i].filter, Zlib(9, NaturalStrategy(ranked[i].filter), 9)});
+            continue;
+        }
         for (const int memLevel : {8, 9}) {
-            evaluator.Try(
+            grid.push_back(
                 Candidate{ranked[i].filter, Zlib(9, NaturalStrategy(ranked[i].filter), memLevel)});
-            evaluator.Try(
+            grid.push_back(
                 Candidate{ranked[i].filter, Zlib(9, OtherStrategy(ranked[i].filter), memLevel)});
         }
     }
+    evaluator.TryAll(grid);
     // Zopfli on the filter zlib did best with, and on a small image also on
     // the best-ranked one: its rounds cost seconds per megabyte.
     const int iterations = ZopfliIterations(image.pixels.size());
-    if (iterations == 0) return;
     const FilterStrategy leader = Leader(evaluator);
     evaluator.Try(Candidate{leader, Zopfli(iterations)});
     if (image.pixels.size() <= kSmallImageBytes && ranked[0].filter != leader) {

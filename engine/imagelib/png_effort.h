@@ -8,9 +8,11 @@
 namespace pimo::imagelib {
 
 /// Re-encodes a complete PNG with more effort. `level` is the deflate level
-/// of the flag word: 1 (medium: a few trials, about the time of a plain
-/// level-9 encode), 4 (high: every row filter, more zlib passes) or 9
-/// (highest: adds brute-force filtering and zopfli; slow).
+/// of the flag word: 1 (medium: unfiltered and adaptively filtered data, each
+/// deflated with several zlib strategies), 4 (high: every row filter, more
+/// zlib passes) or 9 (highest: adds brute-force filtering and zopfli; slow).
+/// Trials run at the same time on the processor's cores, and zopfli works on
+/// parts of about a megabyte at once, with fewer rounds the larger the image.
 ///
 /// Every level first makes the lossless layout reductions (palette trimmed to
 /// the entries used, smallest bit depth, colour type reduced where nothing is

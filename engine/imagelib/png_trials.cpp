@@ -1,12 +1,14 @@
 #include "engine/imagelib/png_trials.h"
 
 #include <zlib.h>
-#include <zopfli.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <utility>
+
+#include "engine/imagelib/zopfli_parts.h"
 
 namespace pimo::imagelib::png {
 
@@ -60,24 +62,17 @@ std::optional<Bytes> ZlibStream(std::span<const std::uint8_t> data, const Deflat
 }
 
 std::optional<Bytes> ZopfliStream(std::span<const std::uint8_t> data, const DeflateMethod& method,
-                                  std::size_t limit) {
-    ZopfliOptions options;
-    ::ZopfliInitOptions(&options);
-    options.numiterations = std::max(1, method.iterations);
-    unsigned char* compressed = nullptr;
-    std::size_t size = 0;
-    ::ZopfliCompress(&options, ZOPFLI_FORMAT_ZLIB, data.data(), data.size(), &compressed, &size);
-    std::optional<Bytes> out;
-    if (compressed && size < limit) out = Bytes(compressed, compressed + size);
-    std::free(compressed);
-    return out;
+                                  std::size_t limit, std::size_t unit) {
+    Bytes stream = ZopfliZlibStream(data, method.iterations, kZopfliPartBytes, unit);
+    if (stream.size() >= limit) return std::nullopt;
+    return stream;
 }
 
 }  // namespace
 
 std::optional<Bytes> DeflatedStream(std::span<const std::uint8_t> data, const DeflateMethod& method,
-                                    std::size_t limit) {
-    return method.engine == DeflateMethod::Engine::kZopfli ? ZopfliStream(data, method, limit)
+                                    std::size_t limit, std::size_t unit) {
+    return method.engine == DeflateMethod::Engine::kZopfli ? ZopfliStream(data, method, limit, unit)
                                                            : ZlibStream(data, method, limit);
 }
 
@@ -96,16 +91,75 @@ bool TrialEvaluator::Tried(const Candidate& candidate) const {
     return std::find(m_tried.begin(), m_tried.end(), candidate) != m_tried.end();
 }
 
-std::optional<std::size_t> TrialEvaluator::Try(const Candidate& candidate) {
-    if (Tried(candidate)) return std::nullopt;
+bool TrialEvaluator::Remember(const Candidate& candidate) {
+    if (Tried(candidate)) return false;
     m_tried.push_back(candidate);
+    return true;
+}
+
+std::optional<std::size_t> TrialEvaluator::Try(const Candidate& candidate) {
+    if (!Remember(candidate)) return std::nullopt;
     const std::size_t limit = m_best ? m_best->stream.size() : m_bound;
-    std::optional<Bytes> stream =
-        DeflatedStream(Filtered(candidate.filter), candidate.deflate, limit);
+    std::optional<Bytes> stream = DeflatedStream(Filtered(candidate.filter), candidate.deflate,
+                                                 limit, m_image.RowBytes() + 1);
     if (!stream) return std::nullopt;
     const std::size_t size = stream->size();
     m_best = TrialOutcome{candidate, std::move(*stream)};
     return size;
+}
+
+void TrialEvaluator::TryAll(std::span<const Candidate> candidates) {
+    std::vector<Candidate> fresh;
+    for (const Candidate& candidate : candidates) {
+        if (Remember(candidate)) fresh.push_back(candidate);
+    }
+    if (fresh.empty()) return;
+    // Zopfli spreads over the cores by itself: its candidates go one by one.
+    const bool zopfli = std::any_of(fresh.begin(), fresh.end(), [](const Candidate& c) {
+        return c.deflate.engine == DeflateMethod::Engine::kZopfli;
+    });
+    const unsigned threads = zopfli ? 1 : WorkerThreads();
+
+    // Every stream of the batch smaller than the best before it competes; a
+    // candidate stops once it is larger than the batch's best, so a tie
+    // still finishes and goes to the earlier candidate, whatever the timing.
+    const std::size_t before = m_best ? m_best->stream.size() : m_bound;
+    std::mutex mutex;
+    std::optional<Bytes> batchBest;
+    std::size_t batchIndex = 0;
+    // Groups of candidates in order, each over as many filters as there are
+    // threads, so that the filtered copies held at once stay few.
+    const std::size_t filtersAtOnce = std::max(2u, threads);
+    for (std::size_t first = 0; first < fresh.size();) {
+        std::map<FilterStrategy, Bytes> filtered;
+        std::size_t end = first;
+        for (; end < fresh.size(); ++end) {
+            if (filtered.size() == filtersAtOnce && !filtered.count(fresh[end].filter)) break;
+            filtered.emplace(fresh[end].filter, Bytes{});
+        }
+        std::vector<FilterStrategy> filters;
+        for (const auto& entry : filtered) filters.push_back(entry.first);
+        RunInParallel(filters.size(), WorkerThreads(), [&](std::size_t i) {
+            filtered.at(filters[i]) = FilteredImageData(m_image, filters[i]);
+        });
+        RunInParallel(end - first, threads, [&](std::size_t offset) {
+            const std::size_t i = first + offset;
+            std::size_t limit = before;
+            {
+                const std::lock_guard lock(mutex);
+                if (batchBest) limit = std::min(limit, batchBest->size() + 1);
+            }
+            std::optional<Bytes> stream = DeflatedStream(
+                filtered.at(fresh[i].filter), fresh[i].deflate, limit, m_image.RowBytes() + 1);
+            if (!stream) return;
+            const std::lock_guard lock(mutex);
+            const bool better = !batchBest || stream->size() < batchBest->size() ||
+                                (stream->size() == batchBest->size() && i < batchIndex);
+            if (better) batchBest = std::move(stream), batchIndex = i;
+        });
+        first = end;
+    }
+    if (batchBest) m_best = TrialOutcome{fresh[batchIndex], std::move(*batchBest)};
 }
 
 std::span<const std::uint8_t> MiddleBand(const Bytes& filtered, const PngImage& image,

@@ -49,6 +49,11 @@ class TrialEvaluator {
     /// was stopped early or had been tried before (plans build on each other).
     std::optional<std::size_t> Try(const Candidate& candidate);
 
+    /// Tries the candidates not tried before at the same time, on the
+    /// processor's cores, with the outcome of trying them one after the other
+    /// in the order given: the smallest stream, on a tie the earlier one.
+    void TryAll(std::span<const Candidate> candidates);
+
     /// Whether `candidate` was tried already.
     bool Tried(const Candidate& candidate) const;
 
@@ -57,6 +62,8 @@ class TrialEvaluator {
 
   private:
     const Bytes& Filtered(FilterStrategy strategy);
+    // Remembers `candidate`; false when it was tried before.
+    bool Remember(const Candidate& candidate);
 
     const PngImage& m_image;
     std::size_t m_bound;
@@ -69,9 +76,13 @@ class TrialEvaluator {
 };
 
 /// A zlib stream of `data`, or nullopt when it reaches `limit` bytes first
-/// (zopfli always runs to the end and is judged afterwards).
+/// (zopfli always runs to the end and is judged afterwards). Zopfli works on
+/// parts of the data at once, cut on multiples of `unit` bytes.
 std::optional<Bytes> DeflatedStream(std::span<const std::uint8_t> data, const DeflateMethod& method,
-                                    std::size_t limit);
+                                    std::size_t limit, std::size_t unit = 1);
+
+/// The size of the parts zopfli compresses at the same time.
+inline constexpr std::size_t kZopfliPartBytes = 1000 * 1000;
 
 struct RankedFilter {
     FilterStrategy filter;

@@ -230,6 +230,31 @@ TEST_P(EffortCases, ResultsRepeatRunToRun) {
     EXPECT_EQ(RecompressPng(plain, 4), RecompressPng(plain, 4));
 }
 
+// An image of more raw bytes than zopfli takes in one part: the highest level
+// joins parts compressed at once, the medium one runs its passes in batches.
+TEST(PngEffortLarge, GraphicAboveOnePartDecodesExactlyAtMediumAndHighest) {
+    // Thousands of colours, so that it stays true colour: 1.7 MB of pixels.
+    Bitmap bitmap = MakeRgb(900, 640, [](unsigned x, unsigned y) {
+        const bool ink = y % 9 < 6 && (((x / 3 + y / 7) * 2654435761u >> (x % 5 + 7)) & 1);
+        return ink ? RGBQUAD{0x20, 0x20, 0x20, 0} : RGBQUAD{BYTE(x / 4), BYTE(y / 3), 0xC0, 0};
+    });
+    const Bytes plain = EncodeWithLibrary(FIF_PNG, bitmap.get(), 9);
+    const LibpngImage expected = Decoded(plain);
+    std::size_t mediumSize = 0;
+    for (const int level : {1, 9}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        const Bytes better = RecompressPng(plain, level);
+        const LibpngImage actual = Decoded(better);
+        EXPECT_TRUE(actual.rgba == expected.rgba) << "pixels differ";
+        EXPECT_TRUE(actual.warnings.empty()) << actual.warnings.front();
+        EXPECT_LT(better.size(), plain.size());
+        if (level == 1) mediumSize = better.size();
+        if (level == 9) {
+            EXPECT_LT(better.size(), mediumSize);
+        }
+    }
+}
+
 // ---- the bytes of particular reductions ----------------------------------
 
 const RawChunk* FindChunk(const std::vector<RawChunk>& chunks, const std::string& type) {
