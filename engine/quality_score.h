@@ -54,17 +54,17 @@ std::string QualityText(double distance);
 /// piece. Both values are rounded up to even numbers, so that every tile's
 /// half-resolution pass sees the same pixel pairs as the whole image's.
 struct DistanceTiling {
-    unsigned interior = 352;
+    unsigned interior = 1024;
     unsigned margin = 80;
 };
 
 /// The distance between two images of the same size. An error when either
 /// is empty, the sizes differ or the library fails. Uses every core.
 ///
-/// The library keeps dozens of full-size planes per call; over a large image
-/// they exceed what the heap keeps for reuse and every page is fresh. Tiles
-/// small enough to stay within it, spread over the cores, score the same
-/// maximum and 3-norm as the whole image while their margin covers the
+/// The library keeps dozens of full-size planes per call and runs mostly on
+/// one core; over a large image that is gigabytes of fresh pages. Tiles
+/// bound the memory of each call and spread over the cores, and score the
+/// same maximum and 3-norm as the whole image while their margin covers the
 /// metric's farthest reach (72 pixels: its widest blurs, run again at half
 /// resolution).
 ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
