@@ -48,9 +48,27 @@ std::string_view ReadingDescription(QualityReading reading);
 /// The distance with two decimals and its reading: "1.12 (good)".
 std::string QualityText(double distance);
 
+/// How the distance map is computed: over tiles of `interior` pixels square,
+/// each computed with `margin` more pixels of context on every side and the
+/// tiles' interiors combined, or (interior 0) over the whole image in one
+/// piece. Both values are rounded up to even numbers, so that every tile's
+/// half-resolution pass sees the same pixel pairs as the whole image's.
+struct DistanceTiling {
+    unsigned interior = 1024;
+    unsigned margin = 80;
+};
+
 /// The distance between two images of the same size. An error when either
 /// is empty, the sizes differ or the library fails. Uses every core.
-ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result);
+///
+/// The library keeps dozens of full-size planes per call and runs mostly on
+/// one core; over a large image that is gigabytes of fresh pages. Tiles
+/// bound the memory of each call and spread over the cores, and score the
+/// same maximum and 3-norm as the whole image while their margin covers the
+/// metric's farthest reach (72 pixels: its widest blurs, run again at half
+/// resolution).
+ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
+                         DistanceTiling tiling = {});
 
 /// The viewer's pixels of `bitmap` over `background` (see CompositedRgb).
 imagelib::RgbPixels ViewedPixels(FIBITMAP* bitmap, Rgb background);

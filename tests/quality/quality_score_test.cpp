@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -193,7 +194,68 @@ TEST(QualityScoreTest, MatchesButteraugliMain) {
         ASSERT_TRUE(ours.score) << ours.error;
         EXPECT_NEAR(ours.score->maxDistance, tool.maxDistance, 1e-3 * tool.maxDistance) << c.name;
         EXPECT_NEAR(ours.score->norm3, tool.norm3, 1e-3 * tool.norm3 + 1e-5) << c.name;
+        // The same in tiles smaller than the image.
+        const ScoreOutcome tiled = ScorePixels(
+            reference,
+            imagelib::DecodedCompositedRgb(imagelib::FromLibraryFormat(c.format), c.encoded, {}),
+            DistanceTiling{48, 80});
+        ASSERT_TRUE(tiled.score) << tiled.error;
+        EXPECT_NEAR(tiled.score->maxDistance, tool.maxDistance, 1e-3 * tool.maxDistance) << c.name;
+        EXPECT_NEAR(tiled.score->norm3, tool.norm3, 1e-3 * tool.norm3 + 1e-5) << c.name;
     }
+}
+
+// Pixels of `image` with a bright square of `size` pixels centred on (x, y).
+RgbPixels WithSpot(RgbPixels image, unsigned x, unsigned y, unsigned size) {
+    for (unsigned row = y - size / 2; row < y - size / 2 + size; ++row) {
+        for (unsigned column = x - size / 2; column < x - size / 2 + size; ++column) {
+            std::uint8_t* pixel = &image.bytes[(std::size_t{row} * image.width + column) * 3];
+            pixel[0] = pixel[1] = pixel[2] = 255;
+        }
+    }
+    return image;
+}
+
+TEST(QualityScoreTest, TiledDistanceIsTheWholeImagesDistance) {
+    // Small tiles, so that a test-sized image spans many: interiors of 96
+    // pixels, tile borders at 96, 192 and 288.
+    const DistanceTiling tiling{96, 80};
+    const Bitmap photo = test::MakePhotoLike(330, 250, 7);
+    const RgbPixels source = ViewedPixels(photo.get(), kWhite);
+    const auto decoded = [&](int quality) {
+        return imagelib::DecodedCompositedRgb(
+            kFormatJpeg, test::EncodeWithLibrary(FIF_JPEG, photo.get(), quality), {});
+    };
+    const RgbPixels mild = decoded(90);
+    const struct {
+        const char* name;
+        RgbPixels result;
+    } cases[] = {
+        {"jpeg30 everywhere", decoded(30)},
+        // The worst spot where four tiles meet, and on a border between two.
+        {"spot on a tile corner", WithSpot(mild, 192, 96, 4)},
+        {"spot on a vertical border", WithSpot(mild, 96, 150, 3)},
+        {"spot on the last, narrow tile's border", WithSpot(mild, 288, 200, 2)},
+    };
+    const double mildDistance = ScorePixels(source, mild, {0, 0}).score->maxDistance;
+    for (const auto& c : cases) {
+        const ScoreOutcome whole = ScorePixels(source, c.result, {0, 0});
+        const ScoreOutcome tiled = ScorePixels(source, c.result, tiling);
+        ASSERT_TRUE(whole.score && tiled.score) << c.name;
+        EXPECT_GT(whole.score->maxDistance, mildDistance * 1.5) << c.name << ": spot not the worst";
+        EXPECT_NEAR(tiled.score->maxDistance, whole.score->maxDistance,
+                    1e-4 * whole.score->maxDistance)
+            << c.name;
+        EXPECT_NEAR(tiled.score->norm3, whole.score->norm3, 1e-4 * whole.score->norm3) << c.name;
+        // The default tiling takes this image whole; a large one in tiles.
+        EXPECT_EQ(ScorePixels(source, c.result).score->maxDistance, whole.score->maxDistance);
+    }
+    // The margin is what makes tiles agree: with too little context, tile
+    // borders show in the map.
+    const ScoreOutcome whole = ScorePixels(source, cases[1].result, {0, 0});
+    const ScoreOutcome cramped = ScorePixels(source, cases[1].result, {96, 8});
+    ASSERT_TRUE(cramped.score);
+    EXPECT_GT(std::abs(cramped.score->norm3 - whole.score->norm3), 1e-3 * whole.score->norm3);
 }
 
 TEST(QualityScoreTest, CapturedResultIsScoredOnAnotherThreadWhileTheEngineMovesOn) {
