@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QPainter>
 #include <QPixmap>
+#include <cstdint>
 
 namespace pimo::ui {
 namespace {
@@ -17,6 +18,35 @@ QImage DrawableImage(const QImage& image) {
     const QImage::Format format =
         image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
     return image.format() == format ? image : image.convertToFormat(format);
+}
+
+// Each pixel the average of a 2 x 2 block of `image` (RGB32 or premultiplied
+// ARGB32), rounded; an odd last row or column is left out. The same area
+// average the toolkit's smooth scaling gives at exactly half, at a fraction
+// of its cost: two channels at a time in the halves of one 32-bit word, where
+// a sum of four bytes cannot spill into the next.
+QImage Halved(const QImage& image) {
+    const int width = image.width() / 2;
+    const int height = image.height() / 2;
+    QImage half(width, height, image.format());
+    if (half.isNull()) return half;
+    constexpr std::uint32_t kLow = 0x00FF00FF;
+    constexpr std::uint32_t kRounding = 0x00020002;
+    for (int y = 0; y < height; ++y) {
+        const auto* top = reinterpret_cast<const std::uint32_t*>(image.constScanLine(2 * y));
+        const auto* bottom = reinterpret_cast<const std::uint32_t*>(image.constScanLine(2 * y + 1));
+        auto* out = reinterpret_cast<std::uint32_t*>(half.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t a = top[2 * x], b = top[2 * x + 1];
+            const std::uint32_t c = bottom[2 * x], d = bottom[2 * x + 1];
+            const std::uint32_t blueRed = (a & kLow) + (b & kLow) + (c & kLow) + (d & kLow);
+            const std::uint32_t greenAlpha =
+                ((a >> 8) & kLow) + ((b >> 8) & kLow) + ((c >> 8) & kLow) + ((d >> 8) & kLow);
+            out[x] = (((blueRed + kRounding) >> 2) & kLow) |
+                     ((((greenAlpha + kRounding) >> 2) & kLow) << 8);
+        }
+    }
+    return half;
 }
 
 const QBrush& CheckerBrush() {
@@ -41,9 +71,9 @@ DisplayImage::DisplayImage(const QImage& image) {
     // frame still samples at most twice as many pixels as it paints.
     while (m_levels.back().width() / 2 >= kSmallestLevelSide &&
            m_levels.back().height() / 2 >= kSmallestLevelSide) {
-        const QImage& last = m_levels.back();
-        m_levels.push_back(last.scaled(last.width() / 2, last.height() / 2, Qt::IgnoreAspectRatio,
-                                       Qt::SmoothTransformation));
+        QImage half = Halved(m_levels.back());
+        if (half.isNull()) break;
+        m_levels.push_back(std::move(half));
     }
 }
 
