@@ -192,7 +192,8 @@ TEST_F(ImageViewTest, EnlargedPixelsStaySharp) {
 }
 
 // A picture drawn at half its size shows each 2 x 2 block's average, rounded,
-// whatever the block holds; an odd last column is left out.
+// whatever the block holds, up to the last column; an odd last column of the
+// picture is left out.
 TEST(DisplayImageTest, AHalfSizeDrawingAveragesEachBlock) {
     struct Block {
         QRgb pixels[4];
@@ -206,17 +207,17 @@ TEST(DisplayImageTest, AHalfSizeDrawingAveragesEachBlock) {
         {{qRgb(0, 1, 255), qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(2, 0, 254)}, qRgb(1, 0, 255)},
     };
     for (const Block& block : blocks) {
-        QImage picture(513, 512, QImage::Format_RGB32);
+        QImage picture(515, 512, QImage::Format_RGB32);
         for (int y = 0; y < picture.height(); ++y)
             for (int x = 0; x < picture.width(); ++x)
                 picture.setPixel(x, y, block.pixels[(y % 2) * 2 + x % 2]);
         const DisplayImage display(picture);
-        QImage drawn(256, 256, QImage::Format_RGB32);
+        QImage drawn(257, 256, QImage::Format_RGB32);
         drawn.fill(Qt::magenta);
         QPainter painter(&drawn);
         display.draw(painter, drawn.rect(), drawn.rect());
         painter.end();
-        for (const QPoint at : {QPoint(0, 0), QPoint(128, 77), QPoint(255, 255)})
+        for (const QPoint at : {QPoint(0, 0), QPoint(128, 77), QPoint(255, 255), QPoint(256, 3)})
             EXPECT_EQ(drawn.pixel(at), block.average)
                 << qRed(drawn.pixel(at)) << "," << qGreen(drawn.pixel(at)) << ","
                 << qBlue(drawn.pixel(at));
