@@ -1,5 +1,6 @@
 #include "ui/busy_input_guard.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
 #include <QMenu>
@@ -73,6 +74,11 @@ bool BusyInputGuard::guards(QObject* receiver) const {
 
 bool BusyInputGuard::eventFilter(QObject* watched, QEvent* event) {
     if (m_depth == 0 || !IsUserInput(event->type()) || !guards(watched)) return false;
+    // A release ends what a press began before the call: a slider's page
+    // steps repeat and a pan keeps its cursor until it comes. Only a button
+    // acts on its release.
+    if (event->type() == QEvent::MouseButtonRelease && !qobject_cast<QAbstractButton*>(watched))
+        return false;
     // Ignored as well as filtered: an ignored close keeps the window open, an
     // ignored shortcut override lets the allowed controls' shortcuts work.
     event->ignore();

@@ -724,6 +724,28 @@ TEST_F(MainWindowTest, CommandsAreQuietWhileTheEngineIsBusy) {
     EXPECT_TRUE(std::filesystem::exists(m_dir.file("copy.jpg")));
 }
 
+// A press made before a long call began still ends with its release during
+// the call: a pan lets its cursor go.
+TEST_F(MainWindowTest, AReleaseDuringALongCallEndsAnEarlierPress) {
+    TForm1 window({QString::fromStdString(m_dir.file("photo.png"))}, environment());
+    QSignalSpy started(&window, &TForm1::startedUp);
+    ASSERT_TRUE(started.wait(5000));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto* view = window.findChild<ImageView*>("Panel4");
+    auto* canvas = window.findChild<QWidget*>("Image2");
+    ASSERT_NE(canvas, nullptr);
+    for (int i = 0; i < 12; ++i) view->zoom_inExecute();  // larger than its pane: it pans
+    const QPoint middle = canvas->rect().center();
+    QTest::mousePress(canvas, Qt::LeftButton, {}, middle);
+    ASSERT_EQ(canvas->cursor().shape(), Qt::SizeAllCursor);
+
+    window.setMainWindowEnabled(false);
+    QTest::mouseRelease(canvas, Qt::LeftButton, {}, middle);
+    window.setMainWindowEnabled(true);
+    EXPECT_NE(canvas->cursor().shape(), Qt::SizeAllCursor);
+}
+
 // A message box shown during a long call takes its answer as usual.
 TEST_F(MainWindowTest, AMessageBoxAnswersWhileTheEngineIsBusy) {
     TForm1 window({}, environment());
