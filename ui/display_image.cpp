@@ -3,6 +3,10 @@
 #include <QBrush>
 #include <QPainter>
 #include <QPixmap>
+#include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pimo::ui {
 namespace {
@@ -17,6 +21,61 @@ QImage DrawableImage(const QImage& image) {
     const QImage::Format format =
         image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
     return image.format() == format ? image : image.convertToFormat(format);
+}
+
+constexpr std::uint32_t kLow = 0x00FF00FF;
+constexpr std::uint32_t kRounding = 0x00020002;
+
+// The rounded average of four pixels: two channels at a time in the halves
+// of one 32-bit word, where a sum of four bytes cannot spill into the next.
+std::uint32_t Average(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    const std::uint32_t blueRed = (a & kLow) + (b & kLow) + (c & kLow) + (d & kLow);
+    const std::uint32_t greenAlpha =
+        ((a >> 8) & kLow) + ((b >> 8) & kLow) + ((c >> 8) & kLow) + ((d >> 8) & kLow);
+    return (((blueRed + kRounding) >> 2) & kLow) | ((((greenAlpha + kRounding) >> 2) & kLow) << 8);
+}
+
+// One halved row from two full rows: `width` pixels out.
+void HalveRow(const std::uint32_t* top, const std::uint32_t* bottom, std::uint32_t* out,
+              int width) {
+    int x = 0;
+#if defined(__SSE2__)
+    // Two pixels out per step, the same sums in 16-bit lanes.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i rounding = _mm_set1_epi16(2);
+    for (; x + 2 <= width; x += 2) {
+        const __m128i upper = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 2 * x));
+        const __m128i lower = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 2 * x));
+        // Columns 0 and 1 (low), 2 and 3 (high), each summed over both rows.
+        const __m128i left =
+            _mm_add_epi16(_mm_unpacklo_epi8(upper, zero), _mm_unpacklo_epi8(lower, zero));
+        const __m128i right =
+            _mm_add_epi16(_mm_unpackhi_epi8(upper, zero), _mm_unpackhi_epi8(lower, zero));
+        const __m128i sums =
+            _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
+        const __m128i averages = _mm_srli_epi16(_mm_add_epi16(sums, rounding), 2);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(averages, zero));
+    }
+#endif
+    for (; x < width; ++x)
+        out[x] = Average(top[2 * x], top[2 * x + 1], bottom[2 * x], bottom[2 * x + 1]);
+}
+
+// Each pixel the average of a 2 x 2 block of `image` (RGB32 or premultiplied
+// ARGB32), rounded; an odd last row or column is left out. The same area
+// average the toolkit's smooth scaling gives at exactly half, at a fraction
+// of its cost.
+QImage Halved(const QImage& image) {
+    const int width = image.width() / 2;
+    const int height = image.height() / 2;
+    QImage half(width, height, image.format());
+    if (half.isNull()) return half;
+    for (int y = 0; y < height; ++y) {
+        HalveRow(reinterpret_cast<const std::uint32_t*>(image.constScanLine(2 * y)),
+                 reinterpret_cast<const std::uint32_t*>(image.constScanLine(2 * y + 1)),
+                 reinterpret_cast<std::uint32_t*>(half.scanLine(y)), width);
+    }
+    return half;
 }
 
 const QBrush& CheckerBrush() {
@@ -41,9 +100,9 @@ DisplayImage::DisplayImage(const QImage& image) {
     // frame still samples at most twice as many pixels as it paints.
     while (m_levels.back().width() / 2 >= kSmallestLevelSide &&
            m_levels.back().height() / 2 >= kSmallestLevelSide) {
-        const QImage& last = m_levels.back();
-        m_levels.push_back(last.scaled(last.width() / 2, last.height() / 2, Qt::IgnoreAspectRatio,
-                                       Qt::SmoothTransformation));
+        QImage half = Halved(m_levels.back());
+        if (half.isNull()) break;
+        m_levels.push_back(std::move(half));
     }
 }
 

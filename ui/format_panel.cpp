@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
@@ -36,8 +37,29 @@ QSlider* ScrollBar(const char* name, settings::KeyRange range) {
     return ScrollBar(name, range.intMin(), range.intMax());
 }
 
+// A count or quality typed in digits. The keypad's + - * / are the view's
+// zoom keys; the edit has no use for them (its values are never negative),
+// so it lets them through instead of taking them as text. The keys of the
+// main keyboard still type.
+class DigitsEdit : public QLineEdit {
+  protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ShortcutOverride) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const bool zoomKey = key->modifiers() == Qt::KeypadModifier &&
+                                 (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Minus ||
+                                  key->key() == Qt::Key_Asterisk || key->key() == Qt::Key_Slash);
+            if (zoomKey) {
+                event->ignore();
+                return true;
+            }
+        }
+        return QLineEdit::event(event);
+    }
+};
+
 QLineEdit* NumberEdit(const char* name) {
-    auto* edit = Named(new QLineEdit, name);
+    auto* edit = Named(new DigitsEdit, name);
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression(" *-?[0-9]* *"), edit));
     edit->setMaximumWidth(60);
     return edit;

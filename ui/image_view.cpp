@@ -159,8 +159,9 @@ void ImageView::setSourceImage(const QImage& image) {
 void ImageView::setResultImage(const QImage& image) {
     m_result = DisplayImage(image);
     updateZoomControls();
-    Image1->update();
-    Image2->update();
+    // Only the pane that shows the result changes: the source pane's picture
+    // is the same (unless comparing swapped them).
+    (m_comparing ? Image1 : Image2)->update();
 }
 
 void ImageView::clear() {

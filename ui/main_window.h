@@ -3,6 +3,7 @@
 // side with both sizes, and edits the settings the engine reads. It decides
 // nothing about images itself; it forwards to the engine and shows its state.
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -29,6 +30,7 @@
 #include "settings/window_settings.h"
 #include "ui/adjustments_panel.h"
 #include "ui/batch_window.h"
+#include "ui/busy_input_guard.h"
 #include "ui/format_panel.h"
 #include "ui/full_screen.h"
 #include "ui/image_commands.h"
@@ -174,6 +176,8 @@ class TForm1 : public QMainWindow, public engine::Host {
     QAction* preview_btn = nullptr;
     QAction* m_saveAs = nullptr;
     QAction* m_paste = nullptr;
+    /// Quit shares Esc with the optimizer's stop button.
+    QAction* m_quit = nullptr;
     ImageAdjustTab* m_adjustments = nullptr;
     // The external optimizers: the presets (built again at start-up), the
     // list model over them, the runner the PNG output calls, and their group.
@@ -190,6 +194,12 @@ class TForm1 : public QMainWindow, public engine::Host {
     QAction* m_curveAction = nullptr;
     QTimer ProgressTimer;
     bool m_progressTick = false;
+    // Events are handled at most this often during a long call: each round
+    // costs time the call itself could use.
+    QElapsedTimer m_sincePendingEvents;
+    BusyInputGuard* m_busyGuard = nullptr;
+    /// Whether the clipboard holds an image, looked at when it changes only.
+    bool m_clipboardHasImage = false;
     QToolBar* ToolBar1 = nullptr;
     Tbatch* m_batch = nullptr;
     // Last, so that the checks still running are stopped and joined before

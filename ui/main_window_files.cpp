@@ -179,8 +179,7 @@ void TForm1::PasteFromClipboard() {
 }
 
 void TForm1::updatePasteAction() {
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    m_paste->setEnabled(data && data->hasImage() && !m_engine.Busy());
+    m_paste->setEnabled(m_clipboardHasImage && !m_engine.Busy());
 }
 
 }  // namespace pimo::ui

@@ -32,6 +32,7 @@ void TForm1::buildOptimizerStop() {
     stop_optimizer->setShortcut(Qt::Key_Escape);
     stop_optimizer->hide();
     statusBar()->addPermanentWidget(stop_optimizer);
+    m_busyGuard->allow(stop_optimizer);
     connect(stop_optimizer, &QPushButton::clicked, this, [this] { m_optimizerStopAsked = true; });
     m_runner->stopRequested = [this] { return m_optimizerStopAsked; };
     m_runner->runningChanged = [this](bool running) {
@@ -41,7 +42,10 @@ void TForm1::buildOptimizerStop() {
 }
 
 void TForm1::libraryProgress(int value) {
+    // Enough to repaint and to follow the progress timer's ticks.
+    constexpr qint64 kPendingEventsIntervalMs = 20;
     if (value == 0) {
+        m_sincePendingEvents.start();
         ProgressTimer.start();
         m_progressBar->setValue(0);
         m_progressBar->setGeometry(m_statusPanels[1]->geometry());
@@ -55,7 +59,10 @@ void TForm1::libraryProgress(int value) {
         m_progressBar->hide();
         return;
     }
-    processPendingEvents();
+    if (m_sincePendingEvents.elapsed() >= kPendingEventsIntervalMs) {
+        processPendingEvents();
+        m_sincePendingEvents.start();
+    }
     if (m_progressTick) {
         m_progressBar->setValue(value);
         m_progressTick = false;
@@ -96,11 +103,14 @@ void TForm1::processPendingEvents() {
 }
 
 // Every command goes quiet while a long call runs: the menus, the toolbars
-// and their shortcuts as well as the panels.
+// and their shortcuts as well as the panels. The widgets stay as they are,
+// so nothing is repainted for it; the wait cursor, the status text and the
+// progress bar tell the user that something runs.
 void TForm1::setMainWindowEnabled(bool enabled) {
-    centralWidget()->setEnabled(enabled);
-    menuBar()->setEnabled(enabled);
-    for (QToolBar* bar : findChildren<QToolBar*>()) bar->setEnabled(enabled);
+    m_busyGuard->setBusy(!enabled);
+    // Quit's key is Esc, as is the stop button's while an external optimizer
+    // runs: the key must find the button alone.
+    m_quit->setEnabled(!m_busyGuard->busy());
 }
 
 void TForm1::showNoImage() {

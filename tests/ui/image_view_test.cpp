@@ -12,6 +12,8 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
+#include "ui/display_image.h"
+
 namespace pimo::ui {
 namespace {
 
@@ -187,6 +189,39 @@ TEST_F(ImageViewTest, EnlargedPixelsStaySharp) {
             const int grey = qGray(shown.pixel(x, y));
             ASSERT_TRUE(grey == 0 || grey == 255) << x << "," << y << " is " << grey;
         }
+}
+
+// A picture drawn at half its size shows each 2 x 2 block's average, rounded,
+// whatever the block holds, up to the last column; an odd last column of the
+// picture is left out.
+TEST(DisplayImageTest, AHalfSizeDrawingAveragesEachBlock) {
+    struct Block {
+        QRgb pixels[4];
+        QRgb average;
+    };
+    const Block blocks[] = {
+        {{qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(0, 0, 0)},
+         qRgb(128, 128, 128)},
+        {{qRgb(10, 20, 30), qRgb(50, 60, 70), qRgb(90, 100, 110), qRgb(130, 140, 150)},
+         qRgb(70, 80, 90)},
+        {{qRgb(0, 1, 255), qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(2, 0, 254)}, qRgb(1, 0, 255)},
+    };
+    for (const Block& block : blocks) {
+        QImage picture(515, 512, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, block.pixels[(y % 2) * 2 + x % 2]);
+        const DisplayImage display(picture);
+        QImage drawn(257, 256, QImage::Format_RGB32);
+        drawn.fill(Qt::magenta);
+        QPainter painter(&drawn);
+        display.draw(painter, drawn.rect(), drawn.rect());
+        painter.end();
+        for (const QPoint at : {QPoint(0, 0), QPoint(128, 77), QPoint(255, 255), QPoint(256, 3)})
+            EXPECT_EQ(drawn.pixel(at), block.average)
+                << qRed(drawn.pixel(at)) << "," << qGreen(drawn.pixel(at)) << ","
+                << qBlue(drawn.pixel(at));
+    }
 }
 
 TEST_F(ImageViewTest, ActualSizeIsOneImagePixelPerDevicePixel) {
