@@ -232,11 +232,13 @@ bool StartLauncher() {
 // of exactly the size last freed always gets a fresh mapping, so a run of
 // same-sized images never reuses memory. Starting at the thresholds the
 // library would reach on its own after one 32 MiB image avoids both: blocks
-// up to 32 MiB come from the heap, which keeps up to 64 MiB free at its top.
+// up to 32 MiB come from the heap. The heap keeps up to 512 MiB free at its
+// top, the working set of a perceptual score over a large photo, whose tiles
+// would otherwise fault in the same pages again for every tile.
 // Set before the launcher forks, so that every decoder process has them too.
 bool KeepImageBuffersInHeap() {
 #ifdef __GLIBC__
-    return ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && ::mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
+    return ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && ::mallopt(M_TRIM_THRESHOLD, 512 << 20) == 1;
 #else
     return false;
 #endif

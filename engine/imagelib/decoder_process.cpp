@@ -229,10 +229,13 @@ bool ReportsAllocationFailure(const std::vector<LibraryMessage>& messages) {
 // same kinds of blocks as the last: blocks of every size come from the heap
 // (a bitmap of more than 32 MiB too, which otherwise gets a fresh mapping that
 // is faulted in page by page for every file), and the next decode reuses them.
+// Its heap gives back what it keeps free beyond 64 MiB: the program's larger
+// allowance would count against the memory limit of every later decode.
 // Returns where the heap starts.
 std::uintptr_t KeepLargeBlocksInHeap() {
 #ifdef __GLIBC__
     ::mallopt(M_MMAP_MAX, 0);
+    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
     return reinterpret_cast<std::uintptr_t>(::sbrk(0));
 }
