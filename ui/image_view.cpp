@@ -68,6 +68,20 @@ void ImageCanvas::paintEvent(QPaintEvent* event) {
     picture.draw(painter, target, clip);
 }
 
+namespace {
+
+// On X11 the shortcut map sees a keypad key without its keypad modifier, so a
+// keypad shortcut is also bound to the same key as the main keyboard's.
+QList<QKeySequence> WithoutKeypadToo(const QKeySequence& key) {
+    QList<QKeySequence> keys{key};
+    if (!key.isEmpty() && key[0].keyboardModifiers().testFlag(Qt::KeypadModifier)) {
+        keys.append(QKeySequence(key[0].key()));
+    }
+    return keys;
+}
+
+}  // namespace
+
 ImageView::ImageView(QWidget* parent) : QWidget(parent) {
     setObjectName("Panel4");
     buildActions();
@@ -80,7 +94,7 @@ void ImageView::buildActions() {
     auto action = [this](const char* name, const QString& text, const char* icon,
                          const QKeySequence& key) {
         auto* made = Named(new QAction(ToolbarIcon(icon), text, this), name);
-        made->setShortcut(key);
+        made->setShortcuts(WithoutKeypadToo(key));
         return made;
     };
     m_zoomIn = action("zoom_in", tr("Zoom in"), "zoom_in", Qt::KeypadModifier | Qt::Key_Plus);
