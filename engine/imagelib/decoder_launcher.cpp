@@ -238,7 +238,8 @@ bool StartLauncher() {
 // Set before the launcher forks, so that every decoder process has them too.
 bool KeepImageBuffersInHeap() {
 #ifdef __GLIBC__
-    return ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && ::mallopt(M_TRIM_THRESHOLD, 512 << 20) == 1;
+    return ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 &&
+           ::mallopt(M_TRIM_THRESHOLD, 512 << 20) == 1;
 #else
     return false;
 #endif
