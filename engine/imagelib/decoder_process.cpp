@@ -29,6 +29,7 @@
 #include "engine/imagelib/decoder_launcher.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/jpeg_direct_decode.h"
+#include "util/sanitizer.h"
 
 namespace pimo::imagelib {
 
@@ -62,18 +63,6 @@ struct Reply {
     std::uint64_t size;
     std::uint32_t retire = 0;  // the process holds more memory than it should keep: replace it
 };
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 void Report(int libraryFormat, const std::string& text) {
     ::FreeImage_OutputMessageProc(libraryFormat, "%s", text.c_str());

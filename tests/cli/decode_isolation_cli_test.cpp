@@ -16,24 +16,12 @@
 #include "tests/cli/cli_run.h"
 #include "tests/imagelib/hostile_files.h"
 #include "tests/support/test_images.h"
+#include "util/sanitizer.h"
 
 namespace pimo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A sanitizer build keeps the decoder's error stream open for its reports.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 class DecodeIsolationCliTest : public ::testing::Test {
   protected:
@@ -118,6 +106,7 @@ TEST_F(DecodeIsolationCliTest, LibraryCrashCostsOnlyItsFile) {
         EXPECT_EQ(run.err.find(".png"), std::string::npos) << run.err;
         // What the dying decoder printed (the C library's heap check, say)
         // never reaches the user beside our message.
+        // A sanitizer build keeps the decoder's error stream for its reports.
         std::istringstream dying(kAddressSanitizer ? std::string() : unprotected.err);
         for (std::string line; std::getline(dying, line);) {
             if (!line.empty() && line.find(bad) == std::string::npos) {
