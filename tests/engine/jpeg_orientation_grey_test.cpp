@@ -29,7 +29,7 @@ std::uint8_t QuadrantSample(int x, int y, int k) {
 }
 
 Bytes OrientedJpeg(int orientation, std::vector<std::pair<int, Bytes>> extraMarkers = {}) {
-    test::JpegSpec shape;
+    test::JpegFixture shape;
     shape.width = kWidth;
     shape.height = kHeight;
     shape.quality = 95;
@@ -215,10 +215,10 @@ void PrintTo(const ThumbnailCase& c, std::ostream* os) {
 class ThumbnailTest : public JpegSourceTest, public ::testing::WithParamInterface<ThumbnailCase> {};
 
 TEST_P(ThumbnailTest, ThumbnailGoesWithTheExifBlock) {
-    test::JpegSpec small;
+    test::JpegFixture small;
     small.sample = [](int, int, int) { return std::uint8_t{90}; };
     const Bytes thumbnail = test::EncodeJpeg(small);
-    test::JpegSpec shape;
+    test::JpegFixture shape;
     shape.width = kWidth;
     shape.height = kHeight;
     shape.sample = QuadrantSample;
@@ -277,7 +277,7 @@ TEST_P(GreyJpegTest, GreyImagesAreWrittenWithOneComponent) {
         m_engine.settings.TransparencyMode = TransparencyMode::SolidColor;
         m_engine.settings.BackgroundColor = Rgb{255, 0, 0};
     } else {
-        test::JpegSpec shape;
+        test::JpegFixture shape;
         shape.width = 40;
         shape.height = 24;
         shape.components = c.greySource ? 1 : 3;

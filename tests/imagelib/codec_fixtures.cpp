@@ -162,7 +162,7 @@ struct Compressor {
 };
 }  // namespace
 
-Bytes EncodeJpeg(const JpegSpec& shape) {
+Bytes EncodeJpeg(const JpegFixture& shape) {
     Compressor c;
     c.info.image_width = static_cast<JDIMENSION>(shape.width);
     c.info.image_height = static_cast<JDIMENSION>(shape.height);

@@ -40,7 +40,7 @@ Bytes BuildBmp(const BmpSpec& shape);
 
 // ---- JPEG (libjpeg) ------------------------------------------------------------
 
-struct JpegSpec {
+struct JpegFixture {
     int width = 8;
     int height = 8;
     int components = 3;  // 1 grey, 3 RGB, 4 CMYK
@@ -55,7 +55,7 @@ struct JpegSpec {
 
 /// A JPEG written by libjpeg with its standard quantisation tables scaled to
 /// `quality`. Throws std::runtime_error when libjpeg refuses.
-Bytes EncodeJpeg(const JpegSpec& shape);
+Bytes EncodeJpeg(const JpegFixture& shape);
 
 /// What libjpeg itself reads from a JPEG's headers.
 struct JpegFacts {

@@ -181,12 +181,12 @@ TEST(IsolatedDecoderTest, JpegFilesInTurnMatchTheInProcessDecode) {
         auto bitmap = test::MakePhotoLike(width, height, 3);
         return test::EncodeWithLibrary(FIF_JPEG, bitmap.get(), saveFlags);
     };
-    test::JpegSpec turned;
+    test::JpegFixture turned;
     turned.width = 24;
     turned.height = 10;
     turned.sample = [](int x, int y, int c) { return static_cast<std::uint8_t>(x * 9 + y + c); };
     turned.markers = {{0xE1, test::MakeExifBlock(6)}};
-    test::JpegSpec grey = turned;
+    test::JpegFixture grey = turned;
     grey.components = 1;
     grey.markers.clear();
     Bytes truncated = photo(80, 60, 90);

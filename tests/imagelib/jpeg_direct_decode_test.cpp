@@ -26,26 +26,26 @@ Bytes LibraryJpeg(unsigned width, unsigned height, int saveFlags) {
 }
 
 Bytes GreyJpeg() {
-    test::JpegSpec spec;
-    spec.width = 13;
-    spec.height = 9;
-    spec.components = 1;
-    spec.sample = [](int x, int y, int) { return static_cast<std::uint8_t>(x * 17 + y * 29); };
-    return test::EncodeJpeg(spec);
+    test::JpegFixture fixture;
+    fixture.width = 13;
+    fixture.height = 9;
+    fixture.components = 1;
+    fixture.sample = [](int x, int y, int) { return static_cast<std::uint8_t>(x * 17 + y * 29); };
+    return test::EncodeJpeg(fixture);
 }
 
 // A JPEG with an EXIF block declaring `orientation`, a comment and an ICC profile.
 Bytes JpegWithMarkers(int orientation) {
-    test::JpegSpec spec;
-    spec.width = 30;
-    spec.height = 21;
-    spec.sample = [](int x, int y, int c) {
+    test::JpegFixture fixture;
+    fixture.width = 30;
+    fixture.height = 21;
+    fixture.sample = [](int x, int y, int c) {
         return static_cast<std::uint8_t>(x * 7 + y * 11 + c * 50);
     };
-    spec.markers = {{0xE1, test::MakeExifBlock(orientation)},
-                    {0xFE, Bytes{'h', 'e', 'l', 'l', 'o'}},
-                    {0xE2, test::IccApp2Payload(test::MakeIccProfile("direct"))}};
-    return test::EncodeJpeg(spec);
+    fixture.markers = {{0xE1, test::MakeExifBlock(orientation)},
+                       {0xFE, Bytes{'h', 'e', 'l', 'l', 'o'}},
+                       {0xE2, test::IccApp2Payload(test::MakeIccProfile("direct"))}};
+    return test::EncodeJpeg(fixture);
 }
 
 struct Decoded {
@@ -126,7 +126,7 @@ TEST(JpegDirectDecodeTest, GivesTheLibrarysBitmap) {
 
 TEST(JpegDirectDecodeTest, DeclinesWhatItCannotReproduce) {
     const Bytes photo = LibraryJpeg(32, 16, 85);
-    test::JpegSpec cmyk;
+    test::JpegFixture cmyk;
     cmyk.components = 4;
     cmyk.sample = [](int x, int, int c) { return static_cast<std::uint8_t>(x * 9 + c * 40); };
     const struct {

@@ -30,7 +30,7 @@ TEST(JpegQualityTest, GreyFilesAndSixteenBitTables) {
     };
     for (const Row row : {Row{12, true}, Row{50, true}, Row{83, true}, Row{97, true}, Row{5, false},
                           Row{20, false}}) {
-        test::JpegSpec shape;
+        test::JpegFixture shape;
         shape.components = 1;
         shape.quality = row.quality;
         shape.baseline = row.baseline;

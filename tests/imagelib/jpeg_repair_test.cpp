@@ -12,7 +12,7 @@ namespace pimo::imagelib {
 namespace {
 
 using test::Bytes;
-using test::JpegSpec;
+using test::JpegFixture;
 
 constexpr int kWidth = 16, kHeight = 8;
 
@@ -43,7 +43,7 @@ struct CmykCase {
 };
 
 Bytes CmykJpeg(const CmykCase& c, std::vector<std::pair<int, Bytes>> markers = {}) {
-    JpegSpec shape;
+    JpegFixture shape;
     shape.width = kWidth;
     shape.height = kHeight;
     shape.components = 4;
@@ -122,7 +122,7 @@ struct OrientationCase {
 };
 
 Bytes OrientedJpeg(const OrientationCase& c) {
-    JpegSpec shape;
+    JpegFixture shape;
     shape.width = kWidth;
     shape.height = kHeight;
     shape.components = c.components;

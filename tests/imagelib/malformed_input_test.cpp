@@ -212,7 +212,7 @@ TEST(MalformedInputTest, BmpTruncatedAnywhere) {
 // ---- JPEG ----
 
 Bytes RgbJpegWithExif(bool bigEndian) {
-    test::JpegSpec shape;
+    test::JpegFixture shape;
     shape.width = 24;
     shape.height = 16;
     shape.markers = {{0xE1, test::BuildExifApp1(bigEndian, 6)}};
@@ -223,7 +223,7 @@ Bytes RgbJpegWithExif(bool bigEndian) {
 }
 
 Bytes AdobeCmykJpeg() {
-    test::JpegSpec shape;
+    test::JpegFixture shape;
     shape.width = 24;
     shape.height = 16;
     shape.components = 4;
