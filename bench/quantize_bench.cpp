@@ -1,5 +1,5 @@
-// The palette step of the PNG and GIF outputs on a 12-megapixel
-// photograph-like image, 256 colours: Wu, our NeuQuant, the library's own
+// The palette step of the PNG and GIF outputs on photograph-like images of
+// 0.2, 1 and 12 megapixels, 256 colours: Wu, our NeuQuant, the library's own
 // NeuQuant (the reference our NeuQuant must match in quality at no more than
 // twice Wu's time) and libimagequant with dithering. Each run reports the
 // PSNR of the palette image against the original, in dB.
@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <map>
 
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/palette_quantize.h"
@@ -17,8 +18,12 @@ namespace {
 using namespace pimo;
 using imagelib::Quantizer;
 
-FIBITMAP* Photo() {
-    static test::Bitmap photo = test::MakePhotoLike(4000, 3000);
+// One photo per size (the benchmark's argument is its width, at 4:3), made
+// once and kept for every run.
+FIBITMAP* Photo(unsigned width) {
+    static std::map<unsigned, test::Bitmap> photos;
+    test::Bitmap& photo = photos[width];
+    if (!photo) photo = test::MakePhotoLike(width, width * 3 / 4);
     return photo.get();
 }
 
@@ -43,12 +48,12 @@ double Psnr(FIBITMAP* original, FIBITMAP* palettized) {
 template <typename Quantize>
 void Run(benchmark::State& state, Quantize quantize) {
     imagelib::Bitmap result;
-    Photo();  // made once, outside the timing
+    FIBITMAP* photo = Photo(static_cast<unsigned>(state.range(0)));  // made outside the timing
     for (auto _ : state) {
-        result.reset(quantize(Photo()));
+        result.reset(quantize(photo));
         benchmark::DoNotOptimize(result.get());
     }
-    if (result) state.counters["psnr_db"] = Psnr(Photo(), result.get());
+    if (result) state.counters["psnr_db"] = Psnr(photo, result.get());
 }
 
 void BM_QuantizeWu(benchmark::State& state) {
@@ -67,16 +72,28 @@ void BM_QuantizeImageQuant(benchmark::State& state) {
         [](FIBITMAP* b) { return imagelib::QuantizeToPalette(b, Quantizer::ImageQuant, 256); });
 }
 
-BENCHMARK(BM_QuantizeWu)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->Iterations(3);
+// Widths at 4:3: 0.2, 1 and 12 megapixels.
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->Arg(512)->Arg(1152)->Arg(4000);
+}
+
+BENCHMARK(BM_QuantizeWu)
+    ->Apply(Sizes)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->Iterations(3);
 BENCHMARK(BM_QuantizeNeuQuant)
+    ->Apply(Sizes)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->Iterations(3);
 BENCHMARK(BM_QuantizeLibraryNeuQuant)
+    ->Apply(Sizes)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->Iterations(1);
 BENCHMARK(BM_QuantizeImageQuant)
+    ->Apply(Sizes)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->Iterations(1);

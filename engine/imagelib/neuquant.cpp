@@ -190,8 +190,17 @@ void LearnPortable(Network& network, const Samples& samples) {
     network.learn(samples);
 }
 
+// And sixteen at a time where it has AVX-512.
+[[gnu::target("avx512f,avx512bw,avx512vl,prefer-vector-width=512")]] void LearnAvx512(
+    Network& network, const Samples& samples) {
+    network.learn(samples);
+}
+
 void Learn(Network& network, const Samples& samples) {
-    if (__builtin_cpu_supports("avx2")) {
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl")) {
+        LearnAvx512(network, samples);
+    } else if (__builtin_cpu_supports("avx2")) {
         LearnAvx2(network, samples);
     } else {
         LearnPortable(network, samples);
