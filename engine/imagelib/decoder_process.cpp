@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,6 +48,9 @@ constexpr unsigned kMaxServed = 256;
 constexpr std::size_t kAdoptedTransfer = std::size_t{8} << 20;
 
 enum class ReplyStatus : std::uint32_t { Done = 1, OutOfMemory = 2 };
+
+// The size of an input that could not be written: nothing is asked of the process.
+constexpr std::size_t kNotSent = std::numeric_limits<std::size_t>::max();
 
 // The decode to run travels with each request, so one process serves every
 // kind of read (a bitmap, a page count): the process is this program's own
@@ -451,23 +455,53 @@ bool DecoderProcess::serves(const DecodeBudget& budget) const {
     return m_budget.memoryBytes == budget.memoryBytes && m_budget.seconds == budget.seconds;
 }
 
+bool DecoderProcess::reserveInput(std::size_t size, int libraryFormat) {
+    // The file only grows (the child keeps its mapping of it, which must not
+    // reach past its end); the child maps what it needs of it.
+    if (size <= m_inputCapacity) return true;
+    const std::size_t capacity = std::max({size, m_inputCapacity * 2, std::size_t{4} << 20});
+    if (::ftruncate(m_input, static_cast<off_t>(capacity)) != 0) {
+        Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
+        return false;
+    }
+    m_inputCapacity = capacity;
+    return true;
+}
+
 DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format,
                                                std::span<const std::uint8_t> bytes, int flags) {
-    const int libraryFormat = ToLibraryFormat(format);
-    // The file only grows; the child maps what it needs of it.
-    if (bytes.size() > m_inputCapacity) {
-        const std::size_t capacity =
-            std::max({bytes.size(), m_inputCapacity * 2, std::size_t{4} << 20});
-        if (::ftruncate(m_input, static_cast<off_t>(capacity)) != 0) {
-            Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
-            return {};
-        }
-        m_inputCapacity = capacity;
+    if (!reserveInput(bytes.size(), ToLibraryFormat(format))) return {};
+    if (!WriteFileAt0(m_input, bytes)) return decodeInput(decode, format, kNotSent, flags);
+    return decodeInput(decode, format, bytes.size(), flags);
+}
+
+std::optional<DecoderProcess::Outcome> DecoderProcess::decodeFile(DecodeFunction decode, int format,
+                                                                  int file, int flags) {
+    struct stat facts {};
+    if (::fstat(file, &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+    if (!reserveInput(static_cast<std::size_t>(facts.st_size), ToLibraryFormat(format))) return {};
+    // The system copies from the file's cache into the input; a file that
+    // grew meanwhile is taken whole, as a read would, and lengthens the input.
+    if (::lseek(m_input, 0, SEEK_SET) != 0) return std::nullopt;
+    off_t copied = 0;
+    while (true) {
+        const ssize_t got = ::sendfile(m_input, file, &copied, std::size_t{1} << 30);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
     }
-    const Request request{decode, format, flags, bytes.size()};
+    const auto size = static_cast<std::size_t>(copied);
+    m_inputCapacity = std::max(m_inputCapacity, size);
+    return decodeInput(decode, format, size, flags);
+}
+
+DecoderProcess::Outcome DecoderProcess::decodeInput(DecodeFunction decode, int format,
+                                                    std::size_t size, int flags) {
+    const int libraryFormat = ToLibraryFormat(format);
+    const Request request{decode, format, flags, size};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_budget.seconds);
     Reply reply{};
-    const bool sent = WriteFileAt0(m_input, bytes) && WriteAll(m_socket, &request, sizeof request);
+    const bool sent = size != kNotSent && WriteAll(m_socket, &request, sizeof request);
     if (sent && !AwaitReply(m_socket, deadline)) {
         Report(libraryFormat, TookTooLongMessage(m_budget));
         return {};  // the destructor ends the process

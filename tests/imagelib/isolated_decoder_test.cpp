@@ -9,12 +9,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #ifdef __linux__
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -234,6 +236,75 @@ TEST(IsolatedDecoderTest, LargeJpegMatchesTheInProcessDecode) {
     const Bitmap here(FreeImage_LoadFromBytes(kFormatJpeg, jpeg, flags));
     const Bitmap there(FreeImage_LoadIsolated(kFormatJpeg, jpeg, flags));
     ExpectSameBitmap(here.get(), there.get());
+}
+
+// A file loaded by its path goes to the decoder process without passing
+// through this process: what comes back, and the messages, are those of the
+// in-process decode of its bytes. One process loads them all in turn: the
+// large file makes its input grow past its first size, and a smaller file
+// after it must not cut the input under the process's view of it.
+TEST(IsolatedDecoderTest, FilesLoadedByPathMatchTheInProcessDecodeOfTheirBytes) {
+    test::TempDir dir;
+    const auto jpeg = [](unsigned width, unsigned height, std::uint32_t seed) {
+        auto bitmap = test::MakePhotoLike(width, height, seed);
+        return test::EncodeWithLibrary(FIF_JPEG, bitmap.get(), 90);
+    };
+    auto large = test::MakePhotoLike(1500, 1000, 4);
+    const Bytes bmp = test::EncodeWithLibrary(FIF_BMP, large.get(), 0);  // 4.5 MB
+    Bytes truncated = jpeg(80, 60, 5);
+    truncated.resize(truncated.size() / 2);
+    const int exact = JPEG_ACCURATE | kJpegLoadDetectQuality;
+    const struct {
+        const char* name;
+        int format;
+        Bytes bytes;
+        int flags;
+    } files[] = {
+        {"small", kFormatJpeg, jpeg(40, 30, 1), exact},
+        {"large", FreeImage_GetFileTypeFromMemory(bmp), bmp, 0},
+        {"small after the large", kFormatJpeg, jpeg(33, 17, 2), exact},
+        {"truncated", kFormatJpeg, truncated, exact},
+        {"again after the truncated", kFormatJpeg, jpeg(50, 20, 3), exact},
+    };
+    StopDecoderProcess();
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        const std::string path = dir.file("image");
+        test::WriteFileBytes(path, file.bytes);
+        Bitmap here, there;
+        std::string hereText, thereText;
+        {
+            MessageLog log;
+            here.reset(FreeImage_LoadFromBytes(file.format, file.bytes, file.flags));
+            hereText = log.text();
+        }
+        {
+            MessageLog log;
+            there.reset(FreeImage_Load(file.format, path, file.flags));
+            thereText = log.text();
+        }
+        ExpectSameBitmap(here.get(), there.get());
+        EXPECT_EQ(hereText, thereText);
+    }
+    StopDecoderProcess();
+}
+
+// What is no regular file with content loads as nothing, quietly, and at
+// once: a pipe is not waited on.
+TEST(IsolatedDecoderTest, PathsWithoutAFileToReadLoadNothing) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir.file("empty.jpg"), {});
+    ASSERT_EQ(::mkfifo(dir.file("pipe.jpg").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.path() / "folder.jpg");
+    for (const char* name : {"empty.jpg", "pipe.jpg", "folder.jpg", "missing.jpg"}) {
+        SCOPED_TRACE(name);
+        MessageLog log;
+        const auto start = std::chrono::steady_clock::now();
+        const Bitmap loaded(FreeImage_Load(kFormatJpeg, dir.file(name), JPEG_ACCURATE));
+        EXPECT_EQ(loaded, nullptr);
+        EXPECT_EQ(log.text(), "");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
 }
 
 // A photo carrying a smaller thumbnail of its own, as a JPEG with a JFXX or
