@@ -97,16 +97,20 @@ bool ReadAll(int fd, void* data, std::size_t length) {
     return true;
 }
 
-bool WriteFileAt0(int fd, std::span<const std::uint8_t> bytes) {
+bool WriteFileAt(int fd, std::span<const std::uint8_t> bytes, std::size_t offset) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t written =
-            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const ssize_t written = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                         static_cast<off_t>(offset + done));
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         done += static_cast<std::size_t>(written);
     }
     return true;
+}
+
+bool WriteFileAt0(int fd, std::span<const std::uint8_t> bytes) {
+    return WriteFileAt(fd, bytes, 0);
 }
 
 }  // namespace
@@ -275,9 +279,13 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
 
 // A common JPEG is decoded straight into the output file: the pixels are
 // written once, where the parent reads them, in the library's byte order.
-// Nothing when the file is for the library's loader (its header, its flags,
-// or a warning or error of the decoder say so); the messages are then as they
-// were, so that the loader's own reach the parent once.
+// They go in through the file, a few rows at a time, not through this
+// process's mapping of it: the system copies them into the file's pages,
+// which this process then never touches (every first touch of a page costs
+// more than the copy). Nothing when the file is for the library's loader
+// (its header, its flags, or a warning or error of the decoder say so); the
+// messages are then as they were, so that the loader's own reach the parent
+// once.
 std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
                                         std::span<const std::uint8_t> bytes, int flags,
                                         std::vector<LibraryMessage>& messages) {
@@ -291,12 +299,22 @@ std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
     const std::size_t size = TransferSize(header.get(), messages);
     std::uint8_t* data = mapping.reach(output, size, true);
     if (!data) return Reply{ReplyStatus::OutOfMemory, 0};
-    PrepareForWriting(data, size);
-    const bool written =
-        WriteTransferFilled(header.get(), messages, std::span<std::uint8_t>(data, size),
-                            [&](std::span<std::uint8_t> pixels) {
-                                return DecodeJpegPixels(bytes, flags, header.get(), pixels);
-                            });
+    const std::size_t pitch = ::FreeImage_GetPitch(header.get());
+    bool fileFull = false;
+    const bool written = WriteTransferFilled(
+        header.get(), messages, std::span<std::uint8_t>(data, size),
+        [&](std::span<std::uint8_t> pixels) {
+            if (pixels.size() != pitch * ::FreeImage_GetHeight(header.get())) return false;
+            const auto offset = static_cast<std::size_t>(pixels.data() - data);
+            return DecodeJpegRows(
+                bytes, flags, header.get(),
+                [&](unsigned bottom, unsigned, std::span<const std::uint8_t> rows) {
+                    fileFull = !WriteFileAt(output, rows, offset + bottom * pitch);
+                    return !fileFull;
+                });
+        });
+    // The file's pages could not be had: the library's loader would fare no better.
+    if (fileFull) return Reply{ReplyStatus::OutOfMemory, 0};
     if (!written) return std::nullopt;
     return Reply{ReplyStatus::Done, size};
 }
