@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -40,11 +41,11 @@ constexpr int kExitOutOfMemory = 86;
 // A process that served this many decodes is replaced, so that what the
 // library leaks or fragments does not add up.
 constexpr unsigned kMaxServed = 256;
-// A decoded bitmap of at least this size is not copied out of the output
-// file: the bitmap uses the file's pages where the process left them, and
-// takes the file with it (the process, which would write into it again, is
-// replaced). A copy would first fault in and clear a fresh full-size block;
-// below this size, starting a new process costs more than that.
+// A decoded bitmap of at least this size is copied out of the output file
+// into memory of its own, and the process is replaced, taking the file's
+// pages with it rather than keeping them for a later decode. Below this size
+// the file is kept, the copy made into a bitmap of the library's, and the
+// process serves the next decode: starting a new one costs more than that.
 constexpr std::size_t kAdoptedTransfer = std::size_t{8} << 20;
 
 enum class ReplyStatus : std::uint32_t { Done = 1, OutOfMemory = 2 };
@@ -112,6 +113,54 @@ bool WriteFileAt(int fd, std::span<const std::uint8_t> bytes, std::size_t offset
 bool WriteFileAt0(int fd, std::span<const std::uint8_t> bytes) {
     return WriteFileAt(fd, bytes, 0);
 }
+
+// Fills `data` with the first `length` bytes of the file; false when it is shorter.
+bool ReadFileAt0(int fd, std::uint8_t* data, std::size_t length) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd, data + done, length - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// A private block of memory, its start aligned for large pages and asked
+// for them, unmapped with its owner.
+class LargeBlock {
+  public:
+    static std::optional<LargeBlock> Allocate(std::size_t size) {
+        constexpr std::size_t kLargePage = std::size_t{2} << 20;
+        const std::size_t length = size + kLargePage;
+        void* base =
+            ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) return std::nullopt;
+        const std::uintptr_t start =
+            (reinterpret_cast<std::uintptr_t>(base) + kLargePage - 1) & ~(kLargePage - 1);
+        LargeBlock block;
+        block.m_owner.reset(base, [length](void* at) { ::munmap(at, length); });
+        block.m_data = reinterpret_cast<std::uint8_t*>(start);
+#ifdef MADV_HUGEPAGE
+        ::madvise(block.m_data, size, MADV_HUGEPAGE);
+#endif
+        // A process forked from this one later (a decoder, when there is no
+        // launcher) need not copy the pixels.
+        ::madvise(base, length, MADV_DONTFORK);
+        return block;
+    }
+    std::uint8_t* data() const {
+        return m_data;
+    }
+    std::shared_ptr<void> release() {
+        return std::move(m_owner);
+    }
+
+  private:
+    LargeBlock() = default;
+    std::shared_ptr<void> m_owner;
+    std::uint8_t* m_data = nullptr;
+};
 
 }  // namespace
 
@@ -542,22 +591,16 @@ DecoderProcess::Outcome DecoderProcess::decodeInput(DecodeFunction decode, int f
     std::shared_ptr<void> pixelOwner;
     const std::uint8_t* data = nullptr;
     if (adopted) {
-        // A mapping of its own, writable (the bitmap may be changed in place),
-        // unmapped when the bitmap goes. Its pages are mapped at once, not
-        // one fault at a time as they are first read.
-        struct stat facts {};
-        void* mapped = MAP_FAILED;
-        if (::fstat(m_output, &facts) == 0 && static_cast<std::size_t>(facts.st_size) >= reply.size)
-            mapped = ::mmap(nullptr, reply.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
-                            m_output, 0);
-        if (mapped != MAP_FAILED) {
-            // A process forked from this one later (a decoder, when there is
-            // no launcher) must not share the pixels: it would get them
-            // writable, not as a copy.
-            ::madvise(mapped, reply.size, MADV_DONTFORK);
-            const std::size_t length = reply.size;
-            pixelOwner.reset(mapped, [length](void* at) { ::munmap(at, length); });
-            data = static_cast<const std::uint8_t*>(mapped);
+        // Memory of its own, writable (the bitmap may be changed in place),
+        // freed when the bitmap goes, into which the system copies the file.
+        // Read through a mapping of the file, every page would cost a fault
+        // the first time it is touched, and a page's first touch costs more
+        // than its copy; memory of this process's own comes in large pages
+        // where the system has them.
+        if (std::optional<LargeBlock> block = LargeBlock::Allocate(reply.size);
+            block && ReadFileAt0(m_output, block->data(), reply.size)) {
+            data = block->data();
+            pixelOwner = block->release();
         }
     } else {
         data = m_outputMapping->reach(m_output, reply.size, false);
