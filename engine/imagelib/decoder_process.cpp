@@ -114,13 +114,19 @@ bool WriteFileAt0(int fd, std::span<const std::uint8_t> bytes) {
     return WriteFileAt(fd, bytes, 0);
 }
 
-// Fills `data` with the first `length` bytes of the file; false when it is shorter.
-bool ReadFileAt0(int fd, std::uint8_t* data, std::size_t length) {
+// Moves the first `length` bytes of the file into `data`: each part read is
+// cut out of the file, so that the two never both hold all of it. False when
+// the file is shorter.
+bool MoveOutOfFile(int fd, std::uint8_t* data, std::size_t length) {
+    constexpr std::size_t kPart = std::size_t{8} << 20;
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t got = ::pread(fd, data + done, length - done, static_cast<off_t>(done));
+        const ssize_t got =
+            ::pread(fd, data + done, std::min(length - done, kPart), static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
+        // Where the system cannot cut, the pages go with the file a little later.
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(done), got);
         done += static_cast<std::size_t>(got);
     }
     return true;
@@ -592,13 +598,13 @@ DecoderProcess::Outcome DecoderProcess::decodeInput(DecodeFunction decode, int f
     const std::uint8_t* data = nullptr;
     if (adopted) {
         // Memory of its own, writable (the bitmap may be changed in place),
-        // freed when the bitmap goes, into which the system copies the file.
-        // Read through a mapping of the file, every page would cost a fault
-        // the first time it is touched, and a page's first touch costs more
-        // than its copy; memory of this process's own comes in large pages
-        // where the system has them.
+        // freed when the bitmap goes, into which the system moves the file's
+        // content. Read through a mapping of the file, every page would cost
+        // a fault the first time it is touched, and a page's first touch
+        // costs more than its copy; memory of this process's own comes in
+        // large pages where the system has them.
         if (std::optional<LargeBlock> block = LargeBlock::Allocate(reply.size);
-            block && ReadFileAt0(m_output, block->data(), reply.size)) {
+            block && MoveOutOfFile(m_output, block->data(), reply.size)) {
             data = block->data();
             pixelOwner = block->release();
         }
