@@ -223,6 +223,10 @@ void RunWorker(unsigned worker, RunWork& work, FinishedEntries& finished) {
     cli::ConsoleHost host;
     engine::Engine engine(host);
     engine.Interactive = false;
+    // A quality search hands the analysis on to the engines it encodes with;
+    // otherwise a JPEG output reads nothing of it that the engine cannot
+    // find out more cheaply.
+    engine.SkipSourceAnalysis = work.job.TargetDistance <= 0;
     // Each worker's optimizer works in a folder of its own, as the tool's
     // file has a fixed name.
     std::optional<optimizers::OptimizerRunner> runner;

@@ -251,7 +251,13 @@ void Engine::OpenLoadedImage(const std::string& path, bool actualSize, bool skip
         return;
     }
 
-    AnalyseSource();
+    if (SkipSourceAnalysis && !Interactive && !IsAutomatic(settings.Mode) &&
+        settings.Format == kFormatJpeg) {
+        imageInfo = ImageInfo{};
+        m_analysisSkipped = true;
+    } else {
+        AnalyseSource();
+    }
     if (IsAutomatic(settings.Mode)) ChooseSettingsForMode();
     ApplyFormatTransparencyRule(settings);
 
@@ -262,6 +268,7 @@ void Engine::OpenLoadedImage(const std::string& path, bool actualSize, bool skip
 }
 
 void Engine::AnalyseSource() {
+    m_analysisSkipped = false;
     if (!AnalyseImage(SourceBitmap.get())) return;
     imageInfo = ReadImageInfo(SourceBitmap.get());
     const std::uint32_t unique = imageInfo.UniqueColors;

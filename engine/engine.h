@@ -61,6 +61,14 @@ class Engine {
     Bitmap WorkingBitmap;
     MemoryStream ResultStream;
     bool PipelineBusy = false;
+    /// Set by a caller that reads nothing of the source's analysis but what
+    /// the JPEG stage needs. Loading for a manual-mode JPEG output without a
+    /// window then leaves `imageInfo` empty, and the JPEG stage looks for
+    /// greys in the source itself, which stops at the first coloured pixel:
+    /// scanning every pixel of a photograph costs a large part of such a run.
+    bool SkipSourceAnalysis = false;
+    /// Whether loading left the source unanalysed (`imageInfo` is then empty).
+    bool SourceAnalysisSkipped() const { return m_analysisSkipped; }
     bool ResultStale = false;
     bool ResultUnsaved = false;
     /// Full path of the loaded file, "Untitled" for an image without a file.
@@ -172,6 +180,7 @@ class Engine {
 
     Host& m_host;
     int m_busyDepth = 0;
+    bool m_analysisSkipped = false;
     friend class BusyScope;
 };
 

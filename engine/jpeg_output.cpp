@@ -53,10 +53,14 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
     if (!SourceBitmap) return 0;
     // A grey image is written with one component, as the greyscale
     // adjustment asks: three would only repeat it. The analysis says whether
-    // the source is grey; the working copy is checked too, since a coloured
-    // background under transparency can tint it.
-    if (settings.AdjustGrayscale ||
-        (imageInfo.Greyscale && fi::HasOnlyGreyPixels(WorkingBitmap.get()))) {
+    // the source is grey (or, unanalysed, the source's pixels); the working
+    // copy is checked too, since a coloured background under transparency
+    // can tint it.
+    const auto greySource = [this] {
+        return SourceAnalysisSkipped() ? fi::HasOnlyGreyPixels(SourceBitmap.get())
+                                       : imageInfo.Greyscale;
+    };
+    if (settings.AdjustGrayscale || (greySource() && fi::HasOnlyGreyPixels(WorkingBitmap.get()))) {
         ReplaceBitmap(WorkingBitmap, fi::FreeImage_ConvertToGreyscale(WorkingBitmap.get()));
     }
     const int flags = JpegSaveFlags();

@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -39,14 +41,17 @@ constexpr int kExitOutOfMemory = 86;
 // A process that served this many decodes is replaced, so that what the
 // library leaks or fragments does not add up.
 constexpr unsigned kMaxServed = 256;
-// A decoded bitmap of at least this size is not copied out of the output
-// file: the bitmap uses the file's pages where the process left them, and
-// takes the file with it (the process, which would write into it again, is
-// replaced). A copy would first fault in and clear a fresh full-size block;
-// below this size, starting a new process costs more than that.
+// A decoded bitmap of at least this size is copied out of the output file
+// into memory of its own, and the process is replaced, taking the file's
+// pages with it rather than keeping them for a later decode. Below this size
+// the file is kept, the copy made into a bitmap of the library's, and the
+// process serves the next decode: starting a new one costs more than that.
 constexpr std::size_t kAdoptedTransfer = std::size_t{8} << 20;
 
 enum class ReplyStatus : std::uint32_t { Done = 1, OutOfMemory = 2 };
+
+// The size of an input that could not be written: nothing is asked of the process.
+constexpr std::size_t kNotSent = std::numeric_limits<std::size_t>::max();
 
 // The decode to run travels with each request, so one process serves every
 // kind of read (a bitmap, a page count): the process is this program's own
@@ -93,17 +98,75 @@ bool ReadAll(int fd, void* data, std::size_t length) {
     return true;
 }
 
-bool WriteFileAt0(int fd, std::span<const std::uint8_t> bytes) {
+bool WriteFileAt(int fd, std::span<const std::uint8_t> bytes, std::size_t offset) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t written =
-            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const ssize_t written = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                         static_cast<off_t>(offset + done));
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         done += static_cast<std::size_t>(written);
     }
     return true;
 }
+
+bool WriteFileAt0(int fd, std::span<const std::uint8_t> bytes) {
+    return WriteFileAt(fd, bytes, 0);
+}
+
+// Moves the first `length` bytes of the file into `data`: each part read is
+// cut out of the file, so that the two never both hold all of it. False when
+// the file is shorter.
+bool MoveOutOfFile(int fd, std::uint8_t* data, std::size_t length) {
+    constexpr std::size_t kPart = std::size_t{8} << 20;
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t got =
+            ::pread(fd, data + done, std::min(length - done, kPart), static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        // Where the system cannot cut, the pages go with the file a little later.
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(done), got);
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// A private block of memory, its start aligned for large pages and asked
+// for them, unmapped with its owner.
+class LargeBlock {
+  public:
+    static std::optional<LargeBlock> Allocate(std::size_t size) {
+        constexpr std::size_t kLargePage = std::size_t{2} << 20;
+        const std::size_t length = size + kLargePage;
+        void* base =
+            ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) return std::nullopt;
+        const std::uintptr_t start =
+            (reinterpret_cast<std::uintptr_t>(base) + kLargePage - 1) & ~(kLargePage - 1);
+        LargeBlock block;
+        block.m_owner.reset(base, [length](void* at) { ::munmap(at, length); });
+        block.m_data = reinterpret_cast<std::uint8_t*>(start);
+#ifdef MADV_HUGEPAGE
+        ::madvise(block.m_data, size, MADV_HUGEPAGE);
+#endif
+        // A process forked from this one later (a decoder, when there is no
+        // launcher) need not copy the pixels.
+        ::madvise(base, length, MADV_DONTFORK);
+        return block;
+    }
+    std::uint8_t* data() const {
+        return m_data;
+    }
+    std::shared_ptr<void> release() {
+        return std::move(m_owner);
+    }
+
+  private:
+    LargeBlock() = default;
+    std::shared_ptr<void> m_owner;
+    std::uint8_t* m_data = nullptr;
+};
 
 }  // namespace
 
@@ -271,9 +334,13 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
 
 // A common JPEG is decoded straight into the output file: the pixels are
 // written once, where the parent reads them, in the library's byte order.
-// Nothing when the file is for the library's loader (its header, its flags,
-// or a warning or error of the decoder say so); the messages are then as they
-// were, so that the loader's own reach the parent once.
+// They go in through the file, a few rows at a time, not through this
+// process's mapping of it: the system copies them into the file's pages,
+// which this process then never touches (every first touch of a page costs
+// more than the copy). Nothing when the file is for the library's loader
+// (its header, its flags, or a warning or error of the decoder say so); the
+// messages are then as they were, so that the loader's own reach the parent
+// once.
 std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
                                         std::span<const std::uint8_t> bytes, int flags,
                                         std::vector<LibraryMessage>& messages) {
@@ -287,12 +354,22 @@ std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
     const std::size_t size = TransferSize(header.get(), messages);
     std::uint8_t* data = mapping.reach(output, size, true);
     if (!data) return Reply{ReplyStatus::OutOfMemory, 0};
-    PrepareForWriting(data, size);
-    const bool written =
-        WriteTransferFilled(header.get(), messages, std::span<std::uint8_t>(data, size),
-                            [&](std::span<std::uint8_t> pixels) {
-                                return DecodeJpegPixels(bytes, flags, header.get(), pixels);
-                            });
+    const std::size_t pitch = ::FreeImage_GetPitch(header.get());
+    bool fileFull = false;
+    const bool written = WriteTransferFilled(
+        header.get(), messages, std::span<std::uint8_t>(data, size),
+        [&](std::span<std::uint8_t> pixels) {
+            if (pixels.size() != pitch * ::FreeImage_GetHeight(header.get())) return false;
+            const auto offset = static_cast<std::size_t>(pixels.data() - data);
+            return DecodeJpegRows(
+                bytes, flags, header.get(),
+                [&](unsigned bottom, unsigned, std::span<const std::uint8_t> rows) {
+                    fileFull = !WriteFileAt(output, rows, offset + bottom * pitch);
+                    return !fileFull;
+                });
+        });
+    // The file's pages could not be had: the library's loader would fare no better.
+    if (fileFull) return Reply{ReplyStatus::OutOfMemory, 0};
     if (!written) return std::nullopt;
     return Reply{ReplyStatus::Done, size};
 }
@@ -451,23 +528,53 @@ bool DecoderProcess::serves(const DecodeBudget& budget) const {
     return m_budget.memoryBytes == budget.memoryBytes && m_budget.seconds == budget.seconds;
 }
 
+bool DecoderProcess::reserveInput(std::size_t size, int libraryFormat) {
+    // The file only grows (the child keeps its mapping of it, which must not
+    // reach past its end); the child maps what it needs of it.
+    if (size <= m_inputCapacity) return true;
+    const std::size_t capacity = std::max({size, m_inputCapacity * 2, std::size_t{4} << 20});
+    if (::ftruncate(m_input, static_cast<off_t>(capacity)) != 0) {
+        Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
+        return false;
+    }
+    m_inputCapacity = capacity;
+    return true;
+}
+
 DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format,
                                                std::span<const std::uint8_t> bytes, int flags) {
-    const int libraryFormat = ToLibraryFormat(format);
-    // The file only grows; the child maps what it needs of it.
-    if (bytes.size() > m_inputCapacity) {
-        const std::size_t capacity =
-            std::max({bytes.size(), m_inputCapacity * 2, std::size_t{4} << 20});
-        if (::ftruncate(m_input, static_cast<off_t>(capacity)) != 0) {
-            Report(libraryFormat, NeedsMoreMemoryMessage(m_budget));
-            return {};
-        }
-        m_inputCapacity = capacity;
+    if (!reserveInput(bytes.size(), ToLibraryFormat(format))) return {};
+    if (!WriteFileAt0(m_input, bytes)) return decodeInput(decode, format, kNotSent, flags);
+    return decodeInput(decode, format, bytes.size(), flags);
+}
+
+std::optional<DecoderProcess::Outcome> DecoderProcess::decodeFile(DecodeFunction decode, int format,
+                                                                  int file, int flags) {
+    struct stat facts {};
+    if (::fstat(file, &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+    if (!reserveInput(static_cast<std::size_t>(facts.st_size), ToLibraryFormat(format))) return {};
+    // The system copies from the file's cache into the input; a file that
+    // grew meanwhile is taken whole, as a read would, and lengthens the input.
+    if (::lseek(m_input, 0, SEEK_SET) != 0) return std::nullopt;
+    off_t copied = 0;
+    while (true) {
+        const ssize_t got = ::sendfile(m_input, file, &copied, std::size_t{1} << 30);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
     }
-    const Request request{decode, format, flags, bytes.size()};
+    const auto size = static_cast<std::size_t>(copied);
+    m_inputCapacity = std::max(m_inputCapacity, size);
+    return decodeInput(decode, format, size, flags);
+}
+
+DecoderProcess::Outcome DecoderProcess::decodeInput(DecodeFunction decode, int format,
+                                                    std::size_t size, int flags) {
+    const int libraryFormat = ToLibraryFormat(format);
+    const Request request{decode, format, flags, size};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_budget.seconds);
     Reply reply{};
-    const bool sent = WriteFileAt0(m_input, bytes) && WriteAll(m_socket, &request, sizeof request);
+    const bool sent = size != kNotSent && WriteAll(m_socket, &request, sizeof request);
     if (sent && !AwaitReply(m_socket, deadline)) {
         Report(libraryFormat, TookTooLongMessage(m_budget));
         return {};  // the destructor ends the process
@@ -490,22 +597,16 @@ DecoderProcess::Outcome DecoderProcess::decode(DecodeFunction decode, int format
     std::shared_ptr<void> pixelOwner;
     const std::uint8_t* data = nullptr;
     if (adopted) {
-        // A mapping of its own, writable (the bitmap may be changed in place),
-        // unmapped when the bitmap goes. Its pages are mapped at once, not
-        // one fault at a time as they are first read.
-        struct stat facts {};
-        void* mapped = MAP_FAILED;
-        if (::fstat(m_output, &facts) == 0 && static_cast<std::size_t>(facts.st_size) >= reply.size)
-            mapped = ::mmap(nullptr, reply.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
-                            m_output, 0);
-        if (mapped != MAP_FAILED) {
-            // A process forked from this one later (a decoder, when there is
-            // no launcher) must not share the pixels: it would get them
-            // writable, not as a copy.
-            ::madvise(mapped, reply.size, MADV_DONTFORK);
-            const std::size_t length = reply.size;
-            pixelOwner.reset(mapped, [length](void* at) { ::munmap(at, length); });
-            data = static_cast<const std::uint8_t*>(mapped);
+        // Memory of its own, writable (the bitmap may be changed in place),
+        // freed when the bitmap goes, into which the system moves the file's
+        // content. Read through a mapping of the file, every page would cost
+        // a fault the first time it is touched, and a page's first touch
+        // costs more than its copy; memory of this process's own comes in
+        // large pages where the system has them.
+        if (std::optional<LargeBlock> block = LargeBlock::Allocate(reply.size);
+            block && MoveOutOfFile(m_output, block->data(), reply.size)) {
+            data = block->data();
+            pixelOwner = block->release();
         }
     } else {
         data = m_outputMapping->reach(m_output, reply.size, false);

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 
 #include "engine/imagelib/decoder_launcher.h"
 #include "engine/imagelib/isolated_decoder.h"
@@ -33,9 +34,18 @@ class DecoderProcess {
     /// Decodes in the process, reporting failures to this thread's output handler.
     Outcome decode(DecodeFunction decode, int format, std::span<const std::uint8_t> bytes,
                    int flags);
+    /// As decode, for the bytes of the open file `file` (from its start to
+    /// its end), which the system copies into the process's input without
+    /// passing them through this process's memory. Nothing when the system
+    /// cannot copy from that file: the caller reads it itself.
+    std::optional<Outcome> decodeFile(DecodeFunction decode, int format, int file, int flags);
 
   private:
     DecoderProcess() = default;
+    /// Makes the input file at least `size` bytes long; false, reported, when it cannot be.
+    bool reserveInput(std::size_t size, int libraryFormat);
+    /// Has the process decode the first `size` bytes of its input.
+    Outcome decodeInput(DecodeFunction decode, int format, std::size_t size, int flags);
     void endProcess() const;
     int awaitExit();  // the wait status
 

@@ -1,5 +1,10 @@
 #include "engine/imagelib/freeimage_ext.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -304,6 +309,19 @@ FIBITMAP* FreeImage_LoadFromBytes(int format, std::span<const std::uint8_t> byte
 }
 
 FIBITMAP* FreeImage_Load(int format, const std::string& path, int flags) {
+    if (ToLibraryFormat(format) < 0) return nullptr;
+#ifndef _WIN32
+    // Decoded in a process of its own, the file goes there without a copy
+    // in this process's memory.
+    if (const DecodeBudget budget = CurrentDecodeBudget(); budget.isolated) {
+        // Not waiting for a pipe's writer: only a regular file is read this way.
+        const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (file < 0) return nullptr;
+        const std::optional<FIBITMAP*> decoded = DecodeFileIsolated(format, file, flags, budget);
+        ::close(file);
+        if (decoded) return *decoded;
+    }
+#endif
     const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
     if (!bytes) return nullptr;
     return FreeImage_LoadIsolated(format, *bytes, flags);

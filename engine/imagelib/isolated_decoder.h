@@ -14,6 +14,7 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "engine/imagelib/decode_budget.h"
@@ -42,6 +43,14 @@ using DecodeFunction = FIBITMAP* (*)(int format, std::span<const std::uint8_t> b
 /// does not own, and ends with _exit).
 FIBITMAP* DecodeIsolated(int format, std::span<const std::uint8_t> bytes, int flags,
                          const DecodeBudget& budget, DecodeFunction decode = nullptr);
+
+/// As DecodeIsolated with the library's loader, for the bytes of the open
+/// regular file `file`: the system copies them into the decoder process's
+/// input, so that they never take memory in this process. Nothing when they
+/// cannot go that way (`budget.isolated` off, no decoder process, a file the
+/// system cannot copy from): the caller then reads the file itself.
+std::optional<FIBITMAP*> DecodeFileIsolated(int format, int file, int flags,
+                                            const DecodeBudget& budget);
 
 /// Ends this thread's decoder process; the next decode starts a fresh one.
 /// Threads need not call it: their process ends with them.

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -45,10 +46,13 @@ void NoteWarning(j_common_ptr info, int level) {
 }
 
 struct Target {
-    std::uint8_t* bottom;  // the first byte of the image's last row
+    std::uint8_t* bottom;  // the first byte of the image's last row, or of the buffer's
     std::size_t pitch;
     unsigned width, height, components;
+    const JpegRowsSink* sink;  // when set, `bottom` is a buffer of kBatch rows handed to it
 };
+
+constexpr unsigned kBatch = 16;
 
 // Kept free of objects with destructors because of the jump.
 bool Decode(jpeg_decompress_struct& info, ErrorManager& errors, std::span<const std::uint8_t> bytes,
@@ -74,17 +78,26 @@ bool Decode(jpeg_decompress_struct& info, ErrorManager& errors, std::span<const 
         return false;
     }
     const std::size_t used = std::size_t{target.width} * target.components;
-    constexpr unsigned kBatch = 16;
     JSAMPROW rows[kBatch];
     while (info.output_scanline < info.output_height) {
         const unsigned first = info.output_scanline;
         const unsigned count = std::min(kBatch, info.output_height - first);
         for (unsigned i = 0; i < count; ++i) {
-            // Bottom-up: the file's first row is the bitmap's last.
-            rows[i] = target.bottom - std::size_t{first + i} * target.pitch;
+            // Bottom-up: the file's first row is the bitmap's last (and in
+            // the buffer, the batch's first row its last).
+            rows[i] = target.sink ? target.bottom + std::size_t{count - 1 - i} * target.pitch
+                                  : target.bottom - std::size_t{first + i} * target.pitch;
             std::memset(rows[i] + used, 0, target.pitch - used);
         }
-        if (jpeg_read_scanlines(&info, rows, count) == 0) return false;
+        const JDIMENSION got = jpeg_read_scanlines(&info, rows, count);
+        if (got == 0) return false;
+        if (target.sink) {
+            // The rows read are the buffer's last `got`.
+            const std::size_t skipped = std::size_t{count - got} * target.pitch;
+            const std::span<const std::uint8_t> batch(target.bottom + skipped,
+                                                      std::size_t{got} * target.pitch);
+            if (!(*target.sink)(target.height - first - got, got, batch)) return false;
+        }
     }
     jpeg_finish_decompress(&info);
     return true;
@@ -130,7 +143,28 @@ bool DecodeJpegPixels(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* 
     info.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = ExitWithError;
     errors.base.emit_message = NoteWarning;
-    const Target target{pixels.data() + (height - 1) * pitch, pitch, width, height, components};
+    const Target target{
+        pixels.data() + (height - 1) * pitch, pitch, width, height, components, nullptr};
+    const bool decoded = Decode(info, errors, bytes, flags, target);
+    jpeg_destroy_decompress(&info);
+    return decoded && !errors.warned;
+}
+
+bool DecodeJpegRows(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* header,
+                    const JpegRowsSink& put) {
+    if (!header || bytes.empty() || !put) return false;
+    const unsigned width = ::FreeImage_GetWidth(header), height = ::FreeImage_GetHeight(header);
+    const std::size_t pitch = ::FreeImage_GetPitch(header);
+    const unsigned components = ::FreeImage_GetBPP(header) / 8;
+    if (width == 0 || height == 0 || pitch < std::size_t{width} * components) return false;
+    // Not cleared: every byte of a row is written before the row is handed on.
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBatch * pitch]);
+    ErrorManager errors;
+    jpeg_decompress_struct info{};
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = ExitWithError;
+    errors.base.emit_message = NoteWarning;
+    const Target target{buffer.get(), pitch, width, height, components, &put};
     const bool decoded = Decode(info, errors, bytes, flags, target);
     jpeg_destroy_decompress(&info);
     return decoded && !errors.warned;

@@ -14,6 +14,7 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace pimo::imagelib {
@@ -37,5 +38,20 @@ FIBITMAP* LoadJpegWithoutPixels(std::span<const std::uint8_t> bytes, int flags);
 /// fails or warns: the file is then for the library's loader.
 bool DecodeJpegPixels(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* header,
                       std::span<std::uint8_t> pixels);
+
+/// Takes consecutive rows of a bitmap: `rows` holds `count` rows of
+/// FreeImage_GetPitch(header) bytes each, laid out as in the bitmap (bottom
+/// row first), the lowest of them the bitmap's row `bottom` (0 being its
+/// bottom row). False stops the decode.
+using JpegRowsSink =
+    std::function<bool(unsigned bottom, unsigned count, std::span<const std::uint8_t> rows)>;
+
+/// As DecodeJpegPixels, for pixels that are not written in place: a few rows
+/// at a time are decoded into a small buffer of this function's and handed
+/// to `put`, in the file's order (from the bitmap's top row down), every row
+/// exactly once when the decode succeeds. False, with the rows so far handed
+/// on, when the decoder fails or warns or `put` refuses.
+bool DecodeJpegRows(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* header,
+                    const JpegRowsSink& put);
 
 }  // namespace pimo::imagelib

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "engine/engine.h"
 #include "engine/geometry.h"
@@ -258,37 +259,41 @@ void PrintTo(const GreyCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class GreyJpegTest : public JpegSourceTest, public ::testing::WithParamInterface<GreyCase> {};
+class GreyJpegTest : public JpegSourceTest, public ::testing::WithParamInterface<GreyCase> {
+  protected:
+    static BYTE Grey(unsigned x, unsigned y) { return static_cast<BYTE>((x * 5 + y * 3) % 256); }
+    void LoadSource() {
+        const GreyCase& c = GetParam();
+        if (c.transparentOverRed) {
+            Bitmap source = test::MakeRgba(40, 24, [&](unsigned x, unsigned y) {
+                return RGBQUAD{Grey(x, y), Grey(x, y), Grey(x, y), BYTE(x < 10 ? 0 : 255)};
+            });
+            test::WriteFileBytes(m_dir.file("grey.png"),
+                                 test::EncodeWithLibrary(FIF_PNG, source.get(), 0));
+            m_engine.Interactive = false;
+            m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
+            ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("grey.png")));
+            m_engine.settings.TransparencyMode = TransparencyMode::SolidColor;
+            m_engine.settings.BackgroundColor = Rgb{255, 0, 0};
+        } else {
+            test::JpegFixture shape;
+            shape.width = 40;
+            shape.height = 24;
+            shape.components = c.greySource ? 1 : 3;
+            shape.sample = [&](int x, int y, int k) {
+                return static_cast<std::uint8_t>(
+                    Grey(static_cast<unsigned>(x), static_cast<unsigned>(y)) + k * 40);
+            };
+            Load(test::EncodeJpeg(shape));
+        }
+        m_engine.settings.AdjustGrayscale = false;
+    }
+};
 
 TEST_P(GreyJpegTest, GreyImagesAreWrittenWithOneComponent) {
     const GreyCase& c = GetParam();
-    const auto grey = [](unsigned x, unsigned y) {
-        return static_cast<BYTE>((x * 5 + y * 3) % 256);
-    };
-    if (c.transparentOverRed) {
-        Bitmap source = test::MakeRgba(40, 24, [&](unsigned x, unsigned y) {
-            return RGBQUAD{grey(x, y), grey(x, y), grey(x, y), BYTE(x < 10 ? 0 : 255)};
-        });
-        test::WriteFileBytes(m_dir.file("grey.png"),
-                             test::EncodeWithLibrary(FIF_PNG, source.get(), 0));
-        m_engine.Interactive = false;
-        m_engine.settings.Mode = pimo::engine::OptimizationMode::Manual;
-        ASSERT_TRUE(m_engine.LoadImageFile(m_dir.file("grey.png")));
-        m_engine.settings.TransparencyMode = TransparencyMode::SolidColor;
-        m_engine.settings.BackgroundColor = Rgb{255, 0, 0};
-    } else {
-        test::JpegFixture shape;
-        shape.width = 40;
-        shape.height = 24;
-        shape.components = c.greySource ? 1 : 3;
-        shape.sample = [&](int x, int y, int k) {
-            return static_cast<std::uint8_t>(
-                grey(static_cast<unsigned>(x), static_cast<unsigned>(y)) + k * 40);
-        };
-        Load(test::EncodeJpeg(shape));
-    }
+    LoadSource();
     ASSERT_EQ(m_engine.imageInfo.Greyscale, c.greySource);
-    m_engine.settings.AdjustGrayscale = false;
 
     const Bytes bytes = Encode(kFormatJpeg);
     EXPECT_EQ(test::InspectJpeg(bytes).components.size(), static_cast<std::size_t>(c.components));
@@ -298,10 +303,38 @@ TEST_P(GreyJpegTest, GreyImagesAreWrittenWithOneComponent) {
     // The picture survives: a pixel well inside keeps its grey level.
     const test::Rgba middle = jpeg.pixels[12 * 40 + 25];
     if (c.greySource) {
-        EXPECT_NEAR(middle.g, grey(25, 12), 12);
+        EXPECT_NEAR(middle.g, Grey(25, 12), 12);
     }
     if (c.transparentOverRed) {
         EXPECT_TRUE(IsRed(jpeg.pixels[12 * 40 + 2]));
+    }
+}
+
+// Without the analysis the JPEG stage finds the greys itself: the same bytes.
+TEST_P(GreyJpegTest, SkippedAnalysisWritesTheSameBytes) {
+    LoadSource();
+    ASSERT_FALSE(m_engine.SourceAnalysisSkipped());
+    const Bytes analysed = Encode(kFormatJpeg);
+
+    m_engine.settings.Format = kFormatJpeg;
+    m_engine.SkipSourceAnalysis = true;
+    LoadSource();
+    ASSERT_TRUE(m_engine.SourceAnalysisSkipped());
+    EXPECT_EQ(m_engine.imageInfo.UniqueColors, 0u);
+    EXPECT_EQ(Encode(kFormatJpeg), analysed);
+
+    // Any other output, an automatic mode or a window still analyse.
+    for (const auto& [format, mode, interactive] :
+         {std::tuple{kFormatPng, OptimizationMode::Manual, false},
+          std::tuple{kFormatJpeg, OptimizationMode::AutoUserFormat, false},
+          std::tuple{kFormatJpeg, OptimizationMode::Manual, true}}) {
+        m_engine.settings.Format = format;
+        m_engine.Interactive = interactive;
+        m_engine.settings.Mode = mode;
+        ASSERT_TRUE(m_engine.LoadImageFile(
+            m_dir.file(GetParam().transparentOverRed ? "grey.png" : "photo.jpg")));
+        EXPECT_FALSE(m_engine.SourceAnalysisSkipped()) << format << " " << interactive;
+        EXPECT_GT(m_engine.imageInfo.UniqueColors, 1u);
     }
 }
 

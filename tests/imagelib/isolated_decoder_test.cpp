@@ -9,12 +9,15 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #ifdef __linux__
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -234,6 +237,75 @@ TEST(IsolatedDecoderTest, LargeJpegMatchesTheInProcessDecode) {
     const Bitmap here(FreeImage_LoadFromBytes(kFormatJpeg, jpeg, flags));
     const Bitmap there(FreeImage_LoadIsolated(kFormatJpeg, jpeg, flags));
     ExpectSameBitmap(here.get(), there.get());
+}
+
+// A file loaded by its path goes to the decoder process without passing
+// through this process: what comes back, and the messages, are those of the
+// in-process decode of its bytes. One process loads them all in turn: the
+// large file makes its input grow past its first size, and a smaller file
+// after it must not cut the input under the process's view of it.
+TEST(IsolatedDecoderTest, FilesLoadedByPathMatchTheInProcessDecodeOfTheirBytes) {
+    test::TempDir dir;
+    const auto jpeg = [](unsigned width, unsigned height, std::uint32_t seed) {
+        auto bitmap = test::MakePhotoLike(width, height, seed);
+        return test::EncodeWithLibrary(FIF_JPEG, bitmap.get(), 90);
+    };
+    auto large = test::MakePhotoLike(1500, 1000, 4);
+    const Bytes bmp = test::EncodeWithLibrary(FIF_BMP, large.get(), 0);  // 4.5 MB
+    Bytes truncated = jpeg(80, 60, 5);
+    truncated.resize(truncated.size() / 2);
+    const int exact = JPEG_ACCURATE | kJpegLoadDetectQuality;
+    const struct {
+        const char* name;
+        int format;
+        Bytes bytes;
+        int flags;
+    } files[] = {
+        {"small", kFormatJpeg, jpeg(40, 30, 1), exact},
+        {"large", FreeImage_GetFileTypeFromMemory(bmp), bmp, 0},
+        {"small after the large", kFormatJpeg, jpeg(33, 17, 2), exact},
+        {"truncated", kFormatJpeg, truncated, exact},
+        {"again after the truncated", kFormatJpeg, jpeg(50, 20, 3), exact},
+    };
+    StopDecoderProcess();
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        const std::string path = dir.file("image");
+        test::WriteFileBytes(path, file.bytes);
+        Bitmap here, there;
+        std::string hereText, thereText;
+        {
+            MessageLog log;
+            here.reset(FreeImage_LoadFromBytes(file.format, file.bytes, file.flags));
+            hereText = log.text();
+        }
+        {
+            MessageLog log;
+            there.reset(FreeImage_Load(file.format, path, file.flags));
+            thereText = log.text();
+        }
+        ExpectSameBitmap(here.get(), there.get());
+        EXPECT_EQ(hereText, thereText);
+    }
+    StopDecoderProcess();
+}
+
+// What is no regular file with content loads as nothing, quietly, and at
+// once: a pipe is not waited on.
+TEST(IsolatedDecoderTest, PathsWithoutAFileToReadLoadNothing) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir.file("empty.jpg"), {});
+    ASSERT_EQ(::mkfifo(dir.file("pipe.jpg").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.path() / "folder.jpg");
+    for (const char* name : {"empty.jpg", "pipe.jpg", "folder.jpg", "missing.jpg"}) {
+        SCOPED_TRACE(name);
+        MessageLog log;
+        const auto start = std::chrono::steady_clock::now();
+        const Bitmap loaded(FreeImage_Load(kFormatJpeg, dir.file(name), JPEG_ACCURATE));
+        EXPECT_EQ(loaded, nullptr);
+        EXPECT_EQ(log.text(), "");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
 }
 
 // A photo carrying a smaller thumbnail of its own, as a JPEG with a JFXX or
@@ -483,9 +555,27 @@ int OutputFileMappings() {
     return count;
 }
 
-// A large bitmap comes back in the pages the decoder process wrote, not as a
-// copy: it must stay as it came through the decodes that follow, be a bitmap
-// like any other (changed in place, cloned), and take its pages with it.
+// Whether `at` lies in a mapping of this process.
+bool Mapped(const void* at) {
+    const auto maps = ReadWholeFile("/proc/self/maps");
+    if (!maps) return false;
+    const std::string text(maps->begin(), maps->end());
+    const auto address = reinterpret_cast<std::uintptr_t>(at);
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t dash = line.find('-');
+        const std::uintptr_t start = std::stoull(line.substr(0, dash), nullptr, 16);
+        const std::uintptr_t end = std::stoull(line.substr(dash + 1), nullptr, 16);
+        if (address >= start && address < end) return true;
+    }
+    return false;
+}
+
+// A large bitmap comes back in memory of its own, out of the decoder's
+// output file, whose pages go with the process: it must stay as it came
+// through the decodes that follow, be a bitmap like any other (changed in
+// place, cloned), and take its memory with it.
 TEST(IsolatedDecoderTest, LargeBitmapKeepsItsPixelsThroughLaterDecodes) {
     auto first = test::MakePhotoLike(2000, 1500, 1);  // over 8 MiB of pixels
     auto second = test::MakePhotoLike(2000, 1500, 2);
@@ -503,7 +593,7 @@ TEST(IsolatedDecoderTest, LargeBitmapKeepsItsPixelsThroughLaterDecodes) {
     Bitmap b(DecodeIsolated(kFormatPng, secondSent, 0, CurrentDecodeBudget(), &RebuildOriginal));
     ExpectSameBitmap(second.get(), b.get());
     ExpectSameBitmap(first.get(), a.get());
-    EXPECT_EQ(OutputFileMappings(), mappingsBefore + 2) << "each bitmap keeps its own pages";
+    EXPECT_EQ(OutputFileMappings(), mappingsBefore) << "no output file is kept for them";
 
     ::FreeImage_GetBits(a.get())[5] ^= 0xFF;
     EXPECT_EQ(::FreeImage_GetBits(a.get())[5], ::FreeImage_GetBits(first.get())[5] ^ 0xFF);
@@ -512,10 +602,13 @@ TEST(IsolatedDecoderTest, LargeBitmapKeepsItsPixelsThroughLaterDecodes) {
     EXPECT_NE(::FreeImage_GetBits(copy.get()), ::FreeImage_GetBits(a.get()));
     ExpectSameBitmap(a.get(), copy.get());
 
+    const void* pixelsA = ::FreeImage_GetBits(a.get());
+    const void* pixelsB = ::FreeImage_GetBits(b.get());
+    ASSERT_TRUE(Mapped(pixelsA));
     a.reset();
     b.reset();
-    StopDecoderProcess();
-    EXPECT_EQ(OutputFileMappings(), mappingsBefore) << "the pages go with their bitmaps";
+    EXPECT_FALSE(Mapped(pixelsA)) << "the memory goes with its bitmap";
+    EXPECT_FALSE(Mapped(pixelsB)) << "the memory goes with its bitmap";
     EXPECT_EQ(::FreeImage_GetBits(copy.get())[5], ::FreeImage_GetBits(first.get())[5] ^ 0xFF);
 }
 #endif

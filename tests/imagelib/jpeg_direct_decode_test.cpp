@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -53,22 +54,46 @@ struct Decoded {
     std::vector<std::uint8_t> pixels;
 };
 
-// Decodes directly into a buffer holding other bytes before, as a reused output does.
-Decoded DecodeDirectly(const Bytes& jpeg, int flags) {
+enum class Way { InPlace, ByRows };
+
+// Decodes directly into a buffer holding other bytes before, as a reused
+// output does; or a few rows at a time, each batch placed where the sink is
+// told it belongs after checking that the batches come in the file's order,
+// from the top row down, every row once.
+Decoded DecodeDirectly(const Bytes& jpeg, int flags, Way way = Way::InPlace) {
     Decoded decoded{Bitmap(LoadJpegWithoutPixels(jpeg, flags)), {}};
     if (!decoded.header) return decoded;
-    decoded.pixels.assign(std::size_t{::FreeImage_GetPitch(decoded.header.get())} *
-                              ::FreeImage_GetHeight(decoded.header.get()),
-                          0xAB);
-    if (!DecodeJpegPixels(jpeg, flags, decoded.header.get(), decoded.pixels))
-        decoded.pixels.clear();
+    const std::size_t pitch = ::FreeImage_GetPitch(decoded.header.get());
+    const unsigned height = ::FreeImage_GetHeight(decoded.header.get());
+    decoded.pixels.assign(pitch * height, 0xAB);
+    bool decodedOk = false;
+    if (way == Way::InPlace) {
+        decodedOk = DecodeJpegPixels(jpeg, flags, decoded.header.get(), decoded.pixels);
+    } else {
+        unsigned nextTop = height;  // one above the next batch's top row
+        decodedOk = DecodeJpegRows(
+            jpeg, flags, decoded.header.get(),
+            [&](unsigned bottom, unsigned count, std::span<const std::uint8_t> rows) {
+                EXPECT_GT(count, 0u);
+                EXPECT_EQ(bottom + count, nextTop) << "a batch out of order";
+                EXPECT_EQ(rows.size(), count * pitch);
+                if (bottom + count != nextTop || rows.size() != count * pitch) return false;
+                std::memcpy(decoded.pixels.data() + bottom * pitch, rows.data(), rows.size());
+                nextTop = bottom;
+                return true;
+            });
+        if (decodedOk) {
+            EXPECT_EQ(nextTop, 0u) << "rows left out";
+        }
+    }
+    if (!decodedOk) decoded.pixels.clear();
     return decoded;
 }
 
-void ExpectSameAsLibrary(const Bytes& jpeg, int flags) {
+void ExpectSameAsLibrary(const Bytes& jpeg, int flags, Way way) {
     const Bitmap library(FreeImage_LoadFromBytes(kFormatJpeg, jpeg, flags));
     ASSERT_TRUE(library);
-    const Decoded direct = DecodeDirectly(jpeg, flags);
+    const Decoded direct = DecodeDirectly(jpeg, flags, way);
     ASSERT_TRUE(direct.header) << "declined";
     ASSERT_FALSE(direct.pixels.empty()) << "the pixels failed";
     FIBITMAP* a = library.get();
@@ -119,8 +144,10 @@ TEST(JpegDirectDecodeTest, GivesTheLibrarysBitmap) {
         {"markers, turned but not rotated", JpegWithMarkers(6), exact},
     };
     for (const SameCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ExpectSameAsLibrary(c.jpeg, c.flags);
+        for (const Way way : {Way::InPlace, Way::ByRows}) {
+            SCOPED_TRACE(c.name + (way == Way::ByRows ? ", by rows" : ", in place"));
+            ExpectSameAsLibrary(c.jpeg, c.flags, way);
+        }
     }
 }
 
@@ -155,8 +182,21 @@ TEST(JpegDirectDecodeTest, DamagedScanDataFailsThePixelsNotTheHeader) {
     const Decoded direct = DecodeDirectly(jpeg, JPEG_ACCURATE);
     ASSERT_TRUE(direct.header);
     EXPECT_TRUE(direct.pixels.empty());
+    EXPECT_TRUE(DecodeDirectly(jpeg, JPEG_ACCURATE, Way::ByRows).pixels.empty());
     std::vector<std::uint8_t> tooSmall(16);
     EXPECT_FALSE(DecodeJpegPixels(LibraryJpeg(8, 8, 90), 0, direct.header.get(), tooSmall));
+}
+
+// A sink that refuses a batch ends the decode there, as a failure.
+TEST(JpegDirectDecodeTest, RowsRefusedStopTheDecode) {
+    const Bytes jpeg = LibraryJpeg(40, 100, 90);
+    const Bitmap header(LoadJpegWithoutPixels(jpeg, JPEG_ACCURATE));
+    ASSERT_TRUE(header);
+    int batches = 0;
+    EXPECT_FALSE(DecodeJpegRows(
+        jpeg, JPEG_ACCURATE, header.get(),
+        [&](unsigned, unsigned, std::span<const std::uint8_t>) { return ++batches < 2; }));
+    EXPECT_EQ(batches, 2);
 }
 
 }  // namespace
