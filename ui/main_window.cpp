@@ -21,6 +21,7 @@
 
 #include "app/startup_steps.h"
 #include "engine/automatic_settings.h"
+#include "engine/imagelib/freeimage_ext.h"
 #include "engine/source_adjustments.h"
 #include "platform/local_time.h"
 #include "settings/settings_keys.h"
@@ -123,6 +124,15 @@ void TForm1::buildWidgets() {
             [this](const QString& text) { m_statusPanels[0]->setText(text); });
     m_scorer = new ResultScorer(this);
     connect(m_scorer, &ResultScorer::textChanged, Panel4, &ImageView::setQualityText);
+    m_resultDetail = new ResultDetailDecoder(this);
+    connect(m_resultDetail, &ResultDetailDecoder::decoded, Panel4, &ImageView::setResultDetail);
+    connect(Panel4, &ImageView::resultDetailNeeded, this, [this](int reduction) {
+        // The stream is the result on display unless a run is replacing it;
+        // that run's own result then comes at the zoom shown.
+        if (m_engine.Busy() || !m_engine.ResultStream) return;
+        m_resultDetail->decode(imagelib::StreamBytes(m_engine.ResultStream.get()), reduction,
+                               m_resultFullSize);
+    });
 
     m_formatPanel = new FormatPanel(m_engine);
     layout->addWidget(m_formatPanel);

@@ -38,6 +38,7 @@
 #include "ui/optimizer_group.h"
 #include "ui/optimizer_preset_model.h"
 #include "ui/quality_curve_window.h"
+#include "ui/result_detail.h"
 #include "ui/result_scorer.h"
 #include "ui/window_environment.h"
 #include "update/update_check.h"
@@ -70,6 +71,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void showFileInformation(const std::string& caption, const std::string& sizeText,
                              const std::string& sizeHint) override;
     void showSourceImage(bool actualSize) override;
+    unsigned resultDisplayReduction(unsigned width, unsigned height) override;
     bool showResultImage() override;
     void showResultSize(const std::string& sizeText, const std::string& sizeHint,
                         bool smaller) override;
@@ -190,6 +192,10 @@ class TForm1 : public QMainWindow, public engine::Host {
     QPushButton* stop_optimizer = nullptr;
     bool m_optimizerStopAsked = false;
     ResultScorer* m_scorer = nullptr;
+    // The result's pixels for a closer zoom than the reduced result shows,
+    // and the full size of the result the engine last decoded.
+    ResultDetailDecoder* m_resultDetail = nullptr;
+    QSize m_resultFullSize;
     QualityCurveWindow* m_curve = nullptr;
     QAction* m_curveAction = nullptr;
     QTimer ProgressTimer;

@@ -115,6 +115,7 @@ void TForm1::setMainWindowEnabled(bool enabled) {
 
 void TForm1::showNoImage() {
     m_scorer->clear();
+    m_resultDetail->forget();
     m_curve->sourceChanged();
     m_formatPanel->sourceChanged();
     Panel4->clear();
@@ -138,13 +139,22 @@ void TForm1::showSourceImage(bool actualSize) {
     }
 }
 
+unsigned TForm1::resultDisplayReduction(unsigned width, unsigned height) {
+    m_resultFullSize = QSize(static_cast<int>(width), static_cast<int>(height));
+    return static_cast<unsigned>(
+        Panel4->resultReductionFor(m_resultFullSize.width(), m_resultFullSize.height()));
+}
+
 bool TForm1::showResultImage() {
+    // Whatever was being decoded for the last result is of no use now.
+    m_resultDetail->forget();
     if (!m_engine.WorkingBitmap) {
         Panel4->setResultImage({});
         return false;
     }
     const QImage result = ToQImage(m_engine.WorkingBitmap.get(), Panel4->takeResultImage());
-    Panel4->setResultImage(result);
+    const int reduction = static_cast<int>(m_engine.ResultReduction);
+    Panel4->setResultImage(result, reduction, reduction > 1 ? m_resultFullSize : result.size());
     return !result.isNull();
 }
 
