@@ -383,6 +383,8 @@ bool ImageView::wheelZoomed(QWheelEvent* event) {
 
 bool ImageView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ToolTip) return m_comparing;
+    // The compare button is watched for its hint only: its presses are its own.
+    if (watched != Image1 && watched != Image2) return QWidget::eventFilter(watched, event);
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             m_panCanvas = watched;

@@ -102,15 +102,21 @@ TEST_F(ImageViewTest, HoldingCompareInSingleViewShowsTheSource) {
     EXPECT_EQ(middleOf("Image2"), QColor(Qt::blue));
 }
 
+// Fitted, and zoomed in so far that a press on a pane would pan: the
+// button's press is still the button's.
 TEST_F(ImageViewTest, HoldingCompareInDualViewSwapsThePanes) {
-    m_view.setSourceImage(Filled({300, 200}, Qt::red));
-    m_view.setResultImage(Filled({300, 200}, Qt::blue));
-    QTest::mousePress(compareButton(), Qt::LeftButton);
-    EXPECT_EQ(middleOf("Image1"), QColor(Qt::blue));
-    EXPECT_EQ(middleOf("Image2"), QColor(Qt::red));
-    QTest::mouseRelease(compareButton(), Qt::LeftButton);
-    EXPECT_EQ(middleOf("Image1"), QColor(Qt::red));
-    EXPECT_EQ(middleOf("Image2"), QColor(Qt::blue));
+    for (const int zoomSteps : {0, 6}) {
+        SCOPED_TRACE(zoomSteps);
+        m_view.setSourceImage(Filled({300, 200}, Qt::red));
+        m_view.setResultImage(Filled({300, 200}, Qt::blue));
+        for (int i = 0; i < zoomSteps; ++i) m_view.zoom_inExecute();
+        QTest::mousePress(compareButton(), Qt::LeftButton);
+        EXPECT_EQ(middleOf("Image1"), QColor(Qt::blue));
+        EXPECT_EQ(middleOf("Image2"), QColor(Qt::red));
+        QTest::mouseRelease(compareButton(), Qt::LeftButton);
+        EXPECT_EQ(middleOf("Image1"), QColor(Qt::red));
+        EXPECT_EQ(middleOf("Image2"), QColor(Qt::blue));
+    }
 }
 
 TEST_F(ImageViewTest, ZoomingAndPanningKeepBothPanesAligned) {
