@@ -21,7 +21,6 @@
 
 #include "app/startup_steps.h"
 #include "engine/automatic_settings.h"
-#include "engine/imagelib/freeimage_ext.h"
 #include "engine/source_adjustments.h"
 #include "platform/local_time.h"
 #include "settings/settings_keys.h"
@@ -127,11 +126,10 @@ void TForm1::buildWidgets() {
     m_resultDetail = new ResultDetailDecoder(this);
     connect(m_resultDetail, &ResultDetailDecoder::decoded, Panel4, &ImageView::setResultDetail);
     connect(Panel4, &ImageView::resultDetailNeeded, this, [this](int reduction) {
-        // The stream is the result on display unless a run is replacing it;
-        // that run's own result then comes at the zoom shown.
-        if (m_engine.Busy() || !m_engine.ResultStream) return;
-        m_resultDetail->decode(imagelib::StreamBytes(m_engine.ResultStream.get()), reduction,
-                               m_resultFullSize);
+        // The bytes of the result on display, kept when it was shown: the
+        // engine's stream may hold another one by now (a search's last probe).
+        if (m_shownResultEncoded.empty()) return;
+        m_resultDetail->decode(m_shownResultEncoded, reduction, m_shownResultSize);
     });
 
     m_formatPanel = new FormatPanel(m_engine);

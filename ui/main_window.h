@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -192,10 +193,13 @@ class TForm1 : public QMainWindow, public engine::Host {
     QPushButton* stop_optimizer = nullptr;
     bool m_optimizerStopAsked = false;
     ResultScorer* m_scorer = nullptr;
-    // The result's pixels for a closer zoom than the reduced result shows,
-    // and the full size of the result the engine last decoded.
+    // The result's pixels for a closer zoom than the reduced result shows;
+    // the full size of the result the engine last decoded; the encoded bytes
+    // and full size of the result on display while it is shown reduced.
     ResultDetailDecoder* m_resultDetail = nullptr;
     QSize m_resultFullSize;
+    std::vector<std::uint8_t> m_shownResultEncoded;
+    QSize m_shownResultSize;
     QualityCurveWindow* m_curve = nullptr;
     QAction* m_curveAction = nullptr;
     QTimer ProgressTimer;

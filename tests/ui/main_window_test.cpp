@@ -31,12 +31,14 @@
 #include <QToolButton>
 #include <QUrl>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #include "engine/display_pixels.h"
 #include "engine/imagelib/freeimage_ext.h"
@@ -1043,6 +1045,29 @@ class LargeJpegWindowTest : public MainWindowTest {
             imagelib::kFormatJpeg, m_window->engine().ResultStream.get(), JPEG_ACCURATE));
     }
 
+    // Known spots of the image in the result pane's middle, at 100 %: the
+    // painted device pixel and that of `full` under it.
+    struct Spot {
+        QPoint image;
+        QRgb painted;
+        QRgb full;
+    };
+    std::vector<Spot> spotsAtActualSize(FIBITMAP* full) {
+        const QImage painted = m_window->findChild<QWidget*>("Image2")->grab().toImage();
+        const ViewportState& state = m_view->viewport();
+        EXPECT_EQ(state.view, (ViewSize{kWidth, kHeight}));
+        std::vector<Spot> spots;
+        for (const QPoint offset : {QPoint(0, 0), QPoint(7, 3), QPoint(-5, 11), QPoint(100, -60)}) {
+            const QPoint at = QPoint(painted.width() / 2, painted.height() / 2) + offset;
+            const int x = at.x() - state.position.x, y = at.y() - state.position.y;
+            const BYTE* row = FreeImage_GetScanLine(full, static_cast<int>(kHeight) - 1 - y);
+            const BYTE* bgr = row + 3 * x;
+            spots.push_back({QPoint(x, y), painted.pixel(at),
+                             qRgb(bgr[FI_RGBA_RED], bgr[FI_RGBA_GREEN], bgr[FI_RGBA_BLUE])});
+        }
+        return spots;
+    }
+
     std::unique_ptr<TForm1> m_window;
     ImageView* m_view = nullptr;
 };
@@ -1061,27 +1086,46 @@ TEST_F(LargeJpegWindowTest, AFittedResultIsDecodedReducedAndActualSizeShowsEvery
     // The status bar tells the file's depth, not the reduced picture's.
     EXPECT_EQ(m_window->findChild<QLabel*>("StatusPanel2")->text(), "Optimized: 24 bit JPEG image");
 
+    // Saving writes the encoded result, every pixel of it.
+    const std::filesystem::path saved = m_dir.path() / "saved.jpg";
+    ASSERT_TRUE(m_window->engine().WriteResultToFile(saved.string(), false));
+    EXPECT_EQ(test::ReadFileBytes(saved),
+              imagelib::StreamBytes(m_window->engine().ResultStream.get()));
+
     m_view->actual_sizeExecute();
     QTRY_COMPARE_WITH_TIMEOUT(m_view->pictureFor(false).reduction(), 1, 20000);
     const engine::Bitmap full = fullResult();
     ASSERT_TRUE(full);
-    const QImage painted = m_window->findChild<QWidget*>("Image2")->grab().toImage();
-    const ViewportState& state = m_view->viewport();
-    ASSERT_EQ(state.view, (ViewSize{kWidth, kHeight}));
-    // Known spots of the image in the pane's middle, one device pixel each.
-    for (const QPoint offset : {QPoint(0, 0), QPoint(7, 3), QPoint(-5, 11), QPoint(100, -60)}) {
-        const QPoint at = QPoint(painted.width() / 2, painted.height() / 2) + offset;
-        const int x = at.x() - state.position.x, y = at.y() - state.position.y;
-        const BYTE* row = FreeImage_GetScanLine(full.get(), static_cast<int>(kHeight) - 1 - y);
-        const BYTE* bgr = row + 3 * x;
-        EXPECT_EQ(painted.pixel(at), qRgb(bgr[FI_RGBA_RED], bgr[FI_RGBA_GREEN], bgr[FI_RGBA_BLUE]))
-            << x << "," << y;
-    }
+    for (const Spot& spot : spotsAtActualSize(full.get()))
+        EXPECT_EQ(spot.painted, spot.full) << spot.image.x() << "," << spot.image.y();
 
     // A new result while at 100 % comes whole at once.
     TypeNumber(*m_window, "jpeg_calitate", 40);
     EXPECT_EQ(m_window->engine().ResultReduction, 1u);
     EXPECT_EQ(m_view->pictureFor(false).reduction(), 1);
+}
+
+// A size search leaves its last probe in the engine's stream, not shown:
+// zooming in still shows the pixels of the result on display.
+TEST_F(LargeJpegWindowTest, ZoomingInShowsTheResultOnDisplayNotALaterProbe) {
+    open(false);
+    ASSERT_GT(m_view->pictureFor(false).reduction(), 1);
+    const engine::Bitmap shown = fullResult();
+    ASSERT_TRUE(shown);
+    engine::Engine& engine = m_window->engine();
+    engine.settings.JPEGQuality = 5;
+    ASSERT_NE(engine.OptimizeImage(""), 0u);
+    const engine::Bitmap probe = fullResult();
+    ASSERT_TRUE(probe);
+
+    m_view->actual_sizeExecute();
+    QTRY_COMPARE_WITH_TIMEOUT(m_view->pictureFor(false).reduction(), 1, 20000);
+    bool probeDiffers = false;
+    for (const Spot& spot : spotsAtActualSize(shown.get()))
+        EXPECT_EQ(spot.painted, spot.full) << spot.image.x() << "," << spot.image.y();
+    for (const Spot& spot : spotsAtActualSize(probe.get()))
+        probeDiffers |= spot.painted != spot.full;
+    EXPECT_TRUE(probeDiffers);  // the spots tell the two results apart
 }
 
 // The score is measured on the whole result, however reduced it is shown.
