@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "engine/geometry.h"
@@ -59,6 +60,10 @@ class Engine {
     // The bitmap the last pipeline run encoded (interactive: its decoded
     // result); none when that was the source's own pixels, unchanged.
     Bitmap WorkingBitmap;
+    /// How many times smaller than the result WorkingBitmap holds it after an
+    /// interactive JPEG run (1, 2, 4 or 8): only as large as the view shows
+    /// it. ResultStream always has every pixel.
+    unsigned ResultReduction = 1;
     MemoryStream ResultStream;
     bool PipelineBusy = false;
     /// Set by a caller that reads nothing of the source's analysis but what
@@ -123,6 +128,9 @@ class Engine {
     std::uint32_t OptimizeImage(const std::string& targetPath);
     /// Runs OptimizeImage into memory and presents the result (interactive only).
     void PreviewImage();
+    /// The JPEG in ResultStream decoded for display, made from `encoded`, at
+    /// the reduction the host asks for its size; sets ResultReduction.
+    FIBITMAP* DecodeJpegResultForDisplay(FIBITMAP* encoded);
     /// Writes the size texts and the status text of a result.
     void ShowResultSize(std::uint32_t size, unsigned bitDepth);
 
@@ -183,6 +191,12 @@ class Engine {
     bool m_analysisSkipped = false;
     friend class BusyScope;
 };
+
+/// An encoded JPEG result decoded to be looked at: at 1/`reduction` of its
+/// size (2, 4 or 8) when the reduced decode takes it, else at full size with
+/// the settings of the result's usual decode, and `reduction` set to 1. Safe
+/// on any thread; nullptr when the bytes do not decode.
+FIBITMAP* DecodeJpegForDisplay(std::span<const std::uint8_t> encoded, unsigned& reduction);
 
 /// Restores the window and cursor when a long engine call ends, however it ends.
 class BusyScope {

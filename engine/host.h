@@ -44,6 +44,13 @@ class Host {
     }
     /// Display the (new) source bitmap, at actual size or fitted to the window.
     virtual void showSourceImage(bool actualSize) { (void)actualSize; }
+    /// How much smaller than its `width` x `height` pixels a JPEG result may
+    /// be decoded for display: 2, 4 or 8 when the view shows it that much
+    /// reduced or more; 1 keeps every pixel.
+    virtual unsigned resultDisplayReduction(unsigned width, unsigned height) {
+        (void)width, (void)height;
+        return 1;
+    }
     /// Display the result bitmap the preview produced (none when it failed);
     /// false when a result could not be turned into a picture.
     virtual bool showResultImage() { return true; }

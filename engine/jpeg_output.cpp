@@ -82,8 +82,7 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
     if (Interactive) {
         // Show the decoded JPEG, with its compression artefacts.
         status("Loading result");
-        ReplaceBitmap(WorkingBitmap, fi::FreeImage_LoadFromMemory(
-                                         fi::kFormatJpeg, ResultStream.get(), JPEG_ACCURATE));
+        ReplaceBitmap(WorkingBitmap, DecodeJpegResultForDisplay(WorkingBitmap.get()));
     }
     return size;
 }

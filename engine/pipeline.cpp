@@ -71,6 +71,7 @@ std::uint32_t Engine::OptimizeImage(const std::string& targetPath) {
     BusyScope scope(*this, "Processing...");
 
     WorkingBitmap.reset();
+    ResultReduction = 1;
     ResultStream = fi::OpenMemoryStream();  // a fresh stream: a re-used one keeps stale bytes
 
     PipelineBusy = true;

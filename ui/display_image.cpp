@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QPainter>
 #include <QPixmap>
+#include <algorithm>
 #include <cstdint>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -93,8 +94,11 @@ const QBrush& CheckerBrush() {
 
 }  // namespace
 
-DisplayImage::DisplayImage(const QImage& image) {
-    if (image.isNull()) return;
+DisplayImage::DisplayImage(const QImage& image) : DisplayImage(image, 1, image.size()) {}
+
+DisplayImage::DisplayImage(const QImage& image, int reduction, QSize fullSize)
+    : m_reduction(std::max(1, reduction)), m_fullSize(fullSize) {
+    if (image.isNull() || fullSize.isEmpty()) return;
     m_levels.push_back(DrawableImage(image));
     // Area-averaged halves, so that a fitted photo shows no aliasing while each
     // frame still samples at most twice as many pixels as it paints.
@@ -114,6 +118,8 @@ const QImage& DisplayImage::image() const {
 QImage DisplayImage::release() {
     QImage image = isNull() ? QImage() : std::move(m_levels.front());
     m_levels.clear();
+    m_reduction = 1;
+    m_fullSize = QSize();
     return image;
 }
 
@@ -141,15 +147,25 @@ void DisplayImage::draw(QPainter& painter, const QRect& target, const QRect& cli
         painter.drawImage(visible.topLeft(), source, visible.translated(-target.topLeft()));
         return;
     }
+    // The extent of the full picture in the source's pixels: a reduced
+    // picture's last column and row may stand for less than a whole block,
+    // and the full picture's edge must land on the target's edge.
+    const bool reducedLevel = &source == &m_levels.front() && m_reduction > 1;
+    const double extentX =
+        reducedLevel ? double(m_fullSize.width()) / m_reduction : double(source.width());
+    const double extentY =
+        reducedLevel ? double(m_fullSize.height()) / m_reduction : double(source.height());
     // The part of the source under the visible part of the target; fractional,
     // so that enlarged pixels keep their exact grid while panning.
-    const double sx = double(source.width()) / target.width();
-    const double sy = double(source.height()) / target.height();
+    const double sx = extentX / target.width();
+    const double sy = extentY / target.height();
     const QRectF from((visible.x() - target.x()) * sx, (visible.y() - target.y()) * sy,
                       visible.width() * sx, visible.height() * sy);
-    const bool shrinking = target.width() < source.width() || target.height() < source.height();
+    // Enlarged pixels show as sharp blocks, but a reduced picture drawn
+    // larger only stands in until the full one comes, and is drawn smooth.
+    const bool shrinking = target.width() < extentX || target.height() < extentY;
     painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, shrinking);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, shrinking || m_reduction > 1);
     painter.drawImage(QRectF(visible), source, from);
     painter.restore();
 }

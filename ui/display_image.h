@@ -17,11 +17,19 @@ class DisplayImage {
     /// Converts `image` once (premultiplied when it has an alpha channel) and
     /// builds the halved copies used when it is drawn smaller.
     explicit DisplayImage(const QImage& image);
+    /// A picture of `fullSize` pixels of which `image` holds a copy reduced
+    /// `reduction` times (each side rounded up): drawn in the full picture's
+    /// place, as if it were that picture.
+    DisplayImage(const QImage& image, int reduction, QSize fullSize);
 
     bool isNull() const { return m_levels.empty(); }
-    QSize size() const { return isNull() ? QSize() : m_levels.front().size(); }
+    /// The size of the full picture, whether held reduced or not.
+    QSize size() const { return isNull() ? QSize() : m_fullSize; }
+    /// How many times smaller than size() the held picture is: 1 for all
+    /// of its pixels.
+    int reduction() const { return m_reduction; }
     bool hasAlpha() const { return !isNull() && m_levels.front().hasAlphaChannel(); }
-    /// The full-size picture, as converted.
+    /// The held picture, as converted (reduced when reduction() is above 1).
     const QImage& image() const;
     /// Gives up the full-size picture (so that its memory can be filled
     /// again) and leaves the display image empty.
@@ -36,8 +44,10 @@ class DisplayImage {
   private:
     const QImage& levelFor(int targetWidth, int targetHeight) const;
 
-    // Level 0 is the full picture; each further level is half the previous.
+    // Level 0 is the held picture; each further level is half the previous.
     std::vector<QImage> m_levels;
+    int m_reduction = 1;
+    QSize m_fullSize;
 };
 
 }  // namespace pimo::ui

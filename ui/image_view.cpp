@@ -170,17 +170,42 @@ void ImageView::setSourceImage(const QImage& image) {
     Image2->update();
 }
 
-void ImageView::setResultImage(const QImage& image) {
-    m_result = DisplayImage(image);
+void ImageView::setResultImage(const QImage& image, int reduction, QSize fullSize) {
+    m_result = reduction > 1 ? DisplayImage(image, reduction, fullSize) : DisplayImage(image);
+    m_detailAsked = 0;
     updateZoomControls();
+    askForResultDetail();
     // Only the pane that shows the result changes: the source pane's picture
     // is the same (unless comparing swapped them).
     (m_comparing ? Image1 : Image2)->update();
 }
 
+void ImageView::setResultDetail(DisplayImage picture) {
+    if (m_result.isNull() || picture.isNull() || picture.size() != m_result.size() ||
+        picture.reduction() >= m_result.reduction())
+        return;
+    m_result = std::move(picture);
+    m_detailAsked = 0;
+    askForResultDetail();  // the zoom may have gone on meanwhile
+    (m_comparing ? Image1 : Image2)->update();
+}
+
+int ImageView::resultReductionFor(int width, int height) const {
+    return DisplayReduction({width, height}, m_state.view);
+}
+
+void ImageView::askForResultDetail() {
+    if (m_result.isNull() || m_result.reduction() == 1) return;
+    const int wanted = resultReductionFor(m_result.size().width(), m_result.size().height());
+    if (wanted >= m_result.reduction() || wanted == m_detailAsked) return;
+    m_detailAsked = wanted;
+    emit resultDetailNeeded(wanted);
+}
+
 void ImageView::clear() {
     m_source = DisplayImage();
     m_result = DisplayImage();
+    m_detailAsked = 0;
     m_state = {};
     m_fitted = false;
     setComparing(false);
@@ -285,6 +310,7 @@ void ImageView::setComparing(bool comparing) {
 void ImageView::applyState(const ViewportState& state, bool fitted) {
     m_state = state;
     m_fitted = fitted;
+    askForResultDetail();
     Image1->update();
     Image2->update();
 }
@@ -339,6 +365,7 @@ void ImageView::resizeEvent(QResizeEvent* event) {
     layOut();
     if (m_source.isNull()) return;
     m_state = ResizedState(m_state, clientSize(), sourceSize(), m_fitted, m_fitOnlyBig);
+    askForResultDetail();
     if (m_fitted) announceZoom();
 }
 
@@ -356,6 +383,8 @@ bool ImageView::wheelZoomed(QWheelEvent* event) {
 
 bool ImageView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ToolTip) return m_comparing;
+    // The compare button is watched for its hint only: its presses are its own.
+    if (watched != Image1 && watched != Image2) return QWidget::eventFilter(watched, event);
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             m_panCanvas = watched;

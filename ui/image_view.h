@@ -42,8 +42,15 @@ class ImageView : public QWidget {
     /// (or the first) is fitted to the window; one of the same size keeps the
     /// zoom and position (an adjusted source, a rotation of a square).
     void setSourceImage(const QImage& image);
-    /// A new result, drawn in the source's place and size.
-    void setResultImage(const QImage& image);
+    /// A new result, drawn in the source's place and size; `reduction` and
+    /// `fullSize` as for a reduced DisplayImage (none: all of its pixels).
+    void setResultImage(const QImage& image, int reduction = 1, QSize fullSize = {});
+    /// The same result again, with more of its pixels (from
+    /// resultDetailNeeded): taken only while it is still reduced more.
+    void setResultDetail(DisplayImage picture);
+    /// How much a result of `width` x `height` pixels may be reduced for the
+    /// zoom shown now (see DisplayReduction).
+    int resultReductionFor(int width, int height) const;
     /// The result's picture handed back for its memory to be reused; the
     /// view shows no result until the next one is set.
     QImage takeResultImage() { return m_result.release(); }
@@ -95,6 +102,10 @@ class ImageView : public QWidget {
   signals:
     /// "Zoom 123%" or "Zoom 100%", after every zoom, fit or actual size.
     void zoomTextChanged(const QString& text);
+    /// The result is held reduced more than the zoom now shows it: it wants
+    /// decoding again at `reduction` (1: all of its pixels). Until then the
+    /// reduced picture stands in, drawn smooth.
+    void resultDetailNeeded(int reduction);
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -107,6 +118,8 @@ class ImageView : public QWidget {
     void layOut();
     void applyState(const ViewportState& state, bool fitted);
     void announceZoom();
+    /// Asks for the result's pixels when the zoom shows more than it holds.
+    void askForResultDetail();
     void updateZoomControls();
     ViewSize sourceSize() const;
     bool mousePressed(QMouseEvent* event);
@@ -124,6 +137,8 @@ class ImageView : public QWidget {
     float m_zoomFactor = 1.2f;
     bool m_comparing = false;
     int m_wheelRemainder = 0;
+    // The reduction last asked for by resultDetailNeeded for this result.
+    int m_detailAsked = 0;
 
     // The pan anchor: the canvas pressed last and the last pointer position.
     QObject* m_panCanvas = nullptr;

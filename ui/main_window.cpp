@@ -123,6 +123,14 @@ void TForm1::buildWidgets() {
             [this](const QString& text) { m_statusPanels[0]->setText(text); });
     m_scorer = new ResultScorer(this);
     connect(m_scorer, &ResultScorer::textChanged, Panel4, &ImageView::setQualityText);
+    m_resultDetail = new ResultDetailDecoder(this);
+    connect(m_resultDetail, &ResultDetailDecoder::decoded, Panel4, &ImageView::setResultDetail);
+    connect(Panel4, &ImageView::resultDetailNeeded, this, [this](int reduction) {
+        // The bytes of the result on display, kept when it was shown: the
+        // engine's stream may hold another one by now (a search's last probe).
+        if (m_shownResultEncoded.empty()) return;
+        m_resultDetail->decode(m_shownResultEncoded, reduction, m_shownResultSize);
+    });
 
     m_formatPanel = new FormatPanel(m_engine);
     layout->addWidget(m_formatPanel);

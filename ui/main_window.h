@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -38,6 +39,7 @@
 #include "ui/optimizer_group.h"
 #include "ui/optimizer_preset_model.h"
 #include "ui/quality_curve_window.h"
+#include "ui/result_detail.h"
 #include "ui/result_scorer.h"
 #include "ui/window_environment.h"
 #include "update/update_check.h"
@@ -70,6 +72,7 @@ class TForm1 : public QMainWindow, public engine::Host {
     void showFileInformation(const std::string& caption, const std::string& sizeText,
                              const std::string& sizeHint) override;
     void showSourceImage(bool actualSize) override;
+    unsigned resultDisplayReduction(unsigned width, unsigned height) override;
     bool showResultImage() override;
     void showResultSize(const std::string& sizeText, const std::string& sizeHint,
                         bool smaller) override;
@@ -190,6 +193,13 @@ class TForm1 : public QMainWindow, public engine::Host {
     QPushButton* stop_optimizer = nullptr;
     bool m_optimizerStopAsked = false;
     ResultScorer* m_scorer = nullptr;
+    // The result's pixels for a closer zoom than the reduced result shows;
+    // the full size of the result the engine last decoded; the encoded bytes
+    // and full size of the result on display while it is shown reduced.
+    ResultDetailDecoder* m_resultDetail = nullptr;
+    QSize m_resultFullSize;
+    std::vector<std::uint8_t> m_shownResultEncoded;
+    QSize m_shownResultSize;
     QualityCurveWindow* m_curve = nullptr;
     QAction* m_curveAction = nullptr;
     QTimer ProgressTimer;

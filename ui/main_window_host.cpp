@@ -7,6 +7,7 @@
 #include <QToolBar>
 #include <QToolTip>
 
+#include "engine/imagelib/freeimage_ext.h"
 #include "ui/bitmap_image.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
@@ -115,6 +116,8 @@ void TForm1::setMainWindowEnabled(bool enabled) {
 
 void TForm1::showNoImage() {
     m_scorer->clear();
+    m_resultDetail->forget();
+    m_shownResultEncoded.clear();
     m_curve->sourceChanged();
     m_formatPanel->sourceChanged();
     Panel4->clear();
@@ -138,13 +141,27 @@ void TForm1::showSourceImage(bool actualSize) {
     }
 }
 
+unsigned TForm1::resultDisplayReduction(unsigned width, unsigned height) {
+    m_resultFullSize = QSize(static_cast<int>(width), static_cast<int>(height));
+    return static_cast<unsigned>(
+        Panel4->resultReductionFor(m_resultFullSize.width(), m_resultFullSize.height()));
+}
+
 bool TForm1::showResultImage() {
+    // Whatever was being decoded for the last result is of no use now.
+    m_resultDetail->forget();
+    m_shownResultEncoded.clear();
     if (!m_engine.WorkingBitmap) {
         Panel4->setResultImage({});
         return false;
     }
     const QImage result = ToQImage(m_engine.WorkingBitmap.get(), Panel4->takeResultImage());
-    Panel4->setResultImage(result);
+    const int reduction = static_cast<int>(m_engine.ResultReduction);
+    m_shownResultSize = reduction > 1 ? m_resultFullSize : result.size();
+    // Kept before the view is told: it may want more pixels at once.
+    if (reduction > 1 && !result.isNull())
+        m_shownResultEncoded = imagelib::StreamBytes(m_engine.ResultStream.get());
+    Panel4->setResultImage(result, reduction, m_shownResultSize);
     return !result.isNull();
 }
 

@@ -135,4 +135,15 @@ ViewportState ResizedState(const ViewportState& state, ViewSize client, ViewSize
     return resized;
 }
 
+int DisplayReduction(ViewSize image, ViewSize view) {
+    if (image.width <= 0 || image.height <= 0 || view.width <= 0 || view.height <= 0) return 1;
+    int chosen = 1;
+    for (const int reduction : kDisplayReductions) {
+        const int width = (image.width + reduction - 1) / reduction;
+        const int height = (image.height + reduction - 1) / reduction;
+        if (width >= view.width && height >= view.height) chosen = reduction;
+    }
+    return chosen;
+}
+
 }  // namespace pimo::ui

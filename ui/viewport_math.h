@@ -95,4 +95,13 @@ ViewportState PannedState(const ViewportState& state, ViewSize client, int dx, i
 ViewportState ResizedState(const ViewportState& state, ViewSize client, ViewSize image, bool fitted,
                            bool fitOnlyBig);
 
+/// The reductions a JPEG decodes at directly, smallest first.
+inline constexpr int kDisplayReductions[] = {1, 2, 4, 8};
+
+/// The largest of kDisplayReductions at which `image`, each side divided and
+/// rounded up (as the decoder scales it), still has at least as many pixels
+/// as `view` on both axes: the smallest decode that shows a view of that
+/// size as sharp as the full image would. 1 for an empty image or view.
+int DisplayReduction(ViewSize image, ViewSize view);
+
 }  // namespace pimo::ui

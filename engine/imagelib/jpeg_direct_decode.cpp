@@ -103,6 +103,53 @@ bool Decode(jpeg_decompress_struct& info, ErrorManager& errors, std::span<const 
     return true;
 }
 
+// The bitmap of a scaled decode lives here, outside the frame the decoder
+// jumps back to, so that a failed decode can still release it.
+struct ScaledTarget {
+    FIBITMAP* bitmap = nullptr;
+};
+
+// Kept free of objects with destructors because of the jump.
+bool DecodeScaled(jpeg_decompress_struct& info, ErrorManager& errors,
+                  std::span<const std::uint8_t> bytes, unsigned denominator, ScaledTarget& target) {
+    if (setjmp(errors.jump) != 0) return false;
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    if (info.num_components == 3) {
+        info.out_color_space = JCS_EXT_BGR;
+    } else if (info.num_components != 1) {
+        return false;
+    }
+    info.scale_num = 1;
+    info.scale_denom = denominator;
+    jpeg_start_decompress(&info);
+    const unsigned width = info.output_width, height = info.output_height;
+    const int bpp = info.output_components * 8;
+    target.bitmap = ::FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), bpp);
+    if (!target.bitmap) return false;
+    if (bpp == 8) {
+        RGBQUAD* palette = ::FreeImage_GetPalette(target.bitmap);
+        for (unsigned i = 0; i < 256; ++i) {
+            const auto level = static_cast<BYTE>(i);
+            palette[i] = RGBQUAD{level, level, level, 0};
+        }
+    }
+    constexpr unsigned kBatch = 16;
+    JSAMPROW rows[kBatch];
+    while (info.output_scanline < height) {
+        const unsigned first = info.output_scanline;
+        const unsigned count = std::min(kBatch, height - first);
+        // Bottom-up: the file's first row is the bitmap's last.
+        for (unsigned i = 0; i < count; ++i)
+            rows[i] =
+                ::FreeImage_GetScanLine(target.bitmap, static_cast<int>(height - 1 - first - i));
+        if (jpeg_read_scanlines(&info, rows, count) == 0) return false;
+    }
+    jpeg_finish_decompress(&info);
+    return true;
+}
+
 }  // namespace
 
 bool DirectJpegDecodeApplies(std::span<const std::uint8_t> bytes, int flags) {
@@ -168,6 +215,24 @@ bool DecodeJpegRows(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* he
     const bool decoded = Decode(info, errors, bytes, flags, target);
     jpeg_destroy_decompress(&info);
     return decoded && !errors.warned;
+}
+
+FIBITMAP* DecodeJpegScaled(std::span<const std::uint8_t> bytes, unsigned denominator) {
+    if (bytes.empty() ||
+        (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)) {
+        return nullptr;
+    }
+    ErrorManager errors;
+    jpeg_decompress_struct info{};
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = ExitWithError;
+    errors.base.emit_message = NoteWarning;
+    ScaledTarget target;
+    const bool decoded = DecodeScaled(info, errors, bytes, denominator, target);
+    jpeg_destroy_decompress(&info);
+    if (decoded && !errors.warned) return target.bitmap;
+    if (target.bitmap) ::FreeImage_Unload(target.bitmap);
+    return nullptr;
 }
 
 }  // namespace pimo::imagelib

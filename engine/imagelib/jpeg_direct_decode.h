@@ -54,4 +54,12 @@ using JpegRowsSink =
 bool DecodeJpegRows(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* header,
                     const JpegRowsSink& put);
 
+/// The file decoded at 1/`denominator` of its size (2, 4 or 8: the decoder's
+/// own scaled inverse transform, each side rounded up; 1 gives full size),
+/// with the settings of an accurate load: a 24-bit bitmap, or 8-bit grey for
+/// a one-component file, with no metadata. A picture to look at, not to
+/// encode again. nullptr when the decoder fails or warns, or when the file
+/// has other than one or three components.
+FIBITMAP* DecodeJpegScaled(std::span<const std::uint8_t> bytes, unsigned denominator);
+
 }  // namespace pimo::imagelib

@@ -7,7 +7,9 @@
 
 #include <string>
 
+#include "engine/imagelib/freeimage_ext.h"
 #include "tests/support/test_images.h"
+#include "ui/result_detail.h"
 
 namespace pimo::ui {
 namespace {
@@ -103,6 +105,34 @@ TEST(ToQImageReuseTest, APictureSharedElsewhereOrOfAnotherSizeIsLeftAlone) {
     QImage reusable = ToQImage(first.get());
     const QImage grown = ToQImage(larger.get(), std::move(reusable));
     ExpectSamePixels(larger.get(), grown);
+}
+
+// The result's picture for the view: reduced as asked, whole when the reduced
+// decode declines the file, and nothing for bytes that do not decode.
+TEST(DecodedResultPictureTest, ReducedAsAskedOrWholeWhenDeclined) {
+    const Bitmap photo = test::MakePhotoLike(203, 149, 4);
+    const test::Bytes jpeg = test::EncodeWithLibrary(FIF_JPEG, photo.get(), 80);
+    const QSize full(203, 149);
+    const DisplayImage reduced = DecodedResultPicture(jpeg, 4, full);
+    EXPECT_EQ(reduced.reduction(), 4);
+    EXPECT_EQ(reduced.size(), full);
+    EXPECT_EQ(reduced.image().size(), QSize(51, 38));
+
+    const Bitmap library(
+        imagelib::FreeImage_LoadFromBytes(imagelib::kFormatJpeg, jpeg, JPEG_ACCURATE));
+    const DisplayImage whole = DecodedResultPicture(jpeg, 1, full);
+    EXPECT_EQ(whole.reduction(), 1);
+    ExpectSamePixels(library.get(), whole.image().convertToFormat(QImage::Format_RGB32));
+
+    // The reduced decode refuses a file with a premature end; the library
+    // shows what there is of it.
+    test::Bytes truncated = jpeg;
+    truncated.resize(truncated.size() * 2 / 3);
+    const DisplayImage declined = DecodedResultPicture(truncated, 4, full);
+    EXPECT_EQ(declined.reduction(), 1);
+    EXPECT_EQ(declined.image().size(), full);
+
+    EXPECT_TRUE(DecodedResultPicture(test::Bytes{'n', 'o'}, 2, full).isNull());
 }
 
 }  // namespace

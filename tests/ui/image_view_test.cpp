@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <cstdlib>
 
 #include "ui/display_image.h"
 
@@ -101,15 +102,21 @@ TEST_F(ImageViewTest, HoldingCompareInSingleViewShowsTheSource) {
     EXPECT_EQ(middleOf("Image2"), QColor(Qt::blue));
 }
 
+// Fitted, and zoomed in so far that a press on a pane would pan: the
+// button's press is still the button's.
 TEST_F(ImageViewTest, HoldingCompareInDualViewSwapsThePanes) {
-    m_view.setSourceImage(Filled({300, 200}, Qt::red));
-    m_view.setResultImage(Filled({300, 200}, Qt::blue));
-    QTest::mousePress(compareButton(), Qt::LeftButton);
-    EXPECT_EQ(middleOf("Image1"), QColor(Qt::blue));
-    EXPECT_EQ(middleOf("Image2"), QColor(Qt::red));
-    QTest::mouseRelease(compareButton(), Qt::LeftButton);
-    EXPECT_EQ(middleOf("Image1"), QColor(Qt::red));
-    EXPECT_EQ(middleOf("Image2"), QColor(Qt::blue));
+    for (const int zoomSteps : {0, 6}) {
+        SCOPED_TRACE(zoomSteps);
+        m_view.setSourceImage(Filled({300, 200}, Qt::red));
+        m_view.setResultImage(Filled({300, 200}, Qt::blue));
+        for (int i = 0; i < zoomSteps; ++i) m_view.zoom_inExecute();
+        QTest::mousePress(compareButton(), Qt::LeftButton);
+        EXPECT_EQ(middleOf("Image1"), QColor(Qt::blue));
+        EXPECT_EQ(middleOf("Image2"), QColor(Qt::red));
+        QTest::mouseRelease(compareButton(), Qt::LeftButton);
+        EXPECT_EQ(middleOf("Image1"), QColor(Qt::red));
+        EXPECT_EQ(middleOf("Image2"), QColor(Qt::blue));
+    }
 }
 
 TEST_F(ImageViewTest, ZoomingAndPanningKeepBothPanesAligned) {
@@ -129,6 +136,85 @@ TEST_F(ImageViewTest, ZoomingAndPanningKeepBothPanesAligned) {
     const QImage zoomed = painted("Image2");
     EXPECT_NE(zoomed, fitted);
     EXPECT_EQ(painted("Image1"), zoomed);
+}
+
+// The column of the cross's dark line in the middle row of a painted pane.
+int DarkestColumn(const QImage& shown, int from, int to) {
+    const int y = shown.height() / 2 + 40;  // below the horizontal line
+    int darkest = from;
+    for (int x = from; x < to; ++x)
+        if (qGray(shown.pixel(x, y)) < qGray(shown.pixel(darkest, y))) darkest = x;
+    return darkest;
+}
+
+// A result held reduced (as decoded for a fitted view) is drawn in the full
+// picture's place: the panes line up, and a last block that stands for part
+// of a pixel block still reaches the picture's edge, no further.
+TEST_F(ImageViewTest, AReducedResultLinesUpWithTheSource) {
+    for (const QSize full : {QSize(1600, 1200), QSize(1601, 1201)}) {
+        SCOPED_TRACE(full.width());
+        const QImage picture = Landmarks(full);
+        const QSize reducedSize((full.width() + 1) / 2, (full.height() + 1) / 2);
+        m_view.setSourceImage(picture);
+        m_view.setResultImage(
+            picture.scaled(reducedSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 2, full);
+        ASSERT_EQ(m_view.pictureFor(false).reduction(), 2);
+        ASSERT_EQ(m_view.pictureFor(false).size(), full);
+
+        const QImage source = painted("Image1");
+        const QImage result = painted("Image2");
+        ASSERT_EQ(source.size(), result.size());
+        const qreal ratio = canvas("Image2")->devicePixelRatioF() / result.devicePixelRatio();
+        const ViewportState& state = m_view.viewport();
+        const int left = qRound(state.position.x / ratio);
+        const int top = qRound(state.position.y / ratio);
+        const int right = qRound((state.position.x + state.view.width) / ratio) - 1;
+        const int bottom = qRound((state.position.y + state.view.height) / ratio) - 1;
+        EXPECT_EQ(DarkestColumn(result, left, right), DarkestColumn(source, left, right));
+        // Inside the picture nothing is far from the source's colour, up to
+        // the last painted row and column; the pane around it is untouched.
+        for (const QPoint at :
+             {QPoint(left, top), QPoint(right, top), QPoint(left, bottom), QPoint(right, bottom),
+              QPoint((left + right) / 2, bottom), QPoint(right, (top + bottom) / 2)}) {
+            const QColor want = source.pixelColor(at), got = result.pixelColor(at);
+            EXPECT_LE(std::abs(want.red() - got.red()) + std::abs(want.green() - got.green()) +
+                          std::abs(want.blue() - got.blue()),
+                      12)
+                << at.x() << "," << at.y();
+        }
+        ASSERT_LT(bottom + 2, result.height());
+        EXPECT_EQ(result.pixelColor((left + right) / 2, bottom + 2), QColor(48, 48, 48));
+    }
+}
+
+// Zooming past what the reduced result holds asks once for its pixels; a
+// picture with them replaces the stand-in, one of another result does not.
+TEST_F(ImageViewTest, ZoomingPastAReducedResultAsksForItsPixels) {
+    const QImage picture = Landmarks({1600, 1200});
+    m_view.setSourceImage(picture);
+    QSignalSpy asked(&m_view, &ImageView::resultDetailNeeded);
+    // Held at an eighth: too coarse even for the fitted view, asked at once.
+    m_view.setResultImage(picture.scaled(200, 150), 8, picture.size());
+    ASSERT_EQ(asked.size(), 1);
+    const int fitted = asked.last().at(0).toInt();
+    EXPECT_EQ(fitted, DisplayReduction({1600, 1200}, m_view.viewport().view));
+    EXPECT_LT(fitted, 8);
+
+    // Actual size wants every pixel (unless the fitted view did already).
+    m_view.actual_sizeExecute();
+    const qsizetype asks = fitted == 1 ? 1 : 2;
+    ASSERT_EQ(asked.size(), asks);
+    EXPECT_EQ(asked.last().at(0).toInt(), 1);
+    m_view.zoom_inExecute();
+    EXPECT_EQ(asked.size(), asks);  // asked already
+
+    m_view.setResultDetail(DisplayImage(Landmarks({800, 600})));  // not this result
+    EXPECT_EQ(m_view.pictureFor(false).reduction(), 8);
+    m_view.setResultDetail(DisplayImage(picture));
+    EXPECT_EQ(m_view.pictureFor(false).reduction(), 1);
+    m_view.actual_sizeExecute();
+    EXPECT_EQ(painted("Image2"), painted("Image1"));
+    EXPECT_EQ(asked.size(), asks);
 }
 
 TEST_F(ImageViewTest, CtrlWheelZoomsAndThePlainWheelDoesNot) {

@@ -31,11 +31,14 @@
 #include <QToolButton>
 #include <QUrl>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #include "engine/display_pixels.h"
 #include "engine/imagelib/freeimage_ext.h"
@@ -44,6 +47,8 @@
 #include "tests/ui/ui_helpers.h"
 #include "ui/image_view.h"
 #include "ui/options_dialog.h"
+#include "ui/result_scorer.h"
+#include "ui/viewport_math.h"
 #include "util/product.h"
 
 namespace pimo::ui {
@@ -1007,6 +1012,140 @@ TEST_F(MainWindowTest, QualityScoreFollowsTheResult) {
     window.engine().options.ShowQualityScore = false;
     ASSERT_TRUE(window.openFile(QString::fromStdString(m_dir.file("photo.png"))));
     EXPECT_EQ(score->text(), "");
+}
+
+// A photo larger than the panes, opened in manual mode with a JPEG result
+// (and its quality score when `score`).
+class LargeJpegWindowTest : public MainWindowTest {
+  protected:
+    static constexpr unsigned kWidth = 2400, kHeight = 1800;
+
+    void open(bool score) {
+        const auto photo = test::MakePhotoLike(kWidth, kHeight, 3);
+        test::WriteFileBytes(m_dir.path() / "large.jpg",
+                             test::EncodeWithLibrary(FIF_JPEG, photo.get(), 90));
+        std::filesystem::create_directories(settingsFile().parent_path());
+        std::ofstream(settingsFile())
+            << "[PIMO]\nMode=3\nFormat=0\nJPEGQuality=60\n"
+            << "AskToResizeLargeImages=0\nShowQualityScore=" << (score ? 1 : 0) << "\n";
+        m_window = std::make_unique<TForm1>(
+            QStringList{QString::fromStdString(m_dir.file("large.jpg"))}, environment());
+        m_window->resize(1200, 900);
+        m_window->show();
+        QSignalSpy started(m_window.get(), &TForm1::startedUp);
+        ASSERT_TRUE(started.wait(20000));
+        m_view = m_window->findChild<ImageView*>("Panel4");
+        ASSERT_NE(m_view, nullptr);
+        ASSERT_TRUE(m_window->engine().ResultStream);
+    }
+
+    // The result as every pixel of it decodes.
+    engine::Bitmap fullResult() {
+        return engine::Bitmap(imagelib::FreeImage_LoadFromMemory(
+            imagelib::kFormatJpeg, m_window->engine().ResultStream.get(), JPEG_ACCURATE));
+    }
+
+    // Known spots of the image in the result pane's middle, at 100 %: the
+    // painted device pixel and that of `full` under it.
+    struct Spot {
+        QPoint image;
+        QRgb painted;
+        QRgb full;
+    };
+    std::vector<Spot> spotsAtActualSize(FIBITMAP* full) {
+        const QImage painted = m_window->findChild<QWidget*>("Image2")->grab().toImage();
+        const ViewportState& state = m_view->viewport();
+        EXPECT_EQ(state.view, (ViewSize{kWidth, kHeight}));
+        std::vector<Spot> spots;
+        for (const QPoint offset : {QPoint(0, 0), QPoint(7, 3), QPoint(-5, 11), QPoint(100, -60)}) {
+            const QPoint at = QPoint(painted.width() / 2, painted.height() / 2) + offset;
+            const int x = at.x() - state.position.x, y = at.y() - state.position.y;
+            const BYTE* row = FreeImage_GetScanLine(full, static_cast<int>(kHeight) - 1 - y);
+            const BYTE* bgr = row + 3 * x;
+            spots.push_back({QPoint(x, y), painted.pixel(at),
+                             qRgb(bgr[FI_RGBA_RED], bgr[FI_RGBA_GREEN], bgr[FI_RGBA_BLUE])});
+        }
+        return spots;
+    }
+
+    std::unique_ptr<TForm1> m_window;
+    ImageView* m_view = nullptr;
+};
+
+// Fitted, the result is decoded only as large as the pane shows it; at 100 %
+// the pane shows the full decode's own pixels, decoded meanwhile on a worker.
+TEST_F(LargeJpegWindowTest, AFittedResultIsDecodedReducedAndActualSizeShowsEveryPixel) {
+    open(false);
+    const DisplayImage& shown = m_view->pictureFor(false);
+    const int fitted = DisplayReduction({kWidth, kHeight}, m_view->viewport().view);
+    ASSERT_GT(fitted, 1);
+    EXPECT_EQ(shown.reduction(), fitted);
+    EXPECT_EQ(m_window->engine().ResultReduction, static_cast<unsigned>(fitted));
+    EXPECT_EQ(shown.size(), QSize(kWidth, kHeight));
+    EXPECT_EQ(shown.image().width(), static_cast<int>((kWidth + fitted - 1) / fitted));
+    // The status bar tells the file's depth, not the reduced picture's.
+    EXPECT_EQ(m_window->findChild<QLabel*>("StatusPanel2")->text(), "Optimized: 24 bit JPEG image");
+
+    // Saving writes the encoded result, every pixel of it.
+    const std::filesystem::path saved = m_dir.path() / "saved.jpg";
+    ASSERT_TRUE(m_window->engine().WriteResultToFile(saved.string(), false));
+    EXPECT_EQ(test::ReadFileBytes(saved),
+              imagelib::StreamBytes(m_window->engine().ResultStream.get()));
+
+    m_view->actual_sizeExecute();
+    QTRY_COMPARE_WITH_TIMEOUT(m_view->pictureFor(false).reduction(), 1, 20000);
+    const engine::Bitmap full = fullResult();
+    ASSERT_TRUE(full);
+    for (const Spot& spot : spotsAtActualSize(full.get()))
+        EXPECT_EQ(spot.painted, spot.full) << spot.image.x() << "," << spot.image.y();
+
+    // A new result while at 100 % comes whole at once.
+    TypeNumber(*m_window, "jpeg_calitate", 40);
+    EXPECT_EQ(m_window->engine().ResultReduction, 1u);
+    EXPECT_EQ(m_view->pictureFor(false).reduction(), 1);
+}
+
+// A size search leaves its last probe in the engine's stream, not shown:
+// zooming in still shows the pixels of the result on display.
+TEST_F(LargeJpegWindowTest, ZoomingInShowsTheResultOnDisplayNotALaterProbe) {
+    open(false);
+    ASSERT_GT(m_view->pictureFor(false).reduction(), 1);
+    const engine::Bitmap shown = fullResult();
+    ASSERT_TRUE(shown);
+    engine::Engine& engine = m_window->engine();
+    engine.settings.JPEGQuality = 5;
+    ASSERT_NE(engine.OptimizeImage(""), 0u);
+    const engine::Bitmap probe = fullResult();
+    ASSERT_TRUE(probe);
+
+    m_view->actual_sizeExecute();
+    QTRY_COMPARE_WITH_TIMEOUT(m_view->pictureFor(false).reduction(), 1, 20000);
+    bool probeDiffers = false;
+    for (const Spot& spot : spotsAtActualSize(shown.get()))
+        EXPECT_EQ(spot.painted, spot.full) << spot.image.x() << "," << spot.image.y();
+    for (const Spot& spot : spotsAtActualSize(probe.get()))
+        probeDiffers |= spot.painted != spot.full;
+    EXPECT_TRUE(probeDiffers);  // the spots tell the two results apart
+}
+
+// The score is measured on the whole result, however reduced it is shown.
+TEST_F(LargeJpegWindowTest, TheScoreOfAResultShownReducedIsThatOfTheWholeResult) {
+    open(true);
+    ASSERT_GT(m_view->pictureFor(false).reduction(), 1);
+    const auto input = engine::CaptureResultScoreInput(m_window->engine());
+    ASSERT_TRUE(input);
+    const engine::Bitmap full = fullResult();
+    ASSERT_TRUE(full);
+    // The input is the encoded result itself, which decodes to every pixel.
+    const engine::Bitmap decoded(
+        imagelib::FreeImage_LoadFromBytes(imagelib::kFormatJpeg, input->encoded, JPEG_ACCURATE));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(FreeImage_GetWidth(decoded.get()), kWidth);
+    EXPECT_EQ(FreeImage_GetHeight(decoded.get()), kHeight);
+    const QString expected = QualityScoreText(engine::ScoreResult(*input));
+    auto* score = m_window->findChild<QLabel*>("quality_score");
+    ASSERT_NE(score, nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(score->text(), expected, 60000);
 }
 
 TEST_F(MainWindowTest, ImageCommandKeys) {

@@ -222,5 +222,40 @@ TEST(ResizedState, RefitsAFittedViewAndCentresAnyOther) {
     EXPECT_EQ(resized.position, CenteredPosition(larger, zoomed.view));
 }
 
+struct ReductionCase {
+    ViewSize image;
+    ViewSize view;
+    int reduction;
+};
+
+class DisplayReductionTest : public ::testing::TestWithParam<ReductionCase> {};
+
+TEST_P(DisplayReductionTest, TheSmallestDecodeThatStillCoversTheView) {
+    const ReductionCase& c = GetParam();
+    EXPECT_EQ(DisplayReduction(c.image, c.view), c.reduction);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DisplayReductionTest,
+    ::testing::Values(
+        // A 12-megapixel photo fitted in a pane of 600 x 450: a quarter
+        // (1000 x 750) covers it, an eighth (500 x 375) would not.
+        ReductionCase{{4000, 3000}, {600, 450}, 4},
+        // Fitted in a small pane, an eighth is enough.
+        ReductionCase{{4000, 3000}, {500, 375}, 8}, ReductionCase{{4000, 3000}, {501, 375}, 4},
+        // Zoomed to just below half, and to just above.
+        ReductionCase{{4000, 3000}, {2000, 1500}, 2}, ReductionCase{{4000, 3000}, {2001, 1501}, 1},
+        // Actual size, and any zoom above it: every pixel.
+        ReductionCase{{4000, 3000}, {4000, 3000}, 1}, ReductionCase{{4000, 3000}, {4800, 3600}, 1},
+        // Sides are rounded up as the decoder scales them: 4001 / 4 gives
+        // 1001 pixels, which cover a view 1001 wide.
+        ReductionCase{{4001, 3001}, {1001, 751}, 4}, ReductionCase{{4001, 3001}, {1002, 751}, 2},
+        // The tighter axis decides: a panorama fitted by its width.
+        ReductionCase{{8000, 1000}, {1000, 125}, 8}, ReductionCase{{8000, 1000}, {1000, 126}, 4},
+        // Never more than an eighth, however small the view.
+        ReductionCase{{4000, 3000}, {40, 30}, 8},
+        // No image or no view yet: nothing is reduced.
+        ReductionCase{{0, 0}, {600, 450}, 1}, ReductionCase{{4000, 3000}, {0, 0}, 1}));
+
 }  // namespace
 }  // namespace pimo::ui
