@@ -97,9 +97,22 @@ QualitySearch SearchDistanceSetting(double target, SettingRange range,
 QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting) {
     if (!engine.SourceBitmap) return {};
     const imagelib::RgbPixels source = SourcePixels(engine);
-    return SearchDistanceSetting(target, RangeOf(engine.settings, setting), [&](int value) {
-        return ProbeSetting(engine, setting, value, source);
-    });
+    QualitySearch search = SearchDistanceSetting(
+        target, RangeOf(engine.settings, setting),
+        [&](int value) { return ProbeSetting(engine, setting, value, source); });
+    if (search.best > 0 && setting == SizeSetting::JPEGQuality) {
+        // The other arrangement of the same coefficients: no new score.
+        const bool probed = engine.settings.JPEGProgressive;
+        std::uint32_t bytes = 0;
+        for (const QualityProbe& p : search.probes) {
+            if (p.value == search.best) bytes = p.bytes;
+        }
+        engine.settings.JPEGQuality = search.best;
+        engine.settings.JPEGProgressive = !probed;
+        const std::uint32_t other = engine.OptimizeImage("");
+        search.progressive = other != 0 && other < bytes ? !probed : probed;
+    }
+    return search;
 }
 
 std::optional<QualityScore> ScoreEngineResult(const Engine& engine,

@@ -27,6 +27,10 @@ struct QualitySearch {
     int best = 0;  // the smallest value whose distance is at most the target, 0 when none is
     std::optional<QualityScore> bestScore;
     std::vector<QualityProbe> probes;  // in the order they ran
+    /// JPEG with a value found: whether the smaller file at `best` is the
+    /// progressive one. Progressive and baseline files hold the same
+    /// coefficients and decode to the same pixels, so only their sizes differ.
+    std::optional<bool> progressive;
 };
 
 /// Binary search over `range` for the smallest value whose probe distance is
@@ -38,9 +42,10 @@ QualitySearch SearchDistanceSetting(double target, SettingRange range,
 
 /// The search over the engine's current range of `setting`, each probe a
 /// full OptimizeImage run into memory scored against the source composited
-/// over the settings' background. Leaves the setting at the last probed
-/// value (and the result stream holding that probe); the caller sets the
-/// final one.
+/// over the settings' background. For JPEG, the value found is encoded once
+/// more with the other progressive setting, and the smaller of the two
+/// chosen. Leaves the setting at the last probed value (and the result
+/// stream holding that probe); the caller sets the final ones.
 QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting);
 
 /// The engine's result stream scored against `source` (the viewer's pixels

@@ -114,6 +114,36 @@ TEST_F(TargetQualityTest, ChosenSettingIsWithinTheTargetAndTheNextSmallerIsNot) 
     }
 }
 
+TEST_F(TargetQualityTest, JpegKeepsTheSmallerOfBaselineAndProgressiveAtTheSameDistance) {
+    const struct {
+        const char* name;
+        unsigned width, height;
+        bool startProgressive;
+    } cases[] = {{"large photo from baseline", 400, 300, false},
+                 {"large photo from progressive", 400, 300, true},
+                 {"small photo", 48, 40, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bitmap photo = test::MakePhotoLike(c.width, c.height, 3);
+        Load(photo.get(), kFormatJpeg);
+        m_engine.settings.JPEGProgressive = c.startProgressive;
+        const QualitySearch search = SearchQualitySetting(m_engine, 2.0, SizeSetting::JPEGQuality);
+        ASSERT_GE(search.best, 1);
+        ASSERT_TRUE(search.progressive);
+        std::uint32_t bytes[2];
+        double distance[2];
+        for (const bool progressive : {false, true}) {
+            m_engine.settings.JPEGProgressive = progressive;
+            distance[progressive] = DistanceAt(SizeSetting::JPEGQuality, search.best);
+            bytes[progressive] = m_engine.OptimizeImage("");
+        }
+        EXPECT_NE(bytes[0], bytes[1]);
+        EXPECT_EQ(*search.progressive, bytes[1] < bytes[0]);
+        EXPECT_EQ(distance[0], distance[1]);
+        EXPECT_LE(distance[0], 2.0);
+    }
+}
+
 TEST_F(TargetQualityTest, UnreachableTargetFindsNothing) {
     const Bitmap photo = test::MakePhotoLike(96, 64, 2);
     Load(photo.get(), kFormatPng);
