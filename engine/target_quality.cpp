@@ -122,7 +122,7 @@ QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting se
     subsampling = second;
     QualitySearch other =
         searchOver({range.minimum, search.best > 0 ? search.best : range.maximum});
-    search.probes.insert(search.probes.end(), other.probes.begin(), other.probes.end());
+    // Each search's own probes: the second may probe the first's value too.
     const auto bytesAt = [](const QualitySearch& s) {
         std::uint32_t bytes = 0;
         for (const QualityProbe& p : s.probes) {
@@ -131,6 +131,7 @@ QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting se
         return bytes;
     };
     std::uint32_t bytes = bytesAt(search);
+    search.probes.insert(search.probes.end(), other.probes.begin(), other.probes.end());
     if (other.best > 0 && (search.best == 0 || bytesAt(other) < bytes)) {
         bytes = bytesAt(other);
         search.best = other.best;
