@@ -295,6 +295,9 @@ void EntryRun::targetQuality() {
             engine::SearchQualitySetting(m_engine, m_job.TargetDistance, setting);
         m_qualityMissed = search.best < 1;
         field = m_qualityMissed ? saved : search.best;
+        if (search.progressive) m_engine.settings.JPEGProgressive = *search.progressive;
+        if (search.chromaSubsampling)
+            m_engine.settings.JPEGChromaSubsampling = *search.chromaSubsampling;
         m_chosenScore = search.bestScore;
         m_result.ChosenSetting = search.best;
     }

@@ -1,13 +1,12 @@
 #include "engine/quality_score.h"
 
 #include <jxl/butteraugli_cxx.h>
-#include <jxl/thread_parallel_runner_cxx.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <thread>
 
 #include "engine/engine.h"
@@ -42,23 +41,6 @@ JxlButteraugliApiPtr ConfiguredApi() {
     JxlButteraugliApiSetIntensityTarget(api.get(), kIntensityTargetNits);
     JxlButteraugliApiSetHFAsymmetry(api.get(), kHfAsymmetry);
     return api;
-}
-
-ScoreOutcome ScoreWhole(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result) {
-    const JxlButteraugliApiPtr api = ConfiguredApi();
-    // The runner's workers live as long as the call: nothing is shared
-    // between calls on different threads.
-    const JxlThreadParallelRunnerPtr runner =
-        JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
-    if (!api || !runner) return {{}, "The perceptual comparison could not start."};
-    JxlButteraugliApiSetParallelRunner(api.get(), JxlThreadParallelRunner, runner.get());
-    const JxlButteraugliResultPtr computed(JxlButteraugliCompute(
-        api.get(), source.width, source.height, &kRgb8, source.bytes.data(), source.bytes.size(),
-        &kRgb8, result.bytes.data(), result.bytes.size()));
-    if (!computed) return {{}, "The perceptual comparison failed."};
-    return {QualityScore{JxlButteraugliResultGetMaxDistance(computed.get()),
-                         JxlButteraugliResultGetDistance(computed.get(), 3.0f)},
-            {}};
 }
 
 // What a score needs of any part of a distance map: its maximum, and the
@@ -97,88 +79,143 @@ struct DistanceSums {
     }
 };
 
-// A tile's interior, in image coordinates.
+// A tile: its interior, in image coordinates, and the interior with its
+// margin, clipped to the image.
 struct Tile {
     unsigned x = 0, y = 0, width = 0, height = 0;
+    unsigned left = 0, top = 0, right = 0, bottom = 0;
+
+    std::size_t computedPixels() const { return std::size_t{right - left} * (bottom - top); }
 };
 
-std::vector<Tile> TilesOf(unsigned width, unsigned height, unsigned interior) {
+// Interiors of at most `interior` pixels, as equal as even sizes allow
+// (every corner even, so that the half-resolution pass pairs pixels as over
+// the whole image), in rows from the top. A single tile without margin when
+// the image fits in one interior.
+std::vector<Tile> TilesOf(unsigned width, unsigned height, unsigned interior, unsigned margin) {
+    const unsigned columns = interior == 0 ? 1 : (width + interior - 1) / interior;
+    const unsigned rows = interior == 0 ? 1 : (height + interior - 1) / interior;
+    if (columns * rows == 1) return {Tile{0, 0, width, height, 0, 0, width, height}};
+    const unsigned tileWidth = Even((width + columns - 1) / columns);
+    const unsigned tileHeight = Even((height + rows - 1) / rows);
     std::vector<Tile> tiles;
-    for (unsigned y = 0; y < height; y += interior) {
-        for (unsigned x = 0; x < width; x += interior) {
-            tiles.push_back({x, y, std::min(interior, width - x), std::min(interior, height - y)});
+    for (unsigned y = 0; y < height; y += tileHeight) {
+        for (unsigned x = 0; x < width; x += tileWidth) {
+            Tile tile{x, y, std::min(tileWidth, width - x), std::min(tileHeight, height - y)};
+            tile.left = x > margin ? x - margin : 0;
+            tile.top = y > margin ? y - margin : 0;
+            tile.right = std::min(width, x + tile.width + margin);
+            tile.bottom = std::min(height, y + tile.height + margin);
+            tiles.push_back(tile);
         }
     }
     return tiles;
 }
 
+// The library's working memory for one call, by pixel: its dozens of float
+// planes (measured with libjxl 0.7: about 265 bytes), with some to spare.
+constexpr std::size_t kWorkingBytesPerPixel = 280;
+
+// Working memory for one worker's library calls, taken from the C library's
+// heap before the first call and given back after the last. The library
+// allocates and frees its planes as a call goes; in a thread's own heap the
+// C library returns memory to the system as soon as the newest part of the
+// heap is all free, so each call, and each stage of it, faulted in fresh
+// pages (on a virtual machine, 15 to 25 microseconds each: more than half
+// of a score's time). Taken up front in pieces small enough never to be
+// mapped apart, and freed while the last piece stays, the memory stays
+// free in the heap, below that piece, for the calls to reuse.
+class WorkingMemory {
+  public:
+    explicit WorkingMemory(std::size_t bytes) {
+        constexpr std::size_t kPiece = 96 * 1024;  // below the smallest mapping threshold
+        std::vector<void*> pieces(bytes / kPiece);
+        for (void*& piece : pieces) piece = std::malloc(kPiece);
+        if (pieces.empty()) return;
+        m_last = pieces.back();
+        pieces.pop_back();
+        for (void* piece : pieces) std::free(piece);
+    }
+    ~WorkingMemory() { std::free(m_last); }
+    WorkingMemory(const WorkingMemory&) = delete;
+    WorkingMemory& operator=(const WorkingMemory&) = delete;
+
+  private:
+    void* m_last = nullptr;
+};
+
 // One worker's library instance and tile buffers, reused tile after tile so
 // that their memory stays warm.
 class TileScorer {
   public:
-    TileScorer(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
-               unsigned margin)
-        : m_source(source), m_result(result), m_margin(margin), m_api(ConfiguredApi()) {}
+    TileScorer(const imagelib::ViewedImage& source, const imagelib::ViewedImage& result,
+               std::size_t largestTile)
+        : m_source(source),
+          m_result(result),
+          m_memory(largestTile * kWorkingBytesPerPixel),
+          m_api(ConfiguredApi()) {}
 
     std::optional<DistanceSums> score(const Tile& tile) {
         if (!m_api) return std::nullopt;
-        // The tile with its margin, clipped to the image. The interior's
-        // corner and the margin are even, so the clipped corner is too.
-        const unsigned left = tile.x > m_margin ? tile.x - m_margin : 0;
-        const unsigned top = tile.y > m_margin ? tile.y - m_margin : 0;
-        const unsigned right = std::min(m_source.width, tile.x + tile.width + m_margin);
-        const unsigned bottom = std::min(m_source.height, tile.y + tile.height + m_margin);
-        const unsigned width = right - left, height = bottom - top;
-        cut(m_source, left, top, width, height, m_sourceTile);
-        cut(m_result, left, top, width, height, m_resultTile);
-        const JxlButteraugliResultPtr computed(JxlButteraugliCompute(
-            m_api.get(), width, height, &kRgb8, m_sourceTile.data(), m_sourceTile.size(), &kRgb8,
-            m_resultTile.data(), m_resultTile.size()));
+        const unsigned width = tile.right - tile.left, height = tile.bottom - tile.top;
+        const std::span<const std::uint8_t> source = cut(m_source, tile, m_sourceTile);
+        const std::span<const std::uint8_t> result = cut(m_result, tile, m_resultTile);
+        const JxlButteraugliResultPtr computed(
+            JxlButteraugliCompute(m_api.get(), width, height, &kRgb8, source.data(), source.size(),
+                                  &kRgb8, result.data(), result.size()));
         if (!computed) return std::nullopt;
         const float* map = nullptr;
         std::uint32_t stride = 0;
         JxlButteraugliResultGetDistmap(computed.get(), &map, &stride);
         DistanceSums sums;
         for (unsigned y = tile.y; y < tile.y + tile.height; ++y) {
-            sums.addRow(map + std::size_t{y - top} * stride + (tile.x - left), tile.width);
+            sums.addRow(map + std::size_t{y - tile.top} * stride + (tile.x - tile.left),
+                        tile.width);
         }
         return sums;
     }
 
   private:
-    static void cut(const imagelib::RgbPixels& image, unsigned left, unsigned top, unsigned width,
-                    unsigned height, std::vector<std::uint8_t>& into) {
-        const std::size_t rowBytes = std::size_t{width} * 3;
-        into.resize(rowBytes * height);
-        for (unsigned y = 0; y < height; ++y) {
-            const std::size_t from = (std::size_t{top + y} * image.width + left) * 3;
-            std::memcpy(into.data() + y * rowBytes, image.bytes.data() + from, rowBytes);
-        }
+    // The tile's pixels with their margin: prepared pixels of the whole
+    // image as they are, any other made into `buffer`.
+    static std::span<const std::uint8_t> cut(const imagelib::ViewedImage& image, const Tile& tile,
+                                             std::vector<std::uint8_t>& buffer) {
+        const unsigned width = tile.right - tile.left, height = tile.bottom - tile.top;
+        if (width == image.width() && height == image.height() && !image.prepared().empty())
+            return image.prepared();
+        buffer.resize(std::size_t{width} * height * 3);
+        image.copy(tile.left, tile.top, width, height, buffer.data());
+        return buffer;
     }
 
-    const imagelib::RgbPixels& m_source;
-    const imagelib::RgbPixels& m_result;
-    unsigned m_margin;
+    const imagelib::ViewedImage& m_source;
+    const imagelib::ViewedImage& m_result;
+    WorkingMemory m_memory;  // before the library's first call
     JxlButteraugliApiPtr m_api;
     std::vector<std::uint8_t> m_sourceTile, m_resultTile;
 };
 
-ScoreOutcome ScoreTiled(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
+ScoreOutcome ScoreTiles(const imagelib::ViewedImage& source, const imagelib::ViewedImage& result,
                         unsigned interior, unsigned margin) {
-    const std::vector<Tile> tiles = TilesOf(source.width, source.height, interior);
+    const std::vector<Tile> tiles = TilesOf(source.width(), source.height(), interior, margin);
+    std::size_t largest = 0;
+    for (const Tile& tile : tiles) largest = std::max(largest, tile.computedPixels());
     std::vector<std::optional<DistanceSums>> parts(tiles.size());
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
-        TileScorer scorer(source, result, margin);
+        TileScorer scorer(source, result, largest);
         for (std::size_t i = next++; i < tiles.size(); i = next++)
             parts[i] = scorer.score(tiles[i]);
     };
+    // Every worker on a thread of its own, so that each keeps its working
+    // memory in a heap of its own, whichever thread asks for the score. The
+    // library's calls run on one core each (its parallel runner would only
+    // share out the colour conversion), so the tiles take the cores.
     const std::size_t workers =
         std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), tiles.size());
-    std::vector<std::thread> helpers;
-    for (std::size_t i = 1; i < workers; ++i) helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < workers; ++i) threads.emplace_back(work);
+    for (std::thread& thread : threads) thread.join();
 
     // Added in tile order, so that a score repeats exactly run to run.
     DistanceSums whole;
@@ -226,18 +263,18 @@ std::string QualityText(double distance) {
     return std::string(number) + " (" + std::string(ReadingText(ReadingOf(distance))) + ")";
 }
 
-ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
+ScoreOutcome ScoreViewed(const imagelib::ViewedImage& source, const imagelib::ViewedImage& result,
                          DistanceTiling tiling) {
     if (source.empty() || result.empty()) return {{}, "There is no image to compare."};
-    if (source.width != result.width || source.height != result.height) {
+    if (source.width() != result.width() || source.height() != result.height()) {
         return {{}, "The result's size differs from the source's."};
     }
-    const unsigned interior = Even(tiling.interior), margin = Even(tiling.margin);
-    const unsigned oneTile = interior + 2 * margin;
-    if (interior == 0 || (source.width <= oneTile && source.height <= oneTile)) {
-        return ScoreWhole(source, result);
-    }
-    return ScoreTiled(source, result, interior, margin);
+    return ScoreTiles(source, result, Even(tiling.interior), Even(tiling.margin));
+}
+
+ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
+                         DistanceTiling tiling) {
+    return ScoreViewed(imagelib::ViewedImage(source), imagelib::ViewedImage(result), tiling);
 }
 
 imagelib::RgbPixels ViewedPixels(FIBITMAP* bitmap, Rgb background) {
@@ -246,10 +283,15 @@ imagelib::RgbPixels ViewedPixels(FIBITMAP* bitmap, Rgb background) {
 
 ScoreOutcome ScoreEncoded(const imagelib::RgbPixels& source, int format,
                           std::span<const std::uint8_t> encoded, Rgb background) {
-    const imagelib::RgbPixels result =
-        imagelib::DecodedCompositedRgb(format, encoded, ToBackground(background));
+    return ScoreEncoded(imagelib::ViewedImage(source), format, encoded, background);
+}
+
+ScoreOutcome ScoreEncoded(const imagelib::ViewedImage& source, int format,
+                          std::span<const std::uint8_t> encoded, Rgb background) {
+    const imagelib::ViewedImage result =
+        imagelib::DecodedViewedImage(format, encoded, ToBackground(background));
     if (result.empty()) return {{}, "The result does not decode."};
-    return ScorePixels(source, result);
+    return ScoreViewed(source, result);
 }
 
 std::optional<ResultScoreInput> CaptureResultScoreInput(const Engine& engine) {
@@ -264,8 +306,8 @@ std::optional<ResultScoreInput> CaptureResultScoreInput(const Engine& engine) {
 }
 
 ScoreOutcome ScoreResult(const ResultScoreInput& input) {
-    return ScoreEncoded(ViewedPixels(input.source.get(), input.background), input.format,
-                        input.encoded, input.background);
+    return ScoreEncoded(imagelib::ViewedImage(input.source.get(), ToBackground(input.background)),
+                        input.format, input.encoded, input.background);
 }
 
 }  // namespace pimo::engine

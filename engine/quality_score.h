@@ -48,11 +48,14 @@ std::string_view ReadingDescription(QualityReading reading);
 /// The distance with two decimals and its reading: "1.12 (good)".
 std::string QualityText(double distance);
 
-/// How the distance map is computed: over tiles of `interior` pixels square,
-/// each computed with `margin` more pixels of context on every side and the
-/// tiles' interiors combined, or (interior 0) over the whole image in one
-/// piece. Both values are rounded up to even numbers, so that every tile's
-/// half-resolution pass sees the same pixel pairs as the whole image's.
+/// How the distance map is computed: over tiles of at most `interior`
+/// pixels square (the image split as evenly as even sizes allow), each
+/// computed with `margin` more pixels of context on every side and the
+/// tiles' interiors combined, or (interior 0, or an image within one
+/// interior) over the whole image in one piece. Both values are rounded up
+/// to even numbers, so that every tile's half-resolution pass sees the same
+/// pixel pairs as the whole image's. The tiles depend on the image's size
+/// alone, so that a score repeats on any machine.
 struct DistanceTiling {
     unsigned interior = 1024;
     unsigned margin = 80;
@@ -61,12 +64,15 @@ struct DistanceTiling {
 /// The distance between two images of the same size. An error when either
 /// is empty, the sizes differ or the library fails. Uses every core.
 ///
-/// The library keeps dozens of full-size planes per call and runs mostly on
-/// one core; over a large image that is gigabytes of fresh pages. Tiles
-/// bound the memory of each call and spread over the cores, and score the
-/// same maximum and 3-norm as the whole image while their margin covers the
-/// metric's farthest reach (72 pixels: its widest blurs, run again at half
-/// resolution).
+/// The library keeps dozens of full-size planes per call and runs on one
+/// core; over a large image that is gigabytes. Tiles bound the memory of
+/// each call and spread over the cores, and score the same maximum and
+/// 3-norm as the whole image while their margin covers the metric's
+/// farthest reach (72 pixels: its widest blurs, run again at half
+/// resolution). Each tile's pixels are made from the views as it starts.
+ScoreOutcome ScoreViewed(const imagelib::ViewedImage& source, const imagelib::ViewedImage& result,
+                         DistanceTiling tiling = {});
+/// ScoreViewed over prepared pixels.
 ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
                          DistanceTiling tiling = {});
 
@@ -77,6 +83,9 @@ imagelib::RgbPixels ViewedPixels(FIBITMAP* bitmap, Rgb background);
 /// scores it against `source` (already composited over the same background).
 /// An error when the bytes do not decode or decode to another size.
 ScoreOutcome ScoreEncoded(const imagelib::RgbPixels& source, int format,
+                          std::span<const std::uint8_t> encoded, Rgb background);
+/// The same against a view of the source.
+ScoreOutcome ScoreEncoded(const imagelib::ViewedImage& source, int format,
                           std::span<const std::uint8_t> encoded, Rgb background);
 
 /// Copies of what scoring the engine's current result needs, so that the

@@ -9,6 +9,10 @@ namespace pimo::engine {
 
 namespace {
 
+// JPEGChromaSubsampling values.
+constexpr int kFullChroma = 0;  // 4:4:4
+constexpr int kHalfChroma = 2;  // 4:2:0
+
 // The probe behind both the search and the curve: a full pipeline run into
 // memory with the setting at `value`, scored against the source.
 QualityProbe ProbeSetting(Engine& engine, SizeSetting setting, int value,
@@ -97,9 +101,57 @@ QualitySearch SearchDistanceSetting(double target, SettingRange range,
 QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting) {
     if (!engine.SourceBitmap) return {};
     const imagelib::RgbPixels source = SourcePixels(engine);
-    return SearchDistanceSetting(target, RangeOf(engine.settings, setting), [&](int value) {
-        return ProbeSetting(engine, setting, value, source);
-    });
+    const auto searchOver = [&](SettingRange range) {
+        return SearchDistanceSetting(
+            target, range, [&](int value) { return ProbeSetting(engine, setting, value, source); });
+    };
+    const SettingRange range = RangeOf(engine.settings, setting);
+    if (setting != SizeSetting::JPEGQuality) return searchOver(range);
+
+    // The quality is searched with the settings' chroma subsampling, then
+    // with the other of full chroma (4:4:4) and the usual 4:2:0: which of
+    // the two reaches a distance in fewer bytes depends on the picture
+    // (fine colour detail needs full chroma, or a high quality to make up
+    // for its loss). Full chroma looks no worse at the same quality, so the
+    // second search stays at or below the first one's value.
+    int& subsampling = engine.settings.JPEGChromaSubsampling;
+    const int first = subsampling;
+    const int second = first == kFullChroma ? kHalfChroma : kFullChroma;
+    QualitySearch search = searchOver(range);
+    search.chromaSubsampling = first;
+    subsampling = second;
+    QualitySearch other =
+        searchOver({range.minimum, search.best > 0 ? search.best : range.maximum});
+    // Each search's own probes: the second may probe the first's value too.
+    const auto bytesAt = [](const QualitySearch& s) {
+        std::uint32_t bytes = 0;
+        for (const QualityProbe& p : s.probes) {
+            if (p.value == s.best) bytes = p.bytes;
+        }
+        return bytes;
+    };
+    std::uint32_t bytes = bytesAt(search);
+    search.probes.insert(search.probes.end(), other.probes.begin(), other.probes.end());
+    if (other.best > 0 && (search.best == 0 || bytesAt(other) < bytes)) {
+        bytes = bytesAt(other);
+        search.best = other.best;
+        search.bestScore = other.bestScore;
+        search.chromaSubsampling = second;
+    }
+    if (search.best == 0) {
+        subsampling = first;
+        search.chromaSubsampling.reset();
+        return search;
+    }
+
+    // The other arrangement of the same coefficients: no new score.
+    subsampling = *search.chromaSubsampling;
+    const bool probed = engine.settings.JPEGProgressive;
+    engine.settings.JPEGQuality = search.best;
+    engine.settings.JPEGProgressive = !probed;
+    const std::uint32_t rearranged = engine.OptimizeImage("");
+    search.progressive = rearranged != 0 && rearranged < bytes ? !probed : probed;
+    return search;
 }
 
 std::optional<QualityScore> ScoreEngineResult(const Engine& engine,

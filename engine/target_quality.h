@@ -27,6 +27,13 @@ struct QualitySearch {
     int best = 0;  // the smallest value whose distance is at most the target, 0 when none is
     std::optional<QualityScore> bestScore;
     std::vector<QualityProbe> probes;  // in the order they ran
+    /// JPEG with a value found: whether the smaller file at `best` is the
+    /// progressive one. Progressive and baseline files hold the same
+    /// coefficients and decode to the same pixels, so only their sizes differ.
+    std::optional<bool> progressive;
+    /// JPEG with a value found: the chroma subsampling (a
+    /// JPEGChromaSubsampling value) at which `best` was found.
+    std::optional<int> chromaSubsampling;
 };
 
 /// Binary search over `range` for the smallest value whose probe distance is
@@ -38,9 +45,14 @@ QualitySearch SearchDistanceSetting(double target, SettingRange range,
 
 /// The search over the engine's current range of `setting`, each probe a
 /// full OptimizeImage run into memory scored against the source composited
-/// over the settings' background. Leaves the setting at the last probed
-/// value (and the result stream holding that probe); the caller sets the
-/// final one.
+/// over the settings' background. For JPEG, the quality is searched twice:
+/// with the settings' chroma subsampling and with the other of 4:4:4 and
+/// 4:2:0 (up to the first search's value), each within the probe bound, and
+/// the smaller file kept (`probes` lists both searches' probes); the value
+/// found is then encoded once more with the other progressive setting, and
+/// the smaller of the two chosen. Leaves the setting at the last probed
+/// value (and the result stream holding that probe; the subsampling as it
+/// was when nothing is found); the caller sets the final ones.
 QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting);
 
 /// The engine's result stream scored against `source` (the viewer's pixels

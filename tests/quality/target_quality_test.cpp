@@ -102,14 +102,98 @@ TEST_F(TargetQualityTest, ChosenSettingIsWithinTheTargetAndTheNextSmallerIsNot) 
         const SizeSetting setting = SizeSettingFor(c.format);
         const QualitySearch search = SearchQualitySetting(m_engine, c.target, setting);
         ASSERT_GE(search.best, 1);
-        EXPECT_LE(search.probes.size(), c.format == kFormatJpeg ? 7u : 8u);
+        // JPEG: seven probes for each of the two chroma subsamplings.
+        EXPECT_LE(search.probes.size(), c.format == kFormatJpeg ? 14u : 8u);
         ASSERT_TRUE(search.bestScore);
+        ASSERT_EQ(search.chromaSubsampling.has_value(), c.format == kFormatJpeg);
+        if (search.chromaSubsampling) {
+            m_engine.settings.JPEGChromaSubsampling = *search.chromaSubsampling;
+        }
         EXPECT_LE(search.bestScore->maxDistance, c.target);
         // Measured again, independently of the search.
         EXPECT_LE(DistanceAt(setting, search.best), c.target);
         const SettingRange range = RangeOf(m_engine.settings, setting);
         if (search.best > range.minimum) {
             EXPECT_GT(DistanceAt(setting, search.best - 1), c.target);
+        }
+    }
+}
+
+TEST_F(TargetQualityTest, JpegKeepsTheSmallerOfBaselineAndProgressiveAtTheSameDistance) {
+    const struct {
+        const char* name;
+        unsigned width, height;
+        bool startProgressive;
+    } cases[] = {{"large photo from baseline", 400, 300, false},
+                 {"large photo from progressive", 400, 300, true},
+                 {"small photo", 48, 40, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bitmap photo = test::MakePhotoLike(c.width, c.height, 3);
+        Load(photo.get(), kFormatJpeg);
+        m_engine.settings.JPEGProgressive = c.startProgressive;
+        const QualitySearch search = SearchQualitySetting(m_engine, 2.0, SizeSetting::JPEGQuality);
+        ASSERT_GE(search.best, 1);
+        ASSERT_TRUE(search.progressive && search.chromaSubsampling);
+        m_engine.settings.JPEGChromaSubsampling = *search.chromaSubsampling;
+        std::uint32_t bytes[2];
+        double distance[2];
+        for (const bool progressive : {false, true}) {
+            m_engine.settings.JPEGProgressive = progressive;
+            distance[progressive] = DistanceAt(SizeSetting::JPEGQuality, search.best);
+            bytes[progressive] = m_engine.OptimizeImage("");
+        }
+        EXPECT_NE(bytes[0], bytes[1]);
+        EXPECT_EQ(*search.progressive, bytes[1] < bytes[0]);
+        EXPECT_EQ(distance[0], distance[1]);
+        EXPECT_LE(distance[0], 2.0);
+    }
+}
+
+TEST_F(TargetQualityTest, JpegKeepsTheSmallerOfFullAndHalvedChroma) {
+    // Colour that changes every pixel: halved chroma loses it at any
+    // quality, full chroma keeps it. A photo's colour is smooth: halved
+    // chroma costs it little and saves bytes.
+    const Bitmap stripes = test::MakeRgb(96, 80, [](unsigned x, unsigned y) {
+        return (x + y / 8) % 2 ? Quad(220, 40, 60 + y) : Quad(30, 200, 90 + x);
+    });
+    const Bitmap photo = test::MakePhotoLike(400, 300, 3);
+    const struct {
+        const char* name;
+        FIBITMAP* image;
+        int startSubsampling;
+        int chosen;
+    } cases[] = {{"colour stripes from 4:2:0", stripes.get(), 2, 0},
+                 {"colour stripes from 4:4:4", stripes.get(), 0, 0},
+                 {"photo from 4:2:0", photo.get(), 2, 2},
+                 {"photo from 4:4:4", photo.get(), 0, 2}};
+    constexpr double kTarget = 2.0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Load(c.image, kFormatJpeg);
+        m_engine.settings.JPEGChromaSubsampling = c.startSubsampling;
+        const QualitySearch search =
+            SearchQualitySetting(m_engine, kTarget, SizeSetting::JPEGQuality);
+        ASSERT_GE(search.best, 1);
+        ASSERT_TRUE(search.chromaSubsampling);
+        EXPECT_EQ(*search.chromaSubsampling, c.chosen);
+        // The chosen file against the smallest one within the target with
+        // the other subsampling, found independently.
+        m_engine.settings.JPEGChromaSubsampling = c.chosen;
+        EXPECT_LE(DistanceAt(SizeSetting::JPEGQuality, search.best), kTarget);
+        const std::uint32_t chosenBytes = m_engine.OptimizeImage("");
+        m_engine.settings.JPEGChromaSubsampling = c.chosen == 0 ? 2 : 0;
+        const imagelib::RgbPixels source =
+            ViewedPixels(m_engine.SourceBitmap.get(), m_engine.settings.BackgroundColor);
+        const QualitySearch other = SearchDistanceSetting(kTarget, {1, 100}, [&](int value) {
+            m_engine.settings.JPEGQuality = value;
+            QualityProbe probe{value, m_engine.OptimizeImage(""), std::nullopt};
+            probe.score = ScoreEngineResult(m_engine, source);
+            return probe;
+        });
+        if (other.best > 0) {
+            m_engine.settings.JPEGQuality = other.best;
+            EXPECT_LE(chosenBytes, m_engine.OptimizeImage(""));
         }
     }
 }
@@ -126,6 +210,18 @@ TEST_F(TargetQualityTest, UnreachableTargetFindsNothing) {
         ASSERT_TRUE(probe.score);
         EXPECT_GT(probe.score->maxDistance, 0.05);
     }
+}
+
+TEST_F(TargetQualityTest, UnreachableJpegTargetLeavesTheSubsamplingAlone) {
+    const Bitmap photo = test::MakePhotoLike(64, 48, 6);
+    Load(photo.get(), kFormatJpeg);
+    m_engine.settings.JPEGChromaSubsampling = 1;
+    const QualitySearch search = SearchQualitySetting(m_engine, 0.01, SizeSetting::JPEGQuality);
+    EXPECT_EQ(search.best, 0);
+    EXPECT_FALSE(search.chromaSubsampling);
+    EXPECT_FALSE(search.progressive);
+    EXPECT_EQ(m_engine.settings.JPEGChromaSubsampling, 1);
+    EXPECT_LE(search.probes.size(), 14u);
 }
 
 TEST_F(TargetQualityTest, CurveIsSampledOnAProbeEngineAndLeavesTheSettingAlone) {
