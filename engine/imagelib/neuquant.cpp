@@ -190,9 +190,14 @@ void LearnPortable(Network& network, const Samples& samples) {
     network.learn(samples);
 }
 
-// And sixteen at a time where it has AVX-512.
-[[gnu::target("avx512f,avx512bw,avx512vl,prefer-vector-width=512")]] void LearnAvx512(
-    Network& network, const Samples& samples) {
+// And sixteen at a time where it has AVX-512: each compiler has its own way
+// of asking for vectors that wide.
+#if defined(__clang__)
+#define PIMO_WIDE_VECTORS [[gnu::target("avx512f,avx512bw,avx512vl"), clang::min_vector_width(512)]]
+#else
+#define PIMO_WIDE_VECTORS [[gnu::target("avx512f,avx512bw,avx512vl,prefer-vector-width=512")]]
+#endif
+PIMO_WIDE_VECTORS void LearnAvx512(Network& network, const Samples& samples) {
     network.learn(samples);
 }
 
