@@ -45,6 +45,13 @@ void NoteWarning(j_common_ptr info, int level) {
     if (level < 0) Manager(info).warned = true;
 }
 
+// Makes `errors` the decoder's: errors jump back, warnings are noted.
+void UseErrorManager(jpeg_decompress_struct& info, ErrorManager& errors) {
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = ExitWithError;
+    errors.base.emit_message = NoteWarning;
+}
+
 struct Target {
     std::uint8_t* bottom;  // the first byte of the image's last row, or of the buffer's
     std::size_t pitch;
@@ -187,9 +194,7 @@ bool DecodeJpegPixels(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* 
     }
     ErrorManager errors;
     jpeg_decompress_struct info{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = ExitWithError;
-    errors.base.emit_message = NoteWarning;
+    UseErrorManager(info, errors);
     const Target target{
         pixels.data() + (height - 1) * pitch, pitch, width, height, components, nullptr};
     const bool decoded = Decode(info, errors, bytes, flags, target);
@@ -208,9 +213,7 @@ bool DecodeJpegRows(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* he
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBatch * pitch]);
     ErrorManager errors;
     jpeg_decompress_struct info{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = ExitWithError;
-    errors.base.emit_message = NoteWarning;
+    UseErrorManager(info, errors);
     const Target target{buffer.get(), pitch, width, height, components, &put};
     const bool decoded = Decode(info, errors, bytes, flags, target);
     jpeg_destroy_decompress(&info);
@@ -224,9 +227,7 @@ FIBITMAP* DecodeJpegScaled(std::span<const std::uint8_t> bytes, unsigned denomin
     }
     ErrorManager errors;
     jpeg_decompress_struct info{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = ExitWithError;
-    errors.base.emit_message = NoteWarning;
+    UseErrorManager(info, errors);
     ScaledTarget target;
     const bool decoded = DecodeScaled(info, errors, bytes, denominator, target);
     jpeg_destroy_decompress(&info);
