@@ -317,6 +317,10 @@ void EntryRun::scoreOutput(std::span<const std::uint8_t> bytes, int format) {
 // Encodes into memory and writes the output, or, when re-encoding did not
 // make it smaller, the source's own bytes. False when nothing was written.
 bool EntryRun::writeOutput() {
+    // Taken first: an engine asked to release its source while encoding has
+    // none afterwards.
+    const unsigned width = ::FreeImage_GetWidth(m_engine.SourceBitmap.get());
+    const unsigned height = ::FreeImage_GetHeight(m_engine.SourceBitmap.get());
     const std::uint32_t size = m_engine.OptimizeImage("");
     if (size == 0 || !m_engine.ResultStream) {
         fail("");
@@ -359,14 +363,11 @@ bool EntryRun::writeOutput() {
         failure = "The output would replace a file of " + std::to_string(m_frames) +
                   " frames or pages with its first frame only.";
     } else {
-        FIBITMAP* encoded = m_engine.SourceBitmap.get();
         // Every output is read back and compared. It is decoded as well when
         // a file is given up for it, since nothing else would be left.
-        failure = placeFile(m_result.Destination, bytes,
-                            givesUpAFile()
-                                ? DecodesTo(m_engine.settings.Format, ::FreeImage_GetWidth(encoded),
-                                            ::FreeImage_GetHeight(encoded))
-                                : ContentCheck{});
+        failure = placeFile(
+            m_result.Destination, bytes,
+            givesUpAFile() ? DecodesTo(m_engine.settings.Format, width, height) : ContentCheck{});
         // Encoding repeats byte for byte, so the search's score is this output's.
         if (failure.empty() && m_job.ScoreResults) {
             if (m_chosenScore) {

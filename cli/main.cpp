@@ -227,6 +227,10 @@ void RunWorker(unsigned worker, RunWork& work, FinishedEntries& finished) {
     // otherwise a JPEG output reads nothing of it that the engine cannot
     // find out more cheaply.
     engine.SkipSourceAnalysis = work.job.TargetDistance <= 0;
+    // An entry encoded once and not scored reads nothing of its source after
+    // that encode, which may then give the source's memory back as it goes.
+    engine.ReleaseSourceWhileEncoding = work.job.TargetDistance <= 0 && !work.job.ScoreResults &&
+                                        !work.job.options.TaskCompressToSize;
     // Each worker's optimizer works in a folder of its own, as the tool's
     // file has a fixed name.
     std::optional<optimizers::OptimizerRunner> runner;

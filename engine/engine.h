@@ -72,6 +72,14 @@ class Engine {
     /// greys in the source itself, which stops at the first coloured pixel:
     /// scanning every pixel of a photograph costs a large part of such a run.
     bool SkipSourceAnalysis = false;
+    /// Set by a caller that reads nothing of the source's pixels after a
+    /// pipeline run (a one-pass re-encode without a window, score or search).
+    /// A JPEG run that encodes the source's own pixels, unadjusted, into
+    /// ResultStream then gives their memory back to the system as the encoder
+    /// takes the rows, and releases SourceBitmap when it is done: the source
+    /// and the encoder's whole-image buffers are never both held in full.
+    /// Any other run leaves the source as it was.
+    bool ReleaseSourceWhileEncoding = false;
     /// Whether loading left the source unanalysed (`imageInfo` is then empty).
     bool SourceAnalysisSkipped() const { return m_analysisSkipped; }
     bool ResultStale = false;

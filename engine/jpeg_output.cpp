@@ -4,6 +4,7 @@
 
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/jpeg_encode.h"
 #include "engine/imagelib/neutral_pixels.h"
 #include "util/pimoutil.h"
 
@@ -74,10 +75,20 @@ std::uint32_t Engine::EncodeJPEG(const std::string& targetPath) {
     if (!targetPath.empty())
         return SaveBitmapToFile(fi::kFormatJpeg, WorkingBitmap.get(), targetPath, flags);
 
+    // The last look at the source's own pixels: they go as they are encoded.
+    const bool releaseSource =
+        ReleaseSourceWhileEncoding && !Interactive && WorkingBitmap && SourceBitmap &&
+        ::FreeImage_GetBits(WorkingBitmap.get()) == ::FreeImage_GetBits(SourceBitmap.get());
     ::FreeImage_SeekMemory(ResultStream.get(), 0, SEEK_SET);
     status("Optimizing...");
-    fi::FreeImage_SaveToMemory(fi::kFormatJpeg, WorkingBitmap.get(), ResultStream.get(), flags);
+    fi::FreeImage_SaveToMemory(fi::kFormatJpeg, WorkingBitmap.get(), ResultStream.get(),
+                               releaseSource ? flags | fi::kJpegSaveReleaseRows : flags);
     const auto size = static_cast<std::uint32_t>(::FreeImage_TellMemory(ResultStream.get()));
+    if (releaseSource) {
+        // Their pages read as zeros now: neither bitmap may be looked at again.
+        WorkingBitmap.reset();
+        SourceBitmap.reset();
+    }
 
     if (Interactive) {
         // Show the decoded JPEG, with its compression artefacts.

@@ -20,6 +20,7 @@
 #include "engine/imagelib/file_io.h"
 #include "engine/imagelib/gif_still.h"
 #include "engine/imagelib/isolated_decoder.h"
+#include "engine/imagelib/jpeg_encode.h"
 #include "engine/imagelib/load_repairs.h"
 #include "engine/imagelib/png_effort.h"
 
@@ -374,6 +375,11 @@ bool FreeImage_SaveToMemory(int format, FIBITMAP* bitmap, FIMEMORY* stream, int 
     } else if (fif == FIF_GIF) {
         ok = finished(
             [](const std::vector<std::uint8_t>& gif) { return WithoutStillAnimationBlock(gif); });
+    } else if (fif == FIF_JPEG) {
+        const JpegEncodeOutcome outcome = EncodeJpegFromRows(bitmap, stream, flags);
+        ok = outcome == JpegEncodeOutcome::Written ||
+             (outcome == JpegEncodeOutcome::NotHandled &&
+              ::FreeImage_SaveToMemory(fif, bitmap, stream, flags & ~kJpegSaveReleaseRows));
     } else {
         ok = ::FreeImage_SaveToMemory(fif, bitmap, stream, flags);
     }

@@ -83,7 +83,7 @@ FIBITMAP* FreeImage_LoadFromBuffer(int format, const std::uint8_t* data, int fla
                                    std::size_t limit = SIZE_MAX);
 
 /// Encodes into the stream at its current position. PNG honours the
-/// extended-effort flag 0x0400.
+/// extended-effort flag 0x0400; JPEG the row release of jpeg_encode.h.
 bool FreeImage_SaveToMemory(int format, FIBITMAP* bitmap, FIMEMORY* stream, int flags);
 /// Encodes into a file (UTF-8 path), written beside the target and renamed
 /// over it so that a failure never leaves a truncated file.

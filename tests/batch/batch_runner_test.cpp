@@ -42,6 +42,20 @@ TEST_F(BatchRunnerTest, ASmallerInPlaceResultReplacesTheSourceWhole) {
     EXPECT_TRUE(result.ErrorLog.empty());
 }
 
+// An engine that gives its source back while encoding has none left when the
+// output is read back and decoded before it replaces the source.
+TEST_F(BatchRunnerTest, AnEngineReleasingItsSourceStillChecksAndReplacesInPlace) {
+    const Bytes original = PhotoJpeg(95);
+    const std::string path = Source("a.jpg", original);
+    SaveInPlace();
+    engine.ReleaseSourceWhileEncoding = true;
+    const BatchEntryResult result = Process(path);
+    EXPECT_FALSE(result.Failed) << result.FailureDetail;
+    EXPECT_FALSE(engine.SourceBitmap) << "the source was released";
+    EXPECT_EQ(test::ReadFileBytes(path), EncodedBy(original));
+    EXPECT_EQ(result.Status.front(), '-') << result.Status;
+}
+
 TEST_F(BatchRunnerTest, AnInPlaceResultLeavesTheUsersOwnSiblingsAlone) {
     // Names an older version wrote through, and a folder where one went.
     const Bytes original = PhotoJpeg(95);

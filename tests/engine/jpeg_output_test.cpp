@@ -174,6 +174,51 @@ TEST_F(JpegOutputTest, EncodingWithoutACopyLeavesTheSourceWhole) {
     EXPECT_EQ(kept, imagelib::StreamBytes(stream.get()));
 }
 
+// An engine told that nothing reads the source after a run gives the
+// source's memory back while the encoder takes its rows, and keeps no source
+// afterwards; the bytes are those of a run that keeps it. Only a run that
+// encodes the source's own pixels into memory without a window does so.
+struct ReleaseCase {
+    const char* name;
+    bool flag;
+    bool interactive;
+    bool adjusted;
+    int format;
+    bool released;
+};
+
+class JpegSourceReleaseTest : public JpegOutputTest,
+                              public ::testing::WithParamInterface<ReleaseCase> {};
+
+TEST_P(JpegSourceReleaseTest, ReleasesTheSourceOnlyWhenItsPixelsAreEncodedForTheLastTime) {
+    const ReleaseCase& c = GetParam();
+    Load(JpegWithAllMetadata());
+    m_engine.settings.Format = c.format;
+    m_engine.settings.AdjustInvert = c.adjusted;
+    const Bytes kept = Encode();
+    ASSERT_FALSE(kept.empty());
+    ASSERT_TRUE(m_engine.SourceBitmap);
+
+    m_engine.ReleaseSourceWhileEncoding = c.flag;
+    m_engine.Interactive = c.interactive;
+    const std::uint32_t size = m_engine.OptimizeImage("");
+    EXPECT_EQ(imagelib::StreamBytes(m_engine.ResultStream.get()), kept);
+    EXPECT_EQ(size, kept.size());
+    EXPECT_EQ(!m_engine.SourceBitmap, c.released);
+    if (c.released) {
+        EXPECT_FALSE(m_engine.WorkingBitmap);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, JpegSourceReleaseTest,
+    ::testing::Values(ReleaseCase{"Released", true, false, false, kFormatJpeg, true},
+                      ReleaseCase{"NotAsked", false, false, false, kFormatJpeg, false},
+                      ReleaseCase{"Window", true, true, false, kFormatJpeg, false},
+                      ReleaseCase{"Adjusted", true, false, true, kFormatJpeg, false},
+                      ReleaseCase{"Png", true, false, false, kFormatPng, false}),
+    [](const ::testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.name); });
+
 // With an adjustment the pixels change, so they are a copy's, never the source's.
 TEST_F(JpegOutputTest, AdjustedEncodeWorksOnACopy) {
     auto photo = test::MakePhotoLike(48, 32);
