@@ -26,8 +26,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Downloads open libcurl at run time, where the scan of linked libraries cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4")
 if(PIMO_BUILD_UI)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins")
 endif()
 # The external PNG optimizers the presets name.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "optipng, advancecomp")

@@ -1,6 +1,6 @@
-// Downloads and short text answers through libcurl.
+// Downloads and short text answers through libcurl, loaded on first use.
 
-#include <curl/curl.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/curl_library.h"
 #include "platform/http_download.h"
 
 namespace pimo::platform {
@@ -22,7 +23,8 @@ namespace fs = std::filesystem;
 constexpr curl_off_t kMaxDownloadBytes = 512LL * 1024 * 1024;
 
 struct CurlDeleter {
-    void operator()(CURL* handle) const { ::curl_easy_cleanup(handle); }
+    const CurlLibrary* library;
+    void operator()(CURL* handle) const { library->easyCleanup(handle); }
 };
 
 /// Where the body goes while it arrives: a file, or a text in memory.
@@ -57,46 +59,90 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
     return stored;
 }
 
-void InitialiseOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { ::curl_global_init(CURL_GLOBAL_DEFAULT); });
+template <typename Function>
+bool Take(void* library, const char* symbol, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(library, symbol));
+    return function != nullptr;
 }
+
+}  // namespace
+
+bool OpenCurlLibrary(const char* name, CurlLibrary& library, std::string& error) {
+    void* handle = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        error = std::string("Downloads need the curl library (") + name +
+                "), which could not be loaded: install libcurl.";
+        return false;
+    }
+    CurlLibrary taken;
+    if (!Take(handle, "curl_global_init", taken.globalInit) ||
+        !Take(handle, "curl_easy_init", taken.easyInit) ||
+        !Take(handle, "curl_easy_cleanup", taken.easyCleanup) ||
+        !Take(handle, "curl_easy_setopt", taken.easySetopt) ||
+        !Take(handle, "curl_easy_perform", taken.easyPerform) ||
+        !Take(handle, "curl_easy_strerror", taken.easyStrerror)) {
+        ::dlclose(handle);
+        error = std::string("Downloads need the curl library (") + name +
+                "), but the one installed lacks what they call: update libcurl.";
+        return false;
+    }
+    library = taken;
+    return true;
+}
+
+const CurlLibrary* SharedCurlLibrary(std::string& error) {
+    static std::once_flag once;
+    static CurlLibrary library;
+    static std::string loadError;
+    static bool loaded = false;
+    std::call_once(once, [] {
+        loaded = OpenCurlLibrary(kCurlLibraryName, library, loadError);
+        if (loaded) library.globalInit(CURL_GLOBAL_DEFAULT);
+    });
+    if (!loaded) error = loadError;
+    return loaded ? &library : nullptr;
+}
+
+namespace {
 
 /// The transfer itself into the open `sink`; empty on success, else why not.
 std::string Transfer(const std::string& url, Sink& sink, std::chrono::seconds timeout) {
-    InitialiseOnce();
-    const std::unique_ptr<CURL, CurlDeleter> handle(::curl_easy_init());
+    std::string loadError;
+    const CurlLibrary* library = SharedCurlLibrary(loadError);
+    if (!library) return loadError;
+    const auto set = library->easySetopt;
+    const std::unique_ptr<CURL, CurlDeleter> handle(library->easyInit(), CurlDeleter{library});
     if (!handle) return "The download could not be prepared.";
     CURL* curl = handle.get();
     char reason[CURL_ERROR_SIZE] = {};
-    ::curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
-    ::curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    set(curl, CURLOPT_ERRORBUFFER, reason);
+    set(curl, CURLOPT_URL, url.c_str());
     // Plain web addresses only, also after a redirect: no file://, no others.
-    ::curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    ::curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    ::curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    ::curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    set(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    set(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    set(curl, CURLOPT_MAXREDIRS, 10L);
     // An answer of 400 or more is a failure, not a file.
-    ::curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-    ::curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    ::curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    ::curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout.count()));
+    set(curl, CURLOPT_FAILONERROR, 1L);
+    set(curl, CURLOPT_NOSIGNAL, 1L);
+    set(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    set(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout.count()));
     // A connection that stalls for a minute is given up.
-    ::curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    ::curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-    ::curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, sink.limit);
-    ::curl_easy_setopt(curl, CURLOPT_USERAGENT, "Pimo");
-    ::curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
-    ::curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    set(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    set(curl, CURLOPT_MAXFILESIZE_LARGE, sink.limit);
+    set(curl, CURLOPT_USERAGENT, "Pimo");
+    set(curl, CURLOPT_WRITEFUNCTION, WriteBody);
+    set(curl, CURLOPT_WRITEDATA, &sink);
     if (sink.stop.stop_possible()) {
-        ::curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        ::curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckStop);
-        ::curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &sink);
+        set(curl, CURLOPT_NOPROGRESS, 0L);
+        set(curl, CURLOPT_XFERINFOFUNCTION, CheckStop);
+        set(curl, CURLOPT_XFERINFODATA, &sink);
     }
 
-    const CURLcode code = ::curl_easy_perform(curl);
+    const CURLcode code = library->easyPerform(curl);
     if (sink.tooLarge) return "The download is too large.";
-    if (code != CURLE_OK) return reason[0] != '\0' ? reason : ::curl_easy_strerror(code);
+    if (code != CURLE_OK) return reason[0] != '\0' ? reason : library->easyStrerror(code);
     return {};
 }
 

@@ -313,6 +313,37 @@ TEST_F(CliTest, QualityDecidesTheJpegSize) {
     EXPECT_LT(fs::file_size(at("low/photo.jpg")), fs::file_size(at("high/photo.jpg")));
 }
 
+// A plain re-encode gives its source's memory back while encoding; a scored
+// one keeps the source to compare with. Both write the same file.
+TEST_F(CliTest, AReEncodeThatReleasesItsSourceWritesWhatAScoredOneWrites) {
+    const Bitmap photo = MakePhotoLike(1100, 700, 5);
+    WriteFileBytes(at("in/large.jpg"), EncodeWithLibrary(FIF_JPEG, photo.get(), 95));
+    const std::vector<std::string> common{"--mode", "manual",        "-f",  "jpeg",        "-q",
+                                          "75",     "--subsampling", "420", "in/large.jpg"};
+    std::vector<std::string> plain = common, scored = common;
+    plain.insert(plain.end(), {"-o", "plain"});
+    scored.insert(scored.end(), {"--score", "-o", "scored"});
+    ASSERT_EQ(RunCli(dir.path(), plain).exitCode, 0);
+    ASSERT_EQ(RunCli(dir.path(), scored).exitCode, 0);
+    const Bytes written = ReadFileBytes(at("plain/large.jpg"));
+    ASSERT_FALSE(written.empty());
+    EXPECT_EQ(written, ReadFileBytes(at("scored/large.jpg")));
+}
+
+// The download library is opened by a download only; the dynamic loader's
+// list of the files it opens shows what a plain run loads.
+TEST_F(CliTest, ARunWithoutDownloadsDoesNotLoadTheDownloadLibrary) {
+    const std::string command = "cd " + Quoted(dir.path().string()) +
+                                " && XDG_DATA_HOME=xdg XDG_CONFIG_HOME=xdg LD_DEBUG=files " +
+                                Quoted(PIMO_CLI_PATH) +
+                                " -f jpeg in/photo.jpg -o out > cli.out 2> cli.err";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string loaded = ReadText(at("cli.err"));
+    EXPECT_NE(loaded.find("libfreeimage"), std::string::npos) << "the loader's list is there";
+    EXPECT_EQ(loaded.find("libcurl"), std::string::npos);
+    EXPECT_TRUE(fs::exists(at("out/photo.jpg")));
+}
+
 // The format-keeping mode re-encodes palette files without changing a pixel,
 // even with 256 colours, where a quantizer would move some.
 TEST_F(CliTest, KeepModeIsLosslessOnPaletteFiles) {

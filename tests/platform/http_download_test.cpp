@@ -12,6 +12,7 @@
 #include <stop_token>
 #include <thread>
 
+#include "platform/curl_library.h"
 #include "tests/support/local_http_server.h"
 #include "tests/support/test_images.h"
 
@@ -145,6 +146,31 @@ TEST(FetchTextStopTest, AStopEndsAWaitingRequest) {
 
     EXPECT_NE(fetched.error, "");
     EXPECT_LT(waited, std::chrono::seconds(10));
+}
+
+// The curl library is opened when a download starts; one that is missing or
+// lacks an entry point gives a reason that names it.
+TEST(CurlLibraryTest, OpensTheRuntimeLibraryOrSaysWhyNot) {
+    const struct {
+        const char* name;
+        bool opens;
+        const char* reason;  // part of the error, when it does not open
+    } cases[] = {
+        {kCurlLibraryName, true, nullptr},
+        {"libpimo-absent-curl.so.4", false, "libpimo-absent-curl.so.4), which could not be loaded"},
+        {"libz.so.1", false, "libz.so.1), but the one installed lacks"},
+    };
+    for (const auto& c : cases) {
+        CurlLibrary library;
+        std::string error;
+        EXPECT_EQ(OpenCurlLibrary(c.name, library, error), c.opens) << c.name;
+        if (c.opens) {
+            EXPECT_EQ(error, "");
+        } else {
+            EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+        }
+        EXPECT_EQ(library.easyPerform != nullptr, c.opens) << c.name;
+    }
 }
 
 }  // namespace
