@@ -15,7 +15,8 @@
 # Usage: bench/jpeg_whole_process_bench.sh [PATH-TO-pimo-cli]
 # (default: build/cli/pimo-cli). Needs ImageMagick's convert, cjpeg and djpeg.
 # PIMO_BENCH_REPEATS (default 5) sets the runs per figure, PIMO_BENCH_SIZES
-# (default "1 4 16 36") the sizes in megapixels.
+# (default "1 4 16 36") the sizes in megapixels; size 0 is a 16x16 picture,
+# which measures the programs' start-up and end (and their base memory).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,6 +37,7 @@ make_photo() {  # mp out.jpg
     local width height
     width=$(awk -v mp="$1" 'BEGIN { printf "%d", int(sqrt(mp * 1e6 * 3 / 2) / 16) * 16 }')
     height=$((width * 2 / 3))
+    if ((width == 0)); then width=16 height=16; fi
     convert -size 600x400 -seed 7 plasma:fractal -blur 0x2 -resize "${width}x${height}!" \
         -attenuate 0.4 +noise Gaussian -sampling-factor 2x2 -quality 92 "$2"
 }
