@@ -36,23 +36,32 @@ class OwnTemporaryFolder {
         return m_path;
     }
 
-  private:
     void release() {
+        const std::lock_guard lock(m_mutex);
         if (m_path.empty()) return;
         std::error_code ignored;
         fs::remove_all(m_path, ignored);
         m_path.clear();
     }
 
+  private:
     std::mutex m_mutex;
     fs::path m_path;
 };
 
+OwnTemporaryFolder& OwnFolder() {
+    static OwnTemporaryFolder folder;
+    return folder;
+}
+
 }  // namespace
 
 fs::path PrivateTemporaryFolder(std::string* error) {
-    static OwnTemporaryFolder folder;
-    return folder.get(error);
+    return OwnFolder().get(error);
+}
+
+void RemovePrivateTemporaryFolder() {
+    OwnFolder().release();
 }
 
 }  // namespace pimo::platform

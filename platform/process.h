@@ -62,6 +62,9 @@ ProcessResult RunProcess(const ProcessRequest& request, std::chrono::millisecond
 /// the process ends. Empty when it cannot be created; `error` (when given)
 /// then receives the reason.
 std::filesystem::path PrivateTemporaryFolder(std::string* error = nullptr);
+/// Removes that folder now, for a process that ends without running its
+/// exit-time clean-up; a later use makes a fresh one.
+void RemovePrivateTemporaryFolder();
 
 /// Creates a new folder in `parent` whose name is `prefix` followed by random
 /// characters, accessible by the user alone; an existing file or link of that

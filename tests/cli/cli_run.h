@@ -36,13 +36,15 @@ inline std::string Quoted(const std::string& text) {
 
 // Runs the program inside `folder` with `arguments`. The user's data folder
 // is "xdg" inside `folder`, so that no real settings file is read. A run that
-// hangs is ended after two minutes and shows as exit code 124.
+// hangs is ended after two minutes and shows as exit code 124. `environment`
+// adds variables ("NAME=value ...", each value quoted where needed).
 inline CliOutput RunCli(const std::filesystem::path& folder,
-                        const std::vector<std::string>& arguments) {
+                        const std::vector<std::string>& arguments,
+                        const std::string& environment = "") {
     std::string command = "cd " + Quoted(folder.string()) +
                           " && XDG_DATA_HOME=" + Quoted((folder / "xdg").string()) +
-                          " XDG_CONFIG_HOME=" + Quoted((folder / "xdg").string()) +
-                          " timeout 120 " + Quoted(PIMO_CLI_PATH);
+                          " XDG_CONFIG_HOME=" + Quoted((folder / "xdg").string()) + " " +
+                          environment + " timeout 120 " + Quoted(PIMO_CLI_PATH);
     for (const std::string& argument : arguments) command += " " + Quoted(argument);
     command += " > cli.out 2> cli.err";
     const int status = std::system(command.c_str());

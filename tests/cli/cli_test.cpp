@@ -333,15 +333,25 @@ TEST_F(CliTest, AReEncodeThatReleasesItsSourceWritesWhatAScoredOneWrites) {
 // The download library is opened by a download only; the dynamic loader's
 // list of the files it opens shows what a plain run loads.
 TEST_F(CliTest, ARunWithoutDownloadsDoesNotLoadTheDownloadLibrary) {
-    const std::string command = "cd " + Quoted(dir.path().string()) +
-                                " && XDG_DATA_HOME=xdg XDG_CONFIG_HOME=xdg LD_DEBUG=files " +
-                                Quoted(PIMO_CLI_PATH) +
-                                " -f jpeg in/photo.jpg -o out > cli.out 2> cli.err";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string loaded = ReadText(at("cli.err"));
-    EXPECT_NE(loaded.find("libfreeimage"), std::string::npos) << "the loader's list is there";
-    EXPECT_EQ(loaded.find("libcurl"), std::string::npos);
+    const CliOutput output =
+        RunCli(dir.path(), {"-f", "jpeg", "in/photo.jpg", "-o", "out"}, "LD_DEBUG=files");
+    ASSERT_EQ(output.exitCode, 0);
+    EXPECT_NE(output.err.find("libfreeimage"), std::string::npos) << "the loader's list is there";
+    EXPECT_EQ(output.err.find("libcurl"), std::string::npos);
     EXPECT_TRUE(fs::exists(at("out/photo.jpg")));
+}
+
+// The program ends without the libraries' teardown, but never without
+// removing its temporary folder, where the external optimizer worked.
+TEST_F(CliTest, AnOptimizedRunLeavesNoTemporaryFolder) {
+    fs::create_directories(at("tmp"));
+    const CliOutput output =
+        RunCli(dir.path(),
+               {"--mode", "manual", "-f", "png", "--optimizer", "1", "in/flat.png", "-o", "out"},
+               "TMPDIR=" + Quoted(at("tmp").string()));
+    ASSERT_EQ(output.exitCode, 0) << output.err;
+    EXPECT_TRUE(fs::exists(at("out/flat.png")));
+    EXPECT_TRUE(fs::is_empty(at("tmp")));
 }
 
 // The format-keeping mode re-encodes palette files without changing a pixel,

@@ -242,6 +242,18 @@ TEST(PrivateFolderTest, TemporaryFolderIsPrivateStableAndRenewedWhenRemoved) {
     EXPECT_EQ(info.st_mode & 07777, 0700u);
 }
 
+TEST(PrivateFolderTest, RemovedOnRequestWithItsContentAndMadeAfreshOnTheNextUse) {
+    const fs::path folder = PrivateTemporaryFolder();
+    ASSERT_FALSE(folder.empty());
+    std::ofstream(folder / "work.png") << "x";
+    RemovePrivateTemporaryFolder();
+    EXPECT_FALSE(fs::exists(folder));
+    const fs::path fresh = PrivateTemporaryFolder();
+    ASSERT_FALSE(fresh.empty());
+    EXPECT_NE(fresh, folder);
+    EXPECT_TRUE(fs::is_directory(fresh));
+}
+
 TEST(PrivateFolderTest, EveryFolderIsNewAndAMissingParentFails) {
     test::TempDir dir;
     std::string error;
