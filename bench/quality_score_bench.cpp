@@ -3,6 +3,11 @@
 // 75 into memory). A score is what the window computes after every new
 // result, and what each probe of a quality-target search adds to its encode.
 //
+// The score and the distance are timed with the score workers warm, as in a
+// window scoring one result after another: each is run once before its
+// timed runs. The first score after a while without one also faults in the
+// workers' memory, timed apart.
+//
 // The machine may be shared: beside the real time, the CPU time is that of
 // the whole process (every worker), and "faults" counts the fresh pages
 // touched per iteration, the cost a busy neighbour does not change.
@@ -15,6 +20,7 @@
 
 #include "engine/engine.h"
 #include "engine/quality_score.h"
+#include "engine/score_workers.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_images.h"
 
@@ -73,7 +79,7 @@ void BM_ScoreResult(benchmark::State& state) {
     engine::Engine& e = PhotoEngine(static_cast<int>(state.range(0)));
     e.OptimizeImage("");
     const std::optional<engine::ResultScoreInput> input = engine::CaptureResultScoreInput(e);
-    engine::ScoreOutcome outcome;
+    engine::ScoreOutcome outcome = engine::ScoreResult(*input);  // workers warm
     const long faults = MinorFaults();
     for (auto _ : state) {
         outcome = engine::ScoreResult(*input);
@@ -81,6 +87,25 @@ void BM_ScoreResult(benchmark::State& state) {
     }
     CountFaults(state, faults);
     if (outcome.score) state.counters["distance"] = outcome.score->maxDistance;
+}
+
+// A score with the workers' memory given back first, as the first score of
+// a session or after an idle while.
+void BM_FirstScore(benchmark::State& state) {
+    engine::Engine& e = PhotoEngine(static_cast<int>(state.range(0)));
+    e.OptimizeImage("");
+    const std::optional<engine::ResultScoreInput> input = engine::CaptureResultScoreInput(e);
+    long faults = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        engine::ScoreWorkers::Shared().release();
+        const long before = MinorFaults();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(engine::ScoreResult(*input).score);
+        faults += MinorFaults() - before;
+    }
+    state.counters["faults"] =
+        benchmark::Counter(static_cast<double>(faults), benchmark::Counter::kAvgIterations);
 }
 
 // The distance alone, on pixels made ready beforehand.
@@ -91,6 +116,7 @@ void BM_DistanceOnly(benchmark::State& state) {
     const imagelib::RgbPixels source = engine::ViewedPixels(input->source.get(), input->background);
     const imagelib::RgbPixels result = imagelib::DecodedCompositedRgb(
         imagelib::kFormatJpeg, input->encoded, imagelib::Background{});
+    engine::ScorePixels(source, result);  // workers warm
     const long faults = MinorFaults();
     for (auto _ : state) benchmark::DoNotOptimize(engine::ScorePixels(source, result).score);
     CountFaults(state, faults);
@@ -104,6 +130,14 @@ BENCHMARK(BM_ProduceResult)
     ->UseRealTime()
     ->Iterations(3);
 BENCHMARK(BM_ScoreResult)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(12)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(3);
+BENCHMARK(BM_FirstScore)
     ->Arg(1)
     ->Arg(4)
     ->Arg(12)

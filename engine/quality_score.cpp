@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "engine/engine.h"
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/score_workers.h"
 
 namespace pimo::engine {
 
@@ -116,53 +116,26 @@ std::vector<Tile> TilesOf(unsigned width, unsigned height, unsigned interior, un
 // planes (measured with libjxl 0.7: about 265 bytes), with some to spare.
 constexpr std::size_t kWorkingBytesPerPixel = 280;
 
-// Working memory for one worker's library calls, taken from the C library's
-// heap before the first call and given back after the last. The library
-// allocates and frees its planes as a call goes; in a thread's own heap the
-// C library returns memory to the system as soon as the newest part of the
-// heap is all free, so each call, and each stage of it, faulted in fresh
-// pages (on a virtual machine, 15 to 25 microseconds each: more than half
-// of a score's time). Taken up front in pieces small enough never to be
-// mapped apart, and freed while the last piece stays, the memory stays
-// free in the heap, below that piece, for the calls to reuse.
-class WorkingMemory {
-  public:
-    explicit WorkingMemory(std::size_t bytes) {
-        constexpr std::size_t kPiece = 96 * 1024;  // below the smallest mapping threshold
-        std::vector<void*> pieces(bytes / kPiece);
-        for (void*& piece : pieces) piece = std::malloc(kPiece);
-        if (pieces.empty()) return;
-        m_last = pieces.back();
-        pieces.pop_back();
-        for (void* piece : pieces) std::free(piece);
-    }
-    ~WorkingMemory() { std::free(m_last); }
-    WorkingMemory(const WorkingMemory&) = delete;
-    WorkingMemory& operator=(const WorkingMemory&) = delete;
-
-  private:
-    void* m_last = nullptr;
-};
-
-// One worker's library instance and tile buffers, reused tile after tile so
-// that their memory stays warm.
+// One tile after another on one worker, in the worker's library instance,
+// working memory and tile buffers.
 class TileScorer {
   public:
-    TileScorer(const imagelib::ViewedImage& source, const imagelib::ViewedImage& result,
-               std::size_t largestTile)
-        : m_source(source),
-          m_result(result),
-          m_memory(largestTile * kWorkingBytesPerPixel),
-          m_api(ConfiguredApi()) {}
+    TileScorer(ScoreWorker& worker, const imagelib::ViewedImage& source,
+               const imagelib::ViewedImage& result, std::size_t largestTile)
+        : m_worker(worker), m_source(source), m_result(result) {
+        // Before the library's first call, so that its planes land in it.
+        m_worker.memory.reserve(largestTile * kWorkingBytesPerPixel);
+        if (!m_worker.api) m_worker.api = ConfiguredApi();
+    }
 
     std::optional<DistanceSums> score(const Tile& tile) {
-        if (!m_api) return std::nullopt;
+        if (!m_worker.api) return std::nullopt;
         const unsigned width = tile.right - tile.left, height = tile.bottom - tile.top;
-        const std::span<const std::uint8_t> source = cut(m_source, tile, m_sourceTile);
-        const std::span<const std::uint8_t> result = cut(m_result, tile, m_resultTile);
+        const std::span<const std::uint8_t> source = cut(m_source, tile, m_worker.sourceTile);
+        const std::span<const std::uint8_t> result = cut(m_result, tile, m_worker.resultTile);
         const JxlButteraugliResultPtr computed(
-            JxlButteraugliCompute(m_api.get(), width, height, &kRgb8, source.data(), source.size(),
-                                  &kRgb8, result.data(), result.size()));
+            JxlButteraugliCompute(m_worker.api.get(), width, height, &kRgb8, source.data(),
+                                  source.size(), &kRgb8, result.data(), result.size()));
         if (!computed) return std::nullopt;
         const float* map = nullptr;
         std::uint32_t stride = 0;
@@ -188,11 +161,9 @@ class TileScorer {
         return buffer;
     }
 
+    ScoreWorker& m_worker;
     const imagelib::ViewedImage& m_source;
     const imagelib::ViewedImage& m_result;
-    WorkingMemory m_memory;  // before the library's first call
-    JxlButteraugliApiPtr m_api;
-    std::vector<std::uint8_t> m_sourceTile, m_resultTile;
 };
 
 ScoreOutcome ScoreTiles(const imagelib::ViewedImage& source, const imagelib::ViewedImage& result,
@@ -202,20 +173,17 @@ ScoreOutcome ScoreTiles(const imagelib::ViewedImage& source, const imagelib::Vie
     for (const Tile& tile : tiles) largest = std::max(largest, tile.computedPixels());
     std::vector<std::optional<DistanceSums>> parts(tiles.size());
     std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        TileScorer scorer(source, result, largest);
-        for (std::size_t i = next++; i < tiles.size(); i = next++)
-            parts[i] = scorer.score(tiles[i]);
-    };
-    // Every worker on a thread of its own, so that each keeps its working
-    // memory in a heap of its own, whichever thread asks for the score. The
-    // library's calls run on one core each (its parallel runner would only
-    // share out the colour conversion), so the tiles take the cores.
-    const std::size_t workers =
-        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), tiles.size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < workers; ++i) threads.emplace_back(work);
-    for (std::thread& thread : threads) thread.join();
+    // The library's calls run on one core each (its parallel runner would
+    // only share out the colour conversion), so the tiles take the cores.
+    ScoreWorkers::Shared().run(tiles.size(), [&](ScoreWorker& worker) {
+        try {
+            TileScorer scorer(worker, source, result, largest);
+            for (std::size_t i = next++; i < tiles.size(); i = next++)
+                parts[i] = scorer.score(tiles[i]);
+        } catch (const std::exception&) {
+            // Out of memory: the tiles left unscored fail the score below.
+        }
+    });
 
     // Added in tile order, so that a score repeats exactly run to run.
     DistanceSums whole;
