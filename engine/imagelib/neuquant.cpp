@@ -80,17 +80,31 @@ class Network {
                 break;
             }
         }
-        std::uint64_t position = 0;
-        for (std::uint64_t i = 1; i <= samples.count; ++i) {
-            const BYTE* p = samples.bits + position / samples.width * samples.pitch +
-                            position % samples.width * samples.bytesPerPixel;
+        // The sample at `position` is at (column, row); stepping and
+        // wrapping around are kept apart from divisions, which would cost
+        // as much as the rest of a step.
+        const std::uint64_t stride = step % samples.pixels;
+        const std::uint64_t strideRows = stride / samples.width,
+                            strideColumns = stride % samples.width;
+        const std::uint64_t rows = samples.pixels / samples.width;
+        std::uint64_t row = 0, column = 0;
+        std::uint64_t untilNextCycle = delta;
+        for (std::uint64_t i = 0; i < samples.count; ++i) {
+            const BYTE* p = samples.bits + row * samples.pitch + column * samples.bytesPerPixel;
             const int b = p[FI_RGBA_BLUE] << kNetBiasShift, g = p[FI_RGBA_GREEN] << kNetBiasShift,
                       r = p[FI_RGBA_RED] << kNetBiasShift;
             const int winner = contest(b, g, r);
             moveNeuron(winner, kInitAlpha, alpha, b, g, r);
             if (rad > 0) moveNeighbours(rad, winner, b, g, r);
-            position = (position + step) % samples.pixels;
-            if (i % delta == 0) {
+            column += strideColumns;
+            row += strideRows;
+            if (column >= samples.width) {
+                column -= samples.width;
+                ++row;
+            }
+            if (row >= rows) row -= rows;
+            if (--untilNextCycle == 0) {
+                untilNextCycle = delta;
                 alpha -= alpha / alphaDec;
                 radius -= radius / kRadiusDec;
                 rad = setRadius(radius, alpha);
@@ -217,27 +231,34 @@ void Learn(Network& network, const Samples& samples) {
 }
 #endif
 
-// The entry of `entries` (packed index << 24 | 0xRRGGBB, a multiple of four
-// of them) nearest to `colour` (0xRRGGBB) by the sum of absolute
-// differences, ties to the lowest index. Distance and index are packed as
-// distance * 256 + index so that the search is a minimum without branches.
+// Colours and palette entries are packed as 0xRRGGBB, an entry with its
+// index in the top byte. The sum of the three low bytes of each 32-bit lane.
+#if defined(__SSE2__)
+__m128i ChannelSums(__m128i bytes) {
+    const __m128i redBlue = _mm_set1_epi32(0x00FF00FF), low8 = _mm_set1_epi32(0xFF),
+                  low16 = _mm_set1_epi32(0xFFFF);
+    const __m128i sums =
+        _mm_add_epi32(_mm_and_si128(bytes, redBlue), _mm_and_si128(_mm_srli_epi32(bytes, 8), low8));
+    return _mm_add_epi32(_mm_and_si128(sums, low16), _mm_srli_epi32(sums, 16));
+}
+#endif
+
+// The entry of `entries` (a multiple of four of them) nearest to `colour` by
+// the sum of absolute differences, ties to the lowest index. Distance and
+// index are packed as distance * 256 + index so that the search is a minimum
+// without branches.
 BYTE NearestOf(std::span<const std::uint32_t> entries, std::uint32_t colour) {
 #if defined(__SSE2__)
     // Four entries at a time: byte differences both ways give |difference|
     // per channel and leave the index in the top byte.
     const __m128i pixel = _mm_set1_epi32(static_cast<int>(colour));
-    const __m128i channels = _mm_set1_epi32(0x00FFFFFF), redBlue = _mm_set1_epi32(0x00FF00FF),
-                  low8 = _mm_set1_epi32(0xFF), low16 = _mm_set1_epi32(0xFFFF);
+    const __m128i channels = _mm_set1_epi32(0x00FFFFFF);
     __m128i best = _mm_set1_epi32(INT32_MAX);
     for (std::size_t k = 0; k < entries.size(); k += 4) {
         const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data() + k));
         const __m128i d =
             _mm_and_si128(_mm_or_si128(_mm_subs_epu8(e, pixel), _mm_subs_epu8(pixel, e)), channels);
-        const __m128i sums =
-            _mm_add_epi32(_mm_and_si128(d, redBlue), _mm_and_si128(_mm_srli_epi32(d, 8), low8));
-        const __m128i distance =
-            _mm_add_epi32(_mm_and_si128(sums, low16), _mm_srli_epi32(sums, 16));
-        const __m128i key = _mm_or_si128(_mm_slli_epi32(distance, 8), _mm_srli_epi32(e, 24));
+        const __m128i key = _mm_or_si128(_mm_slli_epi32(ChannelSums(d), 8), _mm_srli_epi32(e, 24));
         const __m128i less = _mm_cmplt_epi32(key, best);
         best = _mm_or_si128(_mm_and_si128(less, key), _mm_andnot_si128(less, best));
     }
@@ -260,6 +281,38 @@ BYTE NearestOf(std::span<const std::uint32_t> entries, std::uint32_t colour) {
 #endif
 }
 
+// For each of `entries` (a multiple of four), the smallest and the largest
+// distance to any colour of the box from `low` to `high` (both 0xRRGGBB).
+void BoxDistances(std::span<const std::uint32_t> entries, std::uint32_t low, std::uint32_t high,
+                  int* closest, int* farthest) {
+#if defined(__SSE2__)
+    // Per channel, saturated differences: below the box, above it, and from
+    // each side.
+    const __m128i lo = _mm_set1_epi32(static_cast<int>(low)),
+                  hi = _mm_set1_epi32(static_cast<int>(high)),
+                  channels = _mm_set1_epi32(0x00FFFFFF);
+    for (std::size_t k = 0; k < entries.size(); k += 4) {
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries.data() + k));
+        const __m128i near =
+            _mm_and_si128(_mm_or_si128(_mm_subs_epu8(lo, e), _mm_subs_epu8(e, hi)), channels);
+        const __m128i far =
+            _mm_and_si128(_mm_max_epu8(_mm_subs_epu8(e, lo), _mm_subs_epu8(hi, e)), channels);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(closest + k), ChannelSums(near));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(farthest + k), ChannelSums(far));
+    }
+#else
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        closest[k] = farthest[k] = 0;
+        for (int shift = 0; shift < 24; shift += 8) {
+            const int value = int(entries[k] >> shift & 255), l = int(low >> shift & 255),
+                      h = int(high >> shift & 255);
+            closest[k] += std::max(l - value, 0) + std::max(value - h, 0);
+            farthest[k] += std::max(value - l, h - value);
+        }
+    }
+#endif
+}
+
 // Nearest palette entry by the sum of absolute differences, exactly. The
 // colour cube is cut into cells; each cell lists the only entries that can be
 // nearest to a colour inside it: those whose closest possible distance is no
@@ -273,7 +326,7 @@ BYTE NearestOf(std::span<const std::uint32_t> entries, std::uint32_t colour) {
 // otherwise give cells long lists of equals.
 class PaletteIndex {
   public:
-    explicit PaletteIndex(const std::vector<RGBQUAD>& palette) : m_coarse(3, 1), m_fine(2, 4) {
+    explicit PaletteIndex(const std::vector<RGBQUAD>& palette) : m_coarse(3), m_fine(2) {
         // A cell's number interleaves the bits of its red, green and blue
         // (a Morton order): colours close in the cube have their cells close
         // in memory, and a coarse cell's number is its fine cells' >> 3.
@@ -291,6 +344,8 @@ class PaletteIndex {
             });
             if (!repeated) m_distinct.push_back(entry);
         }
+        m_distinctCount = m_distinct.size();
+        while (m_distinct.size() % kGroup != 0) m_distinct.push_back(m_distinct.front());
     }
 
     // `colour` is 0xRRGGBB.
@@ -299,58 +354,53 @@ class PaletteIndex {
         const std::uint32_t fine = m_spread[r] << 2 | m_spread[g] << 1 | m_spread[b];
         if (!m_fine.listed(fine)) {
             const std::uint32_t coarse = fine >> 3;
-            if (!m_coarse.listed(coarse)) m_coarse.list(coarse, r & ~7, g & ~7, b & ~7, m_distinct);
-            m_fine.list(fine, r & ~3, g & ~3, b & ~3, m_coarse.of(coarse));
+            if (!m_coarse.listed(coarse))
+                m_coarse.list(coarse, colour & 0xF8F8F8, m_distinct, m_distinctCount);
+            m_fine.list(fine, colour & 0xFCFCFC, m_coarse.of(coarse), m_coarse.countOf(coarse));
         }
         return NearestOf(m_fine.of(fine), colour);
     }
 
   private:
+    // Lists are padded to whole groups of entries for the searches.
+    static constexpr std::size_t kGroup = 4;
+
     // Cells of 2^shift values a side, each listed once. Entries are packed
     // as index << 24 | 0xRRGGBB, so that a search reads one list.
     class Cells {
       public:
-        // Lists are padded to a multiple of `group` entries.
-        Cells(int shift, std::size_t group)
-            : m_shift(shift), m_group(group), m_cells(std::size_t{1} << (3 * (8 - shift))) {}
+        explicit Cells(int shift) : m_shift(shift), m_cells(std::size_t{1} << (3 * (8 - shift))) {}
         bool listed(std::uint32_t cell) const { return m_cells[cell].start >= 0; }
-        // Lists the entries among `candidates` that can be nearest inside
-        // `cell`, whose lowest colour is (red, green, blue).
-        void list(std::uint32_t cell, int red, int green, int blue,
-                  std::span<const std::uint32_t> candidates) {
-            const int low[3] = {red, green, blue};
+        // Lists the first `count` of `candidates` (padded to whole groups)
+        // that can be nearest inside `cell`, whose lowest colour is `low`
+        // (0xRRGGBB).
+        void list(std::uint32_t cell, std::uint32_t low, std::span<const std::uint32_t> candidates,
+                  std::size_t count) {
+            const std::uint32_t high = low | ((1u << m_shift) - 1) * 0x010101;
             m_closest.resize(candidates.size());
-            int bound = INT32_MAX;
-            for (std::size_t k = 0; k < candidates.size(); ++k) {
-                const std::uint32_t e = candidates[k];
-                const int value[3] = {int(e >> 16 & 255), int(e >> 8 & 255), int(e & 255)};
-                int closest = 0, farthest = 0;
-                for (int c = 0; c < 3; ++c) {
-                    const int high = low[c] + (1 << m_shift) - 1;
-                    closest += value[c] < low[c] ? low[c] - value[c]
-                               : value[c] > high ? value[c] - high
-                                                 : 0;
-                    farthest += std::max(std::abs(value[c] - low[c]), std::abs(value[c] - high));
-                }
-                m_closest[k] = closest;
-                bound = std::min(bound, farthest);
-            }
+            m_farthest.resize(candidates.size());
+            BoxDistances(candidates, low, high, m_closest.data(), m_farthest.data());
+            const int bound = *std::min_element(m_farthest.begin(), m_farthest.begin() + count);
             Cell& listed = m_cells[cell];
             listed.start = static_cast<std::int32_t>(m_entries.size());
-            for (std::size_t k = 0; k < candidates.size(); ++k) {
+            for (std::size_t k = 0; k < count; ++k) {
                 if (m_closest[k] <= bound) m_entries.push_back(candidates[k]);
             }
+            listed.count = static_cast<std::int32_t>(m_entries.size()) - listed.start;
             // Whole groups for the search; a repeated entry cannot change a
             // minimum.
             const std::uint32_t first = m_entries[static_cast<std::size_t>(listed.start)];
-            while ((m_entries.size() - static_cast<std::size_t>(listed.start)) % m_group != 0)
-                m_entries.push_back(first);
-            listed.count = static_cast<std::int32_t>(m_entries.size()) - listed.start;
+            while (m_entries.size() % kGroup != 0) m_entries.push_back(first);
         }
+        // The list of a listed cell, padded to whole groups.
         std::span<const std::uint32_t> of(std::uint32_t cell) const {
             const Cell& c = m_cells[cell];
-            return std::span<const std::uint32_t>(m_entries.data() + c.start,
-                                                  static_cast<std::size_t>(c.count));
+            return std::span<const std::uint32_t>(
+                m_entries.data() + c.start,
+                (static_cast<std::size_t>(c.count) + kGroup - 1) & ~(kGroup - 1));
+        }
+        std::size_t countOf(std::uint32_t cell) const {
+            return static_cast<std::size_t>(m_cells[cell].count);
         }
 
       private:
@@ -359,14 +409,14 @@ class PaletteIndex {
             std::int32_t count = 0;
         };
         int m_shift;
-        std::size_t m_group;
         std::vector<Cell> m_cells;
         std::vector<std::uint32_t> m_entries;
-        std::vector<int> m_closest;
+        std::vector<int> m_closest, m_farthest;
     };
 
     std::array<std::uint32_t, 256> m_spread;
     std::vector<std::uint32_t> m_distinct;
+    std::size_t m_distinctCount = 0;
     Cells m_coarse, m_fine;
 };
 
