@@ -63,7 +63,7 @@ class Network {
           m_r(size),
           m_freq(size, kIntBias / size),
           m_startFreq(kIntBias / size),
-          m_radPower(static_cast<std::size_t>(size >> 3) + 1) {
+          m_power(static_cast<std::size_t>(size >> 3) * 2 + 1) {
         for (int i = 0; i < size; ++i) {
             m_b[i] = m_g[i] = m_r[i] = (i << (kNetBiasShift + 8)) / size;
         }
@@ -76,7 +76,7 @@ class Network {
         const std::uint64_t delta = std::max<std::uint64_t>(samples.count / kCycles, 1);
         int alpha = kInitAlpha;
         int radius = (m_size >> 3) * kRadiusBias;
-        int rad = setRadius(radius, alpha);
+        int reach = setRadius(radius, alpha);
         unsigned step = kPrimes[3];
         for (unsigned prime : kPrimes) {
             if (samples.pixels % prime != 0) {
@@ -98,8 +98,7 @@ class Network {
             const int b = p[FI_RGBA_BLUE] << kNetBiasShift, g = p[FI_RGBA_GREEN] << kNetBiasShift,
                       r = p[FI_RGBA_RED] << kNetBiasShift;
             const int winner = contest(b, g, r);
-            moveNeuron(winner, kInitAlpha, alpha, b, g, r);
-            if (rad > 0) moveNeighbours(rad, winner, b, g, r);
+            move(reach, winner, b, g, r);
             column += strideColumns;
             row += strideRows;
             if (column >= samples.width) {
@@ -111,7 +110,7 @@ class Network {
                 untilNextCycle = delta;
                 alpha -= alpha / alphaDec;
                 radius -= radius / kRadiusDec;
-                rad = setRadius(radius, alpha);
+                reach = setRadius(radius, alpha);
             }
         }
     }
@@ -129,13 +128,22 @@ class Network {
     }
 
   private:
+    // How far the learning moves neurons towards a sample now: the winner
+    // by `alpha`, the neighbours less the farther they are from it. The
+    // published algorithm moves the winner by alpha / 1024 and a neighbour
+    // at distance d by power[d] / 2^18, where power[0] is alpha * 256: one
+    // table, centred on the winner, moves them all alike. Returns the reach
+    // (1 for the winner alone).
     int setRadius(int radius, int alpha) {
         int rad = radius >> kRadiusBiasShift;
         if (rad <= 1) rad = 0;
-        for (int i = 0; i < rad; ++i) {
-            m_radPower[i] = alpha * (((rad * rad - i * i) * kRadBias) / (rad * rad));
+        const int reach = std::max(rad, 1);
+        int* centre = m_power.data() + reach - 1;
+        centre[0] = alpha * kRadBias;
+        for (int i = 1; i < rad; ++i) {
+            centre[i] = centre[-i] = alpha * (((rad * rad - i * i) * kRadBias) / (rad * rad));
         }
-        return rad;
+        return reach;
     }
 
     // The neuron nearest to the colour, weighed against how often each neuron
@@ -166,36 +174,25 @@ class Network {
         return bestBiased & 255;
     }
 
-    void moveNeuron(int i, int scale, int alpha, int b, int g, int r) {
-        m_b[i] -= alpha * (m_b[i] - b) / scale;
-        m_g[i] -= alpha * (m_g[i] - g) / scale;
-        m_r[i] -= alpha * (m_r[i] - r) / scale;
-    }
-
-    // The neighbours within `rad` positions move towards the colour, less the
-    // farther they are. Each side is one loop that the compiler vectorises.
-    [[gnu::always_inline]] void moveNeighbours(int rad, int i, int b, int g, int r) {
-        const int above = std::min(rad, m_size - i), below = std::min(rad, i + 1);
-        int* nb = m_b.data();
-        int* ng = m_g.data();
-        int* nr = m_r.data();
-        const int* power = m_radPower.data();
-        for (int q = 1; q < above; ++q) {
-            nb[i + q] -= power[q] * (nb[i + q] - b) / kAlphaRadBias;
-            ng[i + q] -= power[q] * (ng[i + q] - g) / kAlphaRadBias;
-            nr[i + q] -= power[q] * (nr[i + q] - r) / kAlphaRadBias;
-        }
-        for (int q = 1; q < below; ++q) {
-            nb[i - q] -= power[q] * (nb[i - q] - b) / kAlphaRadBias;
-            ng[i - q] -= power[q] * (ng[i - q] - g) / kAlphaRadBias;
-            nr[i - q] -= power[q] * (nr[i - q] - r) / kAlphaRadBias;
+    // Moves the neurons within `reach` of `i` towards the colour: one loop
+    // over a contiguous run that the compiler vectorises.
+    [[gnu::always_inline]] void move(int reach, int i, int b, int g, int r) {
+        const int first = std::max(i - reach + 1, 0), last = std::min(i + reach - 1, m_size - 1);
+        int* __restrict nb = m_b.data() + first;
+        int* __restrict ng = m_g.data() + first;
+        int* __restrict nr = m_r.data() + first;
+        const int* __restrict power = m_power.data() + (reach - 1) - (i - first);
+        for (int q = 0; q <= last - first; ++q) {
+            nb[q] -= power[q] * (nb[q] - b) / kAlphaRadBias;
+            ng[q] -= power[q] * (ng[q] - g) / kAlphaRadBias;
+            nr[q] -= power[q] * (nr[q] - r) / kAlphaRadBias;
         }
     }
 
     int m_size;
     std::vector<int> m_b, m_g, m_r, m_freq;
     int m_startFreq;
-    std::vector<int> m_radPower;
+    std::vector<int> m_power;  // centred on the winner
 };
 
 void LearnPortable(Network& network, const Samples& samples) {
