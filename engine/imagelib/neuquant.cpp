@@ -93,12 +93,10 @@ class Network {
         const std::uint64_t rows = samples.pixels / samples.width;
         std::uint64_t row = 0, column = 0;
         std::uint64_t untilNextCycle = delta;
+        const BYTE* p = samples.bits;
         for (std::uint64_t i = 0; i < samples.count; ++i) {
-            const BYTE* p = samples.bits + row * samples.pitch + column * samples.bytesPerPixel;
             const int b = p[FI_RGBA_BLUE] << kNetBiasShift, g = p[FI_RGBA_GREEN] << kNetBiasShift,
                       r = p[FI_RGBA_RED] << kNetBiasShift;
-            const int winner = contest(b, g, r);
-            move(reach, winner, b, g, r);
             column += strideColumns;
             row += strideRows;
             if (column >= samples.width) {
@@ -106,6 +104,12 @@ class Network {
                 ++row;
             }
             if (row >= rows) row -= rows;
+            // The next sample is far from this one: fetched while the
+            // network learns from this one.
+            p = samples.bits + row * samples.pitch + column * samples.bytesPerPixel;
+            __builtin_prefetch(p);
+            const int winner = contest(b, g, r);
+            move(reach, winner, b, g, r);
             if (--untilNextCycle == 0) {
                 untilNextCycle = delta;
                 alpha -= alpha / alphaDec;
@@ -174,15 +178,20 @@ class Network {
         return bestBiased & 255;
     }
 
-    // Moves the neurons within `reach` of `i` towards the colour: one loop
-    // over a contiguous run that the compiler vectorises.
+    // Moves the neurons within `reach` of `i` towards the colour.
     [[gnu::always_inline]] void move(int reach, int i, int b, int g, int r) {
         const int first = std::max(i - reach + 1, 0), last = std::min(i + reach - 1, m_size - 1);
-        int* __restrict nb = m_b.data() + first;
-        int* __restrict ng = m_g.data() + first;
-        int* __restrict nr = m_r.data() + first;
-        const int* __restrict power = m_power.data() + (reach - 1) - (i - first);
-        for (int q = 0; q <= last - first; ++q) {
+        MoveTowards(last - first + 1, m_b.data() + first, m_g.data() + first, m_r.data() + first,
+                    m_power.data() + (reach - 1) - (i - first), b, g, r);
+    }
+
+    // One loop over a contiguous run that the compiler vectorises, told that
+    // the arrays do not overlap.
+    [[gnu::always_inline]] static void MoveTowards(int count, int* __restrict nb,
+                                                   int* __restrict ng, int* __restrict nr,
+                                                   const int* __restrict power, int b, int g,
+                                                   int r) {
+        for (int q = 0; q < count; ++q) {
             nb[q] -= power[q] * (nb[q] - b) / kAlphaRadBias;
             ng[q] -= power[q] * (ng[q] - g) / kAlphaRadBias;
             nr[q] -= power[q] * (nr[q] - r) / kAlphaRadBias;
