@@ -42,6 +42,8 @@ constexpr std::array<unsigned, 4> kPrimes{499, 491, 487, 503};
 // Pixels the network learns from at most (it allows a sampling factor up to 30).
 constexpr std::uint64_t kLearningSamples = 1u << 20;
 constexpr int kMaxSamplingFactor = 30;
+// Neurons moved together by the learning's vectorised loop.
+constexpr int kBlock = 16;
 
 // Where the network's samples come from: every `step`-th pixel of a 24- or
 // 32-bit bitmap, wrapping around.
@@ -58,12 +60,12 @@ class Network {
   public:
     explicit Network(int size)
         : m_size(size),
-          m_b(size),
-          m_g(size),
-          m_r(size),
+          m_b(static_cast<std::size_t>(size) + kBlock),
+          m_g(static_cast<std::size_t>(size) + kBlock),
+          m_r(static_cast<std::size_t>(size) + kBlock),
           m_freq(size, kIntBias / size),
           m_startFreq(kIntBias / size),
-          m_power(static_cast<std::size_t>(size >> 3) * 2 + 1) {
+          m_power(static_cast<std::size_t>(std::max(size >> 3, 1)) * 2 + kBlock) {
         for (int i = 0; i < size; ++i) {
             m_b[i] = m_g[i] = m_r[i] = (i << (kNetBiasShift + 8)) / size;
         }
@@ -142,6 +144,7 @@ class Network {
         int rad = radius >> kRadiusBiasShift;
         if (rad <= 1) rad = 0;
         const int reach = std::max(rad, 1);
+        std::fill(m_power.begin(), m_power.end(), 0);
         int* centre = m_power.data() + reach - 1;
         centre[0] = alpha * kRadBias;
         for (int i = 1; i < rad; ++i) {
@@ -179,9 +182,13 @@ class Network {
     }
 
     // Moves the neurons within `reach` of `i` towards the colour.
+    // Whole blocks of neurons, so that the vectorised loop has no remainder:
+    // past the reach the table holds zeroes, which leave a neuron where it
+    // is, and the arrays have a block of spare neurons after the last.
     [[gnu::always_inline]] void move(int reach, int i, int b, int g, int r) {
         const int first = std::max(i - reach + 1, 0), last = std::min(i + reach - 1, m_size - 1);
-        MoveTowards(last - first + 1, m_b.data() + first, m_g.data() + first, m_r.data() + first,
+        const int blocks = (last - first + kBlock) / kBlock;
+        MoveTowards(blocks * kBlock, m_b.data() + first, m_g.data() + first, m_r.data() + first,
                     m_power.data() + (reach - 1) - (i - first), b, g, r);
     }
 
