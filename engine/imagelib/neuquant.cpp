@@ -86,9 +86,9 @@ class Network {
                 break;
             }
         }
-        // The sample at `position` is at (column, row); stepping and
-        // wrapping around are kept apart from divisions, which would cost
-        // as much as the rest of a step.
+        // The sample is at (column, row) of the bitmap's memory; stepping
+        // and wrapping around are kept apart from divisions, which would
+        // cost as much as the rest of a step.
         const std::uint64_t stride = step % samples.pixels;
         const std::uint64_t strideRows = stride / samples.width,
                             strideColumns = stride % samples.width;
@@ -181,10 +181,10 @@ class Network {
         return bestBiased & 255;
     }
 
-    // Moves the neurons within `reach` of `i` towards the colour.
-    // Whole blocks of neurons, so that the vectorised loop has no remainder:
-    // past the reach the table holds zeroes, which leave a neuron where it
-    // is, and the arrays have a block of spare neurons after the last.
+    // Moves the neurons within `reach` of `i` towards the colour, in whole
+    // blocks so that the vectorised loop has no remainder: past the reach
+    // the table holds zeroes, which leave a neuron where it is, and past the
+    // last neuron are a block of spare ones that nothing reads.
     [[gnu::always_inline]] void move(int reach, int i, int b, int g, int r) {
         const int first = std::max(i - reach + 1, 0), last = std::min(i + reach - 1, m_size - 1);
         const int blocks = (last - first + kBlock) / kBlock;
