@@ -5,9 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <random>
 #include <set>
+#include <vector>
 
+#include "engine/imagelib/neuquant.h"
 #include "tests/support/test_images.h"
 
 namespace pimo::imagelib {
@@ -204,6 +211,200 @@ INSTANTIATE_TEST_SUITE_P(
         QualityCase{"photo_16", [] { return test::MakePhotoLike(640, 480, 3); }, 16, 24.891},
         QualityCase{"screenshot_256", [] { return ScreenshotLike(800, 600); }, 256, 43.323},
         QualityCase{"screenshot_32", [] { return ScreenshotLike(800, 600); }, 32, 34.637}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The network learned the plain way, as Dekker wrote it: a bias per neuron
+// next to its frequency, the sample's place divided out at every step, the
+// nearest neuron by a full search; the colours rounded back to 8 bits as ours
+// are. The fast path must give the same bitmap bit for bit.
+class ReferenceNeuQuant {
+  public:
+    ReferenceNeuQuant(FIBITMAP* bitmap, int size)
+        : m_bitmap(bitmap),
+          m_size(size),
+          m_net(std::size_t(size)),
+          m_bias(std::size_t(size), 0),
+          m_freq(std::size_t(size), 65536 / size),
+          m_radPower(std::size_t(size >> 3) + 1) {
+        for (int i = 0; i < size; ++i) m_net[i][0] = m_net[i][1] = m_net[i][2] = (i << 12) / size;
+    }
+
+    void learn() {
+        const std::uint64_t width = ::FreeImage_GetWidth(m_bitmap),
+                            pixels = width * ::FreeImage_GetHeight(m_bitmap);
+        const unsigned bytes = ::FreeImage_GetBPP(m_bitmap) / 8;
+        const int samplingFactor = int(std::clamp<std::uint64_t>(pixels >> 20, 1, 30));
+        const std::uint64_t samples = pixels / std::uint64_t(samplingFactor);
+        const std::uint64_t delta = std::max<std::uint64_t>(samples / 100, 1);
+        const int alphaDec = 30 + (samplingFactor - 1) / 3;
+        int alpha = 1024, radius = (m_size >> 3) * 64;
+        int rad = setRadius(radius, alpha);
+        std::uint64_t step = 503;
+        for (const std::uint64_t prime : {499, 491, 487, 503}) {
+            if (pixels % prime != 0) {
+                step = prime;
+                break;
+            }
+        }
+        std::uint64_t position = 0;
+        for (std::uint64_t i = 1; i <= samples; ++i) {
+            const BYTE* p =
+                ::FreeImage_GetScanLine(m_bitmap, int(position / width)) + position % width * bytes;
+            const int colour[3] = {p[FI_RGBA_BLUE] << 4, p[FI_RGBA_GREEN] << 4,
+                                   p[FI_RGBA_RED] << 4};
+            const int winner = contest(colour);
+            for (int c = 0; c < 3; ++c)
+                m_net[winner][c] -= alpha * (m_net[winner][c] - colour[c]) / 1024;
+            for (int q = 1; q < rad; ++q) {
+                for (const int j : {winner + q, winner - q}) {
+                    if (j < 0 || j >= m_size) continue;
+                    for (int c = 0; c < 3; ++c)
+                        m_net[j][c] -= m_radPower[q] * (m_net[j][c] - colour[c]) / (1 << 18);
+                }
+            }
+            position = (position + step) % pixels;
+            if (i % delta == 0) {
+                alpha -= alpha / alphaDec;
+                radius -= radius / 30;
+                rad = setRadius(radius, alpha);
+            }
+        }
+    }
+
+    std::vector<RGBQUAD> palette() const {
+        std::vector<RGBQUAD> colours;
+        const auto unbias = [](int v) { return BYTE(std::clamp((v + 8) >> 4, 0, 255)); };
+        for (const auto& n : m_net)
+            colours.push_back({unbias(n[0]), unbias(n[1]), unbias(n[2]), 0});
+        return colours;
+    }
+
+  private:
+    int setRadius(int radius, int alpha) {
+        int rad = radius >> 6;
+        if (rad <= 1) rad = 0;
+        for (int i = 0; i < rad; ++i)
+            m_radPower[i] = alpha * (((rad * rad - i * i) * 256) / (rad * rad));
+        return rad;
+    }
+
+    int contest(const int colour[3]) {
+        int best = INT_MAX, bestBiased = INT_MAX, bestAt = -1, bestBiasedAt = -1;
+        for (int i = 0; i < m_size; ++i) {
+            const int distance = std::abs(m_net[i][0] - colour[0]) +
+                                 std::abs(m_net[i][1] - colour[1]) +
+                                 std::abs(m_net[i][2] - colour[2]);
+            if (distance < best) {
+                best = distance;
+                bestAt = i;
+            }
+            const int biased = distance - (m_bias[i] >> 12);
+            if (biased < bestBiased) {
+                bestBiased = biased;
+                bestBiasedAt = i;
+            }
+            const int betaFreq = m_freq[i] >> 10;
+            m_freq[i] -= betaFreq;
+            m_bias[i] += betaFreq << 10;
+        }
+        m_freq[bestAt] += 64;
+        m_bias[bestAt] -= 64 << 10;
+        return bestBiasedAt;
+    }
+
+    FIBITMAP* m_bitmap;
+    int m_size;
+    std::vector<std::array<int, 3>> m_net;
+    std::vector<int> m_bias, m_freq, m_radPower;
+};
+
+// The entry of `palette` nearest to the pixel by the sum of absolute
+// differences, ties to the lowest index.
+int NearestByFullSearch(const std::vector<RGBQUAD>& palette, const BYTE* pixel) {
+    int best = INT_MAX, at = 0;
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const int distance = std::abs(palette[i].rgbBlue - pixel[FI_RGBA_BLUE]) +
+                             std::abs(palette[i].rgbGreen - pixel[FI_RGBA_GREEN]) +
+                             std::abs(palette[i].rgbRed - pixel[FI_RGBA_RED]);
+        if (distance < best) {
+            best = distance;
+            at = int(i);
+        }
+    }
+    return at;
+}
+
+struct ReferenceCase {
+    const char* name;
+    Bitmap (*make)();
+    int colors;
+};
+
+void PrintTo(const ReferenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NeuQuantReferenceTest : public ::testing::TestWithParam<ReferenceCase> {};
+
+TEST_P(NeuQuantReferenceTest, GivesTheReferencesBitmap) {
+    const ReferenceCase& c = GetParam();
+    Bitmap image = c.make();
+    ReferenceNeuQuant reference(image.get(), c.colors);
+    reference.learn();
+    const std::vector<RGBQUAD> palette = reference.palette();
+
+    Bitmap result(NeuQuantPalette(image.get(), c.colors));
+    ASSERT_TRUE(result);
+    ASSERT_EQ(::FreeImage_GetBPP(result.get()), 8u);
+    const RGBQUAD* entries = ::FreeImage_GetPalette(result.get());
+    for (int i = 0; i < 256; ++i) {
+        const RGBQUAD expected = i < c.colors ? palette[i] : RGBQUAD{0, 0, 0, 0};
+        ASSERT_TRUE(entries[i].rgbRed == expected.rgbRed &&
+                    entries[i].rgbGreen == expected.rgbGreen &&
+                    entries[i].rgbBlue == expected.rgbBlue)
+            << "entry " << i;
+    }
+    const unsigned width = ::FreeImage_GetWidth(image.get()),
+                   bytes = ::FreeImage_GetBPP(image.get()) / 8;
+    for (unsigned y = 0; y < ::FreeImage_GetHeight(image.get()); ++y) {
+        const BYTE* pixel = ::FreeImage_GetScanLine(image.get(), int(y));
+        const BYTE* index = ::FreeImage_GetScanLine(result.get(), int(y));
+        for (unsigned x = 0; x < width; ++x, pixel += bytes)
+            ASSERT_EQ(index[x], NearestByFullSearch(palette, pixel)) << x << "," << y;
+    }
+}
+
+// Colours spread over the whole cube, so that the search meets many cells.
+Bitmap RandomColours(unsigned width, unsigned height, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    return test::MakeRgb(width, height, [&](unsigned, unsigned) {
+        const std::uint32_t v = random();
+        return RGBQUAD{BYTE(v), BYTE(v >> 8), BYTE(v >> 16), 0};
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, NeuQuantReferenceTest,
+    ::testing::Values(
+        // Rows padded to four bytes.
+        ReferenceCase{"photo_odd_size", [] { return test::MakePhotoLike(61, 37, 5); }, 256},
+        // Fewer pixels than the step through them.
+        ReferenceCase{"tiny", [] { return test::MakePhotoLike(10, 10, 6); }, 16},
+        // 499 divides the pixel count: the next prime steps.
+        ReferenceCase{"step_divides", [] { return test::MakePhotoLike(7, 499, 7); }, 32},
+        ReferenceCase{"with_alpha",
+                      [] {
+                          return test::MakeRgba(40, 30, [](unsigned x, unsigned y) {
+                              return RGBQUAD{BYTE(x * 6), BYTE(y * 8), BYTE(x * y), BYTE(x)};
+                          });
+                      },
+                      8},
+        // Neurons crowd onto few colours: equal entries, ties to the first.
+        ReferenceCase{"screenshot", [] { return ScreenshotLike(200, 150); }, 256},
+        ReferenceCase{"random_two", [] { return RandomColours(128, 96, 1); }, 2},
+        ReferenceCase{"random_256", [] { return RandomColours(128, 96, 2); }, 256},
+        // Over two million pixels: every second one is learned from.
+        ReferenceCase{"sampled", [] { return test::MakePhotoLike(2050, 1024, 8); }, 64}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Dithering trades pixel accuracy for the right colour on average: over 8x8
