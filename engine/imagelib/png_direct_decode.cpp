@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/handles.h"
@@ -28,38 +30,56 @@ bool IsChunk(const std::uint8_t* type, const char* name) {
     return std::memcmp(type, name, 4) == 0;
 }
 
+// A chunk's place in the file: from its length field to the end of its CRC.
+struct ChunkSpan {
+    std::size_t offset = 0, size = 0;
+};
+
+// More text chunks than this leave the file to the loader: libpng stops
+// keeping them at a count of its own, over the whole file.
+constexpr unsigned kMaxTextChunks = 100;
+
+bool IsText(const std::uint8_t* type) {
+    return IsChunk(type, "tEXt") || IsChunk(type, "zTXt") || IsChunk(type, "iTXt");
+}
+
 // What the file declares, from a walk over its chunks (their CRCs are libpng's
 // to check). Nothing when the walk does not reach IEND.
 struct Layout {
     bool interlaced = false;
-    bool textAfterImage = false;  // text or time after the image data
+    ChunkSpan header, palette;
+    std::vector<ChunkSpan> textAfterImage;  // text and time chunks after the image data
+    bool timeBeforeImage = false;
+    unsigned texts = 0;
 };
 
 std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 8 + 25 || std::memcmp(bytes.data(), kSignature, 8) != 0) return {};
     Layout layout;
     std::size_t at = 8;
-    bool first = true, imageSeen = false, imageEnded = false;
+    bool first = true, imageSeen = false;
     while (bytes.size() - at >= 12) {
         const std::uint32_t length = BigEndian32(bytes.data() + at);
         const std::uint8_t* type = bytes.data() + at + 4;
         if (length > bytes.size() - at - 12) return {};
+        const ChunkSpan chunk{at, std::size_t{length} + 12};
+        layout.texts += IsText(type) ? 1 : 0;
         if (first) {
             if (!IsChunk(type, "IHDR") || length != 13) return {};
             layout.interlaced = bytes[at + 8 + 12] != 0;
+            layout.header = chunk;
             first = false;
         } else if (IsChunk(type, "IDAT")) {
             imageSeen = true;
         } else if (IsChunk(type, "IEND")) {
             return imageSeen ? std::optional<Layout>(layout) : std::nullopt;
-        } else if (imageSeen) {
-            imageEnded = true;
+        } else if (!imageSeen) {
+            if (IsChunk(type, "PLTE")) layout.palette = chunk;
+            layout.timeBeforeImage |= IsChunk(type, "tIME");
+        } else if (IsText(type) || IsChunk(type, "tIME")) {
+            layout.textAfterImage.push_back(chunk);
         }
-        if (imageEnded && (IsChunk(type, "tEXt") || IsChunk(type, "zTXt") ||
-                           IsChunk(type, "iTXt") || IsChunk(type, "tIME"))) {
-            layout.textAfterImage = true;
-        }
-        at += std::size_t{length} + 12;
+        at += chunk.size;
     }
     return {};
 }
@@ -145,6 +165,84 @@ FREE_IMAGE_TYPE ConfigureAsTheLoader(png_structp png, png_infop info, int flags)
     return type;
 }
 
+// The loader's metadata from libpng's texts and time, as it stores them: a
+// text as a comment under its key (the XMP packet as XMP), the time as the
+// EXIF date.
+void StoreTextsAsTheLoader(png_structp png, png_infop info, FIBITMAP* bitmap, bool withTime) {
+    png_textp texts = nullptr;
+    int count = 0;
+    if (png_get_text(png, info, &texts, &count) > 0) {
+        for (int i = 0; i < count; ++i) {
+            FITAG* tag = ::FreeImage_CreateTag();
+            if (!tag) return;
+            const auto length =
+                static_cast<DWORD>(std::max(texts[i].text_length, texts[i].itxt_length));
+            ::FreeImage_SetTagLength(tag, length);
+            ::FreeImage_SetTagCount(tag, length);
+            ::FreeImage_SetTagType(tag, FIDT_ASCII);
+            ::FreeImage_SetTagValue(tag, texts[i].text);
+            const bool xmp = std::strcmp(texts[i].key, "XML:com.adobe.xmp") == 0;
+            ::FreeImage_SetTagKey(tag, xmp ? "XMLPacket" : texts[i].key);
+            ::FreeImage_SetMetadata(xmp ? FIMD_XMP : FIMD_COMMENTS, bitmap,
+                                    ::FreeImage_GetTagKey(tag), tag);
+            ::FreeImage_DeleteTag(tag);
+        }
+    }
+    png_timep time = nullptr;
+    if (!withTime || !png_get_tIME(png, info, &time)) return;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%4d:%02d:%02d %2d:%02d:%02d", time->year, time->month,
+                  time->day, time->hour, time->minute, time->second);
+    FITAG* tag = ::FreeImage_CreateTag();
+    if (!tag) return;
+    const auto length = static_cast<DWORD>(std::strlen(stamp) + 1);
+    ::FreeImage_SetTagLength(tag, length);
+    ::FreeImage_SetTagCount(tag, length);
+    ::FreeImage_SetTagType(tag, FIDT_ASCII);
+    ::FreeImage_SetTagID(tag, 0x0132);  // the EXIF DateTime tag
+    ::FreeImage_SetTagValue(tag, stamp);
+    ::FreeImage_SetTagKey(tag, "DateTime");
+    ::FreeImage_SetMetadata(FIMD_EXIF_MAIN, bitmap, ::FreeImage_GetTagKey(tag), tag);
+    ::FreeImage_DeleteTag(tag);
+}
+
+// Kept free of objects with destructors because of the jump.
+bool ReadInfo(png_structp png, png_infop info) {
+    if (setjmp(png_jmpbuf(png)) != 0) return false;
+    // As the loader reads the end of the file: a minor fault is no error.
+    png_set_benign_errors(png, 1);
+    png_read_info(png, info);
+    return true;
+}
+
+// The loader reads the texts and time after the image data only with the
+// pixels, and with them stores all texts and the time again (libpng keeps the
+// first time of a file). Before the pixels are made, the transfer needs the
+// metadata whole: libpng reads those chunks here from a stand-in file of the
+// header, the palette and them, ended by the start of an image.
+bool StoreTextsAfterImage(std::span<const std::uint8_t> bytes, const Layout& layout,
+                          FIBITMAP* header) {
+    if (layout.textAfterImage.empty()) return true;
+    std::vector<std::uint8_t> standIn(kSignature, kSignature + 8);
+    const auto append = [&](const ChunkSpan& chunk) {
+        standIn.insert(standIn.end(), bytes.begin() + static_cast<long>(chunk.offset),
+                       bytes.begin() + static_cast<long>(chunk.offset + chunk.size));
+    };
+    append(layout.header);
+    if (layout.palette.size) append(layout.palette);
+    for (const ChunkSpan& chunk : layout.textAfterImage) append(chunk);
+    standIn.insert(standIn.end(), {0, 0, 0, 0, 'I', 'D', 'A', 'T'});
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, Fail, IgnoreWarning);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    Input input{standIn.data(), standIn.size(), 0};
+    png_set_read_fn(png, &input, ReadInput);
+    const bool read = info && ReadInfo(png, info);
+    if (read) StoreTextsAsTheLoader(png, info, header, !layout.timeBeforeImage);
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    return read;
+}
+
 struct Job {
     png_structp png;
     png_infop info;
@@ -219,19 +317,26 @@ struct FreeDeleter {
 bool DirectPngDecodeApplies(std::span<const std::uint8_t> bytes, int flags) {
     if ((flags & ~PNG_IGNOREGAMMA) != 0) return false;
     const std::optional<Layout> layout = ReadLayout(bytes);
-    return layout && !layout->textAfterImage;
+    return layout && layout->texts <= kMaxTextChunks;
 }
 
 FIBITMAP* LoadPngWithoutPixels(std::span<const std::uint8_t> bytes, int flags) {
-    if (!DirectPngDecodeApplies(bytes, flags)) return nullptr;
-    return FreeImage_LoadFromBytes(kFormatPng, bytes, flags | FIF_LOAD_NOPIXELS);
+    const std::optional<Layout> layout = ReadLayout(bytes);
+    if ((flags & ~PNG_IGNOREGAMMA) != 0 || !layout || layout->texts > kMaxTextChunks)
+        return nullptr;
+    FIBITMAP* header = FreeImage_LoadFromBytes(kFormatPng, bytes, flags | FIF_LOAD_NOPIXELS);
+    if (header && !StoreTextsAfterImage(bytes, *layout, header)) {
+        ::FreeImage_Unload(header);
+        return nullptr;
+    }
+    return header;
 }
 
 bool DecodePngRows(std::span<const std::uint8_t> bytes, int flags, FIBITMAP* header,
                    const PngRowsSink& put) {
     if (!header || !put || ::FreeImage_HasPixels(header)) return false;
     const std::optional<Layout> layout = ReadLayout(bytes);
-    if (!layout || layout->textAfterImage) return false;
+    if (!layout) return false;
     Job job{};
     job.flags = flags;
     job.type = ::FreeImage_GetImageType(header);

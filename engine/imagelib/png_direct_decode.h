@@ -8,10 +8,10 @@
 // once; here no more than a few rows are held at a time (an interlaced file,
 // whose rows come in seven passes, excepted).
 //
-// Only files whose bitmap the loader's header-only read describes whole are
-// taken: text or time chunks after the image data, which the loader reads only
-// with the pixels, leave the file to the loader. So does every file on which
-// libpng fails, and a load with flags other than the gamma choice.
+// The bitmap without pixels comes from the loader's own header-only read,
+// completed with the texts and time after the image data that the loader
+// reads only with the pixels. Every file on which libpng fails is left to the
+// loader, and so is a load with flags other than the gamma choice.
 
 #include <FreeImage.h>
 
@@ -28,7 +28,8 @@ bool DirectPngDecodeApplies(std::span<const std::uint8_t> bytes, int flags);
 
 /// The bitmap FreeImage_LoadFromBytes gives for this file, without pixels:
 /// kind, size, palette, transparency table, background colour, resolution,
-/// profile, metadata and the carried facts (those that the pixels decide are
+/// profile, metadata (texts and time after the image data too) and the
+/// carried facts (those that the pixels decide are
 /// set by DecodePngRows). nullptr when the direct decode does not apply, when
 /// the header cannot be read, or when the file is refused by its declared
 /// size (with the message reported).
