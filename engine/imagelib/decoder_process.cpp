@@ -306,16 +306,18 @@ bool HeapKeepsTooMuch(std::uintptr_t heapStart) {
 
 // Gives the pages about to be written their memory in one call: touched one
 // at a time, each new page of a large transfer costs a fault of its own,
-// which on a virtual machine costs more than writing the page.
-void PrepareForWriting(std::uint8_t* data, std::size_t size) {
+// which on a virtual machine costs more than writing the page. False when the
+// system could not (then a write may find no memory behind a page).
+bool PrepareForWriting(std::uint8_t* data, std::size_t size) {
 #ifdef MADV_POPULATE_WRITE
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGE_SIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
     const auto end = reinterpret_cast<std::uintptr_t>(data + size);
-    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+    return ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE) == 0;
 #else
     (void)data;
     (void)size;
+    return false;
 #endif
 }
 
@@ -340,12 +342,15 @@ using RowsDecode = std::function<bool(const JpegRowsSink& put)>;
 
 // A common JPEG or PNG is decoded straight into the output file: the pixels
 // are written once, where the parent reads them, in the library's layout.
-// They go in through the file, a few rows at a time, not through this
-// process's mapping of it: the system copies them into the file's pages,
-// which this process then never touches (every first touch of a page costs
-// more than the copy). The transfer's other fields are written again once
-// the pixels are made, since the decode may set facts that only the pixels
-// tell. Nothing when the decode fails: the file is for the library's loader.
+// A large bitmap goes in through the file, a few rows at a time, not through
+// this process's mapping of it: the system copies them into the file's pages,
+// which this process, replaced after such a decode, then never touches (every
+// first touch of a page costs more than the copy). A smaller one is written
+// through the mapping, whose pages this process keeps from one decode to the
+// next: a write call for every few rows would cost more than the copy. The
+// transfer's other fields are written again once the pixels are made, since
+// the decode may set facts that only the pixels tell. Nothing when the decode
+// fails: the file is for the library's loader.
 std::optional<Reply> PublishDecodedRows(int output, SharedMapping& mapping, FIBITMAP* header,
                                         const std::vector<LibraryMessage>& messages,
                                         const RowsDecode& decode) {
@@ -354,12 +359,17 @@ std::optional<Reply> PublishDecodedRows(int output, SharedMapping& mapping, FIBI
     if (!data) return Reply{ReplyStatus::OutOfMemory, 0};
     const std::size_t pitch = ::FreeImage_GetPitch(header);
     const std::span<std::uint8_t> transfer(data, size);
+    const bool throughMapping = size < kAdoptedTransfer && PrepareForWriting(data, size);
     bool fileFull = false;
     const bool written =
         WriteTransferFilled(header, messages, transfer, [&](std::span<std::uint8_t> pixels) {
             if (pixels.size() != pitch * ::FreeImage_GetHeight(header)) return false;
             const auto offset = static_cast<std::size_t>(pixels.data() - data);
             return decode([&](unsigned bottom, unsigned, std::span<const std::uint8_t> rows) {
+                if (throughMapping) {
+                    std::memcpy(data + offset + bottom * pitch, rows.data(), rows.size());
+                    return true;
+                }
                 fileFull = !WriteFileAt(output, rows, offset + bottom * pitch);
                 return !fileFull;
             });

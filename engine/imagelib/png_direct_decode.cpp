@@ -35,9 +35,10 @@ struct ChunkSpan {
     std::size_t offset = 0, size = 0;
 };
 
-// More text chunks than this leave the file to the loader: libpng stops
-// keeping them at a count of its own, over the whole file.
-constexpr unsigned kMaxTextChunks = 100;
+// More chunks than this besides the image data leave the file to the loader:
+// libpng stops keeping texts at a count of its own over the whole file, which
+// the stand-in file for those after the image could not follow.
+constexpr unsigned kMaxChunks = 100;
 
 bool IsText(const std::uint8_t* type) {
     return IsChunk(type, "tEXt") || IsChunk(type, "zTXt") || IsChunk(type, "iTXt");
@@ -50,7 +51,7 @@ struct Layout {
     ChunkSpan header, palette;
     std::vector<ChunkSpan> textAfterImage;  // text and time chunks after the image data
     bool timeBeforeImage = false;
-    unsigned texts = 0;
+    unsigned chunks = 0;  // besides the image data
 };
 
 std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes) {
@@ -63,7 +64,7 @@ std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes) {
         const std::uint8_t* type = bytes.data() + at + 4;
         if (length > bytes.size() - at - 12) return {};
         const ChunkSpan chunk{at, std::size_t{length} + 12};
-        layout.texts += IsText(type) ? 1 : 0;
+        layout.chunks += IsChunk(type, "IDAT") ? 0 : 1;
         if (first) {
             if (!IsChunk(type, "IHDR") || length != 13) return {};
             layout.interlaced = bytes[at + 8 + 12] != 0;
@@ -317,13 +318,12 @@ struct FreeDeleter {
 bool DirectPngDecodeApplies(std::span<const std::uint8_t> bytes, int flags) {
     if ((flags & ~PNG_IGNOREGAMMA) != 0) return false;
     const std::optional<Layout> layout = ReadLayout(bytes);
-    return layout && layout->texts <= kMaxTextChunks;
+    return layout && layout->chunks <= kMaxChunks;
 }
 
 FIBITMAP* LoadPngWithoutPixels(std::span<const std::uint8_t> bytes, int flags) {
     const std::optional<Layout> layout = ReadLayout(bytes);
-    if ((flags & ~PNG_IGNOREGAMMA) != 0 || !layout || layout->texts > kMaxTextChunks)
-        return nullptr;
+    if ((flags & ~PNG_IGNOREGAMMA) != 0 || !layout || layout->chunks > kMaxChunks) return nullptr;
     FIBITMAP* header = FreeImage_LoadFromBytes(kFormatPng, bytes, flags | FIF_LOAD_NOPIXELS);
     if (header && !StoreTextsAfterImage(bytes, *layout, header)) {
         ::FreeImage_Unload(header);

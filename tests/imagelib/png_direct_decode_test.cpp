@@ -443,6 +443,9 @@ TEST(PngDirectDecodeTest, FilesItCannotReproduceAreTheLoaders) {
     PngSpec textAfter;
     textAfter.after = {Text("tEXt", "Comment", "written last"),
                        Chunk("tIME", {7, 234, 1, 2, 3, 4, 5})};
+    PngSpec crowded;
+    for (int i = 0; i < 101; ++i)
+        crowded.before.push_back(Text("tEXt", "Note" + std::to_string(i), "n"));
     const Bytes good = BuildPng(PngSpec{});
     Bytes badCrc = good;
     badCrc[badCrc.size() - 12 - 5] ^= 0x40;  // inside the image data: its CRC no longer holds
@@ -457,6 +460,7 @@ TEST(PngDirectDecodeTest, FilesItCannotReproduceAreTheLoaders) {
         bool applies;
     } files[] = {
         {"another load flag", good, 2, false},
+        {"more chunks than libpng may keep", BuildPng(crowded), 0, false},
         {"bad CRC in the image data", badCrc, 0, true},
         {"truncated", truncated, 0, false},
         {"bad CRC at the end", badEnd, 0, true},
