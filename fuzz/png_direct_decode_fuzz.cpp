@@ -25,13 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t pitch = ::FreeImage_GetPitch(header.get());
     const unsigned height = ::FreeImage_GetHeight(header.get());
     std::vector<std::uint8_t> pixels(pitch * height);
-    const bool decoded = DecodePngRows(
-        input.rest, flags, header.get(),
-        [&](unsigned bottom, unsigned count, std::span<const std::uint8_t> rows) {
-            if (bottom + count > height || rows.size() != std::size_t{count} * pitch) std::abort();
-            std::memcpy(pixels.data() + bottom * pitch, rows.data(), rows.size());
-            return true;
-        });
+    const bool decoded =
+        DecodePngRows(input.rest, flags, header.get(),
+                      [&](unsigned bottom, unsigned count, std::span<const std::uint8_t> rows) {
+                          if (bottom + count > height || rows.size() != std::size_t{count} * pitch)
+                              std::abort();
+                          std::memcpy(pixels.data() + bottom * pitch, rows.data(), rows.size());
+                          return true;
+                      });
     if (!decoded) return 0;
     const Bitmap loaded(FreeImage_LoadFromBytes(kFormatPng, input.rest, flags));
     if (!loaded || ::FreeImage_GetPitch(loaded.get()) != pitch ||
