@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -31,6 +32,7 @@
 #include "engine/imagelib/decoder_launcher.h"
 #include "engine/imagelib/freeimage_ext.h"
 #include "engine/imagelib/jpeg_direct_decode.h"
+#include "engine/imagelib/png_direct_decode.h"
 #include "util/sanitizer.h"
 
 namespace pimo::imagelib {
@@ -304,16 +306,18 @@ bool HeapKeepsTooMuch(std::uintptr_t heapStart) {
 
 // Gives the pages about to be written their memory in one call: touched one
 // at a time, each new page of a large transfer costs a fault of its own,
-// which on a virtual machine costs more than writing the page.
-void PrepareForWriting(std::uint8_t* data, std::size_t size) {
+// which on a virtual machine costs more than writing the page. False when the
+// system could not (then a write may find no memory behind a page).
+bool PrepareForWriting(std::uint8_t* data, std::size_t size) {
 #ifdef MADV_POPULATE_WRITE
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGE_SIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
     const auto end = reinterpret_cast<std::uintptr_t>(data + size);
-    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+    return ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE) == 0;
 #else
     (void)data;
     (void)size;
+    return false;
 #endif
 }
 
@@ -332,46 +336,86 @@ Reply Publish(int output, SharedMapping& mapping, FIBITMAP* bitmap,
     return {ReplyStatus::Done, size};
 }
 
-// A common JPEG is decoded straight into the output file: the pixels are
-// written once, where the parent reads them, in the library's byte order.
-// They go in through the file, a few rows at a time, not through this
-// process's mapping of it: the system copies them into the file's pages,
-// which this process then never touches (every first touch of a page costs
-// more than the copy). Nothing when the file is for the library's loader
-// (its header, its flags, or a warning or error of the decoder say so); the
-// messages are then as they were, so that the loader's own reach the parent
-// once.
+// Makes the pixels of a bitmap loaded without them, handing them on a few
+// rows at a time (the sink of the JPEG and PNG direct decodes alike).
+using RowsDecode = std::function<bool(const JpegRowsSink& put)>;
+
+// A common JPEG or PNG is decoded straight into the output file: the pixels
+// are written once, where the parent reads them, in the library's layout.
+// A large bitmap goes in through the file, a few rows at a time, not through
+// this process's mapping of it: the system copies them into the file's pages,
+// which this process, replaced after such a decode, then never touches (every
+// first touch of a page costs more than the copy). A smaller one is written
+// through the mapping, whose pages this process keeps from one decode to the
+// next: a write call for every few rows would cost more than the copy. The
+// transfer's other fields are written again once the pixels are made, since
+// the decode may set facts that only the pixels tell. Nothing when the decode
+// fails: the file is for the library's loader.
+std::optional<Reply> PublishDecodedRows(int output, SharedMapping& mapping, FIBITMAP* header,
+                                        const std::vector<LibraryMessage>& messages,
+                                        const RowsDecode& decode) {
+    const std::size_t size = TransferSize(header, messages);
+    std::uint8_t* data = mapping.reach(output, size, true);
+    if (!data) return Reply{ReplyStatus::OutOfMemory, 0};
+    const std::size_t pitch = ::FreeImage_GetPitch(header);
+    const std::span<std::uint8_t> transfer(data, size);
+    const bool throughMapping = size < kAdoptedTransfer && PrepareForWriting(data, size);
+    bool fileFull = false;
+    const bool written =
+        WriteTransferFilled(header, messages, transfer, [&](std::span<std::uint8_t> pixels) {
+            if (pixels.size() != pitch * ::FreeImage_GetHeight(header)) return false;
+            const auto offset = static_cast<std::size_t>(pixels.data() - data);
+            return decode([&](unsigned bottom, unsigned, std::span<const std::uint8_t> rows) {
+                if (throughMapping) {
+                    std::memcpy(data + offset + bottom * pitch, rows.data(), rows.size());
+                    return true;
+                }
+                fileFull = !WriteFileAt(output, rows, offset + bottom * pitch);
+                return !fileFull;
+            });
+        });
+    // The file's pages could not be had: the library's loader would fare no better.
+    if (fileFull) return Reply{ReplyStatus::OutOfMemory, 0};
+    if (!written || TransferSize(header, messages) != size) return std::nullopt;
+    // The pixels are in place: the fill leaves them be.
+    WriteTransferFilled(header, messages, transfer, [](std::span<std::uint8_t>) { return true; });
+    return Reply{ReplyStatus::Done, size};
+}
+
+// The bitmap the library's loader gives, header only, from `load`; nothing,
+// with the messages as they were, when it warned or failed: the file is then
+// for the library's loader, whose own messages reach the parent once.
+Bitmap HeaderWithoutMessages(const std::function<FIBITMAP*()>& load,
+                             std::vector<LibraryMessage>& messages) {
+    const std::size_t before = messages.size();
+    Bitmap header(load());
+    if (header && messages.size() == before) return header;
+    messages.resize(before);
+    return Bitmap();
+}
+
 std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
                                         std::span<const std::uint8_t> bytes, int flags,
                                         std::vector<LibraryMessage>& messages) {
     if (!DirectJpegDecodeApplies(bytes, flags)) return std::nullopt;
-    const std::size_t before = messages.size();
-    const Bitmap header(LoadJpegWithoutPixels(bytes, flags));
-    if (!header || messages.size() != before) {
-        messages.resize(before);
-        return std::nullopt;
-    }
-    const std::size_t size = TransferSize(header.get(), messages);
-    std::uint8_t* data = mapping.reach(output, size, true);
-    if (!data) return Reply{ReplyStatus::OutOfMemory, 0};
-    const std::size_t pitch = ::FreeImage_GetPitch(header.get());
-    bool fileFull = false;
-    const bool written = WriteTransferFilled(
-        header.get(), messages, std::span<std::uint8_t>(data, size),
-        [&](std::span<std::uint8_t> pixels) {
-            if (pixels.size() != pitch * ::FreeImage_GetHeight(header.get())) return false;
-            const auto offset = static_cast<std::size_t>(pixels.data() - data);
-            return DecodeJpegRows(
-                bytes, flags, header.get(),
-                [&](unsigned bottom, unsigned, std::span<const std::uint8_t> rows) {
-                    fileFull = !WriteFileAt(output, rows, offset + bottom * pitch);
-                    return !fileFull;
-                });
-        });
-    // The file's pages could not be had: the library's loader would fare no better.
-    if (fileFull) return Reply{ReplyStatus::OutOfMemory, 0};
-    if (!written) return std::nullopt;
-    return Reply{ReplyStatus::Done, size};
+    const Bitmap header =
+        HeaderWithoutMessages([&] { return LoadJpegWithoutPixels(bytes, flags); }, messages);
+    if (!header) return std::nullopt;
+    return PublishDecodedRows(
+        output, mapping, header.get(), messages,
+        [&](const JpegRowsSink& put) { return DecodeJpegRows(bytes, flags, header.get(), put); });
+}
+
+std::optional<Reply> PublishDecodedPng(int output, SharedMapping& mapping,
+                                       std::span<const std::uint8_t> bytes, int flags,
+                                       std::vector<LibraryMessage>& messages) {
+    if (!DirectPngDecodeApplies(bytes, flags)) return std::nullopt;
+    const Bitmap header =
+        HeaderWithoutMessages([&] { return LoadPngWithoutPixels(bytes, flags); }, messages);
+    if (!header) return std::nullopt;
+    return PublishDecodedRows(
+        output, mapping, header.get(), messages,
+        [&](const JpegRowsSink& put) { return DecodePngRows(bytes, flags, header.get(), put); });
 }
 
 // The child: serve requests until the parent's end closes, then end without
@@ -402,6 +446,8 @@ std::optional<Reply> PublishDecodedJpeg(int output, SharedMapping& mapping,
         std::optional<Reply> direct;
         if (request.decode == &FreeImage_LoadFromBytes && request.format == kFormatJpeg)
             direct = PublishDecodedJpeg(output, out, bytes, request.flags, messages);
+        if (request.decode == &FreeImage_LoadFromBytes && request.format == kFormatPng)
+            direct = PublishDecodedPng(output, out, bytes, request.flags, messages);
         Reply reply{};
         if (direct) {
             reply = *direct;

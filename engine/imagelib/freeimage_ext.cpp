@@ -433,6 +433,10 @@ void RecordOriginalFacts(FIBITMAP* bitmap, int jpegQuality) {
                   static_cast<std::uint32_t>(std::clamp(jpegQuality, 0, 100)));
 }
 
+void RecordOriginalAlpha(FIBITMAP* bitmap, bool hasAlpha) {
+    if (bitmap) SetCustomLong(bitmap, kKeyOriginalHasAlpha, hasAlpha ? 1 : 0);
+}
+
 void CarryBitmapData(FIBITMAP* from, FIBITMAP* to) {
     if (!from || !to || from == to) return;
     ::FreeImage_CloneMetadata(to, from);

@@ -113,6 +113,9 @@ bool SetMetadataTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key,
 
 /// Records the file facts on a freshly decoded bitmap.
 void RecordOriginalFacts(FIBITMAP* bitmap, int jpegQuality);
+/// Records whether the file carried a real alpha channel, for a bitmap whose
+/// pixels were decoded after its facts were recorded (loaded header only).
+void RecordOriginalAlpha(FIBITMAP* bitmap, bool hasAlpha);
 
 // ---- Conversions that keep the carried data --------------------------------
 
