@@ -171,6 +171,8 @@ class EntryRun {
     bool m_qualityMissed = false;
     // The chosen setting's score from the quality search.
     std::optional<engine::QualityScore> m_chosenScore;
+    // The quality search's own file, when it made one the encoder cannot.
+    std::vector<std::uint8_t> m_chosenFile;
 };
 
 void EntryRun::run(const std::size_t& libraryMessages) {
@@ -299,6 +301,7 @@ void EntryRun::targetQuality() {
         if (search.chromaSubsampling)
             m_engine.settings.JPEGChromaSubsampling = *search.chromaSubsampling;
         m_chosenScore = search.bestScore;
+        m_chosenFile = search.encoded;
         m_result.ChosenSetting = search.best;
     }
     if (m_qualityMissed) fail(kQualityNotReached);
@@ -317,7 +320,7 @@ void EntryRun::scoreOutput(std::span<const std::uint8_t> bytes, int format) {
 // Encodes into memory and writes the output, or, when re-encoding did not
 // make it smaller, the source's own bytes. False when nothing was written.
 bool EntryRun::writeOutput() {
-    const std::uint32_t size = m_engine.OptimizeImage("");
+    std::uint32_t size = m_engine.OptimizeImage("");
     if (size == 0 || !m_engine.ResultStream) {
         fail("");
         return false;
@@ -330,6 +333,10 @@ bool EntryRun::writeOutput() {
         return false;
     }
     bytes = bytes.first(size);
+    if (!m_chosenFile.empty()) {
+        bytes = m_chosenFile;
+        size = static_cast<std::uint32_t>(bytes.size());
+    }
     m_result.ResultSize = size;
 
     std::string failure;
