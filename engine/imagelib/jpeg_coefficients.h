@@ -57,7 +57,8 @@ class JpegCoefficients {
     /// The same file with `planes` (as planes() in layout, quantized by
     /// `tables`, one per plane) in place of the coefficients read, Huffman
     /// tables made for them, baseline or progressive. Empty when the library
-    /// fails or the planes do not match.
+    /// fails or the planes do not match. Writes through the reader's own
+    /// coefficient arrays: one call at a time per object.
     std::vector<std::uint8_t> Write(const std::vector<CoefficientPlane>& planes,
                                     const std::vector<QuantTable>& tables, bool progressive) const;
 
