@@ -171,6 +171,8 @@ class EntryRun {
     bool m_qualityMissed = false;
     // The chosen setting's score from the quality search.
     std::optional<engine::QualityScore> m_chosenScore;
+    // The quality search's own file, when it made one the encoder cannot.
+    std::vector<std::uint8_t> m_chosenFile;
 };
 
 void EntryRun::run(const std::size_t& libraryMessages) {
@@ -299,6 +301,7 @@ void EntryRun::targetQuality() {
         if (search.chromaSubsampling)
             m_engine.settings.JPEGChromaSubsampling = *search.chromaSubsampling;
         m_chosenScore = search.bestScore;
+        m_chosenFile = search.encoded;
         m_result.ChosenSetting = search.best;
     }
     if (m_qualityMissed) fail(kQualityNotReached);
@@ -321,7 +324,7 @@ bool EntryRun::writeOutput() {
     // none afterwards.
     const unsigned width = ::FreeImage_GetWidth(m_engine.SourceBitmap.get());
     const unsigned height = ::FreeImage_GetHeight(m_engine.SourceBitmap.get());
-    const std::uint32_t size = m_engine.OptimizeImage("");
+    std::uint32_t size = m_engine.OptimizeImage("");
     if (size == 0 || !m_engine.ResultStream) {
         fail("");
         return false;
@@ -334,6 +337,10 @@ bool EntryRun::writeOutput() {
         return false;
     }
     bytes = bytes.first(size);
+    if (!m_chosenFile.empty()) {
+        bytes = m_chosenFile;
+        size = static_cast<std::uint32_t>(bytes.size());
+    }
     m_result.ResultSize = size;
 
     std::string failure;

@@ -76,6 +76,22 @@ ScoreOutcome ScoreViewed(const imagelib::ViewedImage& source, const imagelib::Vi
 ScoreOutcome ScorePixels(const imagelib::RgbPixels& source, const imagelib::RgbPixels& result,
                          DistanceTiling tiling = {});
 
+/// The distance at every pixel, row by row, and the score it makes.
+struct DistanceMap {
+    unsigned width = 0, height = 0;
+    std::vector<float> values;
+    QualityScore score;
+
+    float at(unsigned x, unsigned y) const { return values[std::size_t{y} * width + x]; }
+};
+
+/// ScoreViewed's distance map: the tiles' interiors put together, so that
+/// its score is ScoreViewed's to the last digit. None where ScoreViewed has
+/// an error. Holds a float per pixel more than a score does.
+std::optional<DistanceMap> DistanceMapOf(const imagelib::ViewedImage& source,
+                                         const imagelib::ViewedImage& result,
+                                         DistanceTiling tiling = {});
+
 /// The viewer's pixels of `bitmap` over `background` (see CompositedRgb).
 imagelib::RgbPixels ViewedPixels(FIBITMAP* bitmap, Rgb background);
 

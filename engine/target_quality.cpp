@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "engine/imagelib/freeimage_ext.h"
+#include "engine/imagelib/jpeg_coefficients.h"
+#include "engine/jpeg_block_pruning.h"
 
 namespace pimo::engine {
 
@@ -98,7 +100,8 @@ QualitySearch SearchDistanceSetting(double target, SettingRange range,
     return search;
 }
 
-QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting) {
+QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting,
+                                   bool pruneJpeg) {
     if (!engine.SourceBitmap) return {};
     const imagelib::RgbPixels source = SourcePixels(engine);
     const auto searchOver = [&](SettingRange range) {
@@ -151,6 +154,28 @@ QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting se
     engine.settings.JPEGProgressive = !probed;
     const std::uint32_t rearranged = engine.OptimizeImage("");
     search.progressive = rearranged != 0 && rearranged < bytes ? !probed : probed;
+    if (rearranged != 0) bytes = std::min(bytes, rearranged);
+    if (!pruneJpeg) return search;
+
+    // The file found, its coefficients pruned where the distance leaves room.
+    engine.settings.JPEGQuality = search.best;
+    engine.settings.JPEGProgressive = false;
+    if (engine.OptimizeImage("") != 0 && engine.ResultStream) {
+        const imagelib::JpegCoefficients found =
+            imagelib::JpegCoefficients::Read(imagelib::StreamBytes(engine.ResultStream.get()));
+        const Rgb background = engine.settings.BackgroundColor;
+        std::optional<PrunedJpeg> pruned =
+            PruneToDistance(imagelib::ViewedImage(source), found, target, engine.settings.Format,
+                            {background.red, background.green, background.blue});
+        if (pruned) search.prunedEncodings = pruned->encodings;
+        if (pruned && pruned->bytes.size() < bytes) {
+            search.encoded = std::move(pruned->bytes);
+            search.bestScore = pruned->score;
+            search.progressive = pruned->progressive;
+        }
+    }
+    engine.settings.JPEGQuality = search.best;
+    engine.settings.JPEGProgressive = probed;
     return search;
 }
 

@@ -34,6 +34,14 @@ struct QualitySearch {
     /// JPEG with a value found: the chroma subsampling (a
     /// JPEGChromaSubsampling value) at which `best` was found.
     std::optional<int> chromaSubsampling;
+    /// JPEG with a value found: the file for `best` when pruning each
+    /// block's small coefficients where the distance allows (see
+    /// jpeg_block_pruning.h) made one smaller than the encoder's own at
+    /// `best`; `bestScore` and `progressive` are then this file's. Empty
+    /// otherwise: the encoder's file at `best` is the one.
+    std::vector<std::uint8_t> encoded;
+    /// The pruned files written and scored (none when pruning did not run).
+    int prunedEncodings = 0;
 };
 
 /// Binary search over `range` for the smallest value whose probe distance is
@@ -50,10 +58,15 @@ QualitySearch SearchDistanceSetting(double target, SettingRange range,
 /// 4:2:0 (up to the first search's value), each within the probe bound, and
 /// the smaller file kept (`probes` lists both searches' probes); the value
 /// found is then encoded once more with the other progressive setting, and
-/// the smaller of the two chosen. Leaves the setting at the last probed
+/// the smaller of the two chosen. Then the coefficients at that quality are
+/// pruned block by block where the distance allows (a bounded number of
+/// scored rounds, PruningOptions::rounds, plus one unpruned), and the pruned
+/// file kept in `encoded` when it is smaller still (unless `pruneJpeg` is
+/// false). Leaves the setting at the last probed
 /// value (and the result stream holding that probe; the subsampling as it
 /// was when nothing is found); the caller sets the final ones.
-QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting);
+QualitySearch SearchQualitySetting(Engine& engine, double target, SizeSetting setting,
+                                   bool pruneJpeg = true);
 
 /// The engine's result stream scored against `source` (the viewer's pixels
 /// of the source over the settings' background).

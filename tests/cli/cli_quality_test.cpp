@@ -100,6 +100,9 @@ TEST_F(CliQualityTest, TargetQualityChoosesTheSmallestSettingWithinTheDistance) 
         const std::optional<double> nextDistance = JsonNumber(next.out, "distance");
         ASSERT_TRUE(nextDistance) << next.out;
         EXPECT_GT(*nextDistance, c.target);
+        // A JPEG's blocks are pruned where the distance leaves room, so its
+        // file can be smaller than the plain one a step coarser.
+        if (c.format[1] == "jpeg") continue;
         EXPECT_LT(fs::file_size(dir.path() / "smaller" / c.output),
                   fs::file_size(dir.path() / "chosen" / c.output));
     }
