@@ -128,7 +128,9 @@ class TileScorer {
         if (!m_worker.api) m_worker.api = ConfiguredApi();
     }
 
-    std::optional<DistanceSums> score(const Tile& tile) {
+    /// The tile's sums; its interior's distances also go into `map`, when
+    /// one is given (tiles' interiors do not overlap, so workers share it).
+    std::optional<DistanceSums> score(const Tile& tile, DistanceMap* map) {
         if (!m_worker.api) return std::nullopt;
         const unsigned width = tile.right - tile.left, height = tile.bottom - tile.top;
         const std::span<const std::uint8_t> source = cut(m_source, tile, m_worker.sourceTile);
@@ -137,13 +139,17 @@ class TileScorer {
             JxlButteraugliCompute(m_worker.api.get(), width, height, &kRgb8, source.data(),
                                   source.size(), &kRgb8, result.data(), result.size()));
         if (!computed) return std::nullopt;
-        const float* map = nullptr;
+        const float* distances = nullptr;
         std::uint32_t stride = 0;
-        JxlButteraugliResultGetDistmap(computed.get(), &map, &stride);
+        JxlButteraugliResultGetDistmap(computed.get(), &distances, &stride);
         DistanceSums sums;
         for (unsigned y = tile.y; y < tile.y + tile.height; ++y) {
-            sums.addRow(map + std::size_t{y - tile.top} * stride + (tile.x - tile.left),
-                        tile.width);
+            const float* row =
+                distances + std::size_t{y - tile.top} * stride + (tile.x - tile.left);
+            sums.addRow(row, tile.width);
+            if (map)
+                std::copy(row, row + tile.width,
+                          &map->values[std::size_t{y} * map->width + tile.x]);
         }
         return sums;
     }
@@ -167,7 +173,7 @@ class TileScorer {
 };
 
 ScoreOutcome ScoreTiles(const imagelib::ViewedImage& source, const imagelib::ViewedImage& result,
-                        unsigned interior, unsigned margin) {
+                        unsigned interior, unsigned margin, DistanceMap* map = nullptr) {
     const std::vector<Tile> tiles = TilesOf(source.width(), source.height(), interior, margin);
     std::size_t largest = 0;
     for (const Tile& tile : tiles) largest = std::max(largest, tile.computedPixels());
@@ -179,7 +185,7 @@ ScoreOutcome ScoreTiles(const imagelib::ViewedImage& source, const imagelib::Vie
         try {
             TileScorer scorer(worker, source, result, largest);
             for (std::size_t i = next++; i < tiles.size(); i = next++)
-                parts[i] = scorer.score(tiles[i]);
+                parts[i] = scorer.score(tiles[i], map);
         } catch (const std::exception&) {
             // Out of memory: the tiles left unscored fail the score below.
         }
@@ -288,54 +294,10 @@ std::optional<DistanceMap> DistanceMapOf(const imagelib::ViewedImage& source,
     map.width = source.width();
     map.height = source.height();
     map.values.assign(std::size_t{map.width} * map.height, 0.0f);
-    const std::vector<Tile> tiles =
-        TilesOf(map.width, map.height, Even(tiling.interior), Even(tiling.margin));
-    std::size_t largest = 0;
-    for (const Tile& tile : tiles) largest = std::max(largest, tile.computedPixels());
-    std::vector<std::optional<DistanceSums>> parts(tiles.size());
-    std::atomic<std::size_t> next{0};
-    // As ScoreTiles, each worker on a thread of its own; the tiles' interiors
-    // do not overlap, so each writes its own part of the map.
-    const auto work = [&] {
-        const WorkingMemory memory(largest * kWorkingBytesPerPixel);
-        const JxlButteraugliApiPtr api(ConfiguredApi());
-        std::vector<std::uint8_t> sourceTile, resultTile;
-        for (std::size_t i = next++; i < tiles.size() && api; i = next++) {
-            const Tile& tile = tiles[i];
-            const unsigned width = tile.right - tile.left, height = tile.bottom - tile.top;
-            sourceTile.resize(std::size_t{width} * height * 3);
-            resultTile.resize(sourceTile.size());
-            source.copy(tile.left, tile.top, width, height, sourceTile.data());
-            result.copy(tile.left, tile.top, width, height, resultTile.data());
-            const JxlButteraugliResultPtr computed(JxlButteraugliCompute(
-                api.get(), width, height, &kRgb8, sourceTile.data(), sourceTile.size(), &kRgb8,
-                resultTile.data(), resultTile.size()));
-            if (!computed) continue;
-            const float* distances = nullptr;
-            std::uint32_t stride = 0;
-            JxlButteraugliResultGetDistmap(computed.get(), &distances, &stride);
-            DistanceSums sums;
-            for (unsigned y = tile.y; y < tile.y + tile.height; ++y) {
-                const float* row =
-                    distances + std::size_t{y - tile.top} * stride + (tile.x - tile.left);
-                sums.addRow(row, tile.width);
-                std::copy(row, row + tile.width, &map.values[std::size_t{y} * map.width + tile.x]);
-            }
-            parts[i] = sums;
-        }
-    };
-    const std::size_t workers =
-        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), tiles.size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < workers; ++i) threads.emplace_back(work);
-    for (std::thread& thread : threads) thread.join();
-
-    DistanceSums whole;
-    for (const std::optional<DistanceSums>& part : parts) {
-        if (!part) return std::nullopt;
-        whole.add(*part);
-    }
-    map.score = whole.score();
+    const ScoreOutcome outcome =
+        ScoreTiles(source, result, Even(tiling.interior), Even(tiling.margin), &map);
+    if (!outcome.score) return std::nullopt;
+    map.score = *outcome.score;
     return map;
 }
 
