@@ -189,8 +189,11 @@ bool Encode(jpeg_compress_struct& info, ErrorManager& errors, const Job& job) {
     jpeg_set_defaults(&info);
     if ((flags & JPEG_PROGRESSIVE) == JPEG_PROGRESSIVE) jpeg_simple_progression(&info);
     if ((flags & JPEG_OPTIMIZE) == JPEG_OPTIMIZE) info.optimize_coding = TRUE;
+    // Rounded as the library's writer rounds them, for the same bytes.
+    // NOLINTBEGIN(bugprone-incorrect-roundings)
     info.X_density = static_cast<UINT16>(0.5 + 0.0254 * ::FreeImage_GetDotsPerMeterX(bitmap));
     info.Y_density = static_cast<UINT16>(0.5 + 0.0254 * ::FreeImage_GetDotsPerMeterY(bitmap));
+    // NOLINTEND(bugprone-incorrect-roundings)
     info.density_unit = 1;
     if (::FreeImage_GetThumbnail(bitmap)) {
         info.write_JFIF_header = TRUE;
