@@ -16,20 +16,8 @@
 namespace pimo::imagelib {
 namespace {
 
+using test::AttachTag;
 using test::Bytes;
-
-void AttachTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, WORD id,
-               FREE_IMAGE_MDTYPE type, const void* value, DWORD length) {
-    FITAG* tag = ::FreeImage_CreateTag();
-    ::FreeImage_SetTagKey(tag, key);
-    ::FreeImage_SetTagID(tag, id);
-    ::FreeImage_SetTagType(tag, type);
-    ::FreeImage_SetTagCount(tag, length);
-    ::FreeImage_SetTagLength(tag, length);
-    ::FreeImage_SetTagValue(tag, value);
-    ::FreeImage_SetMetadata(model, bitmap, key, tag);
-    ::FreeImage_DeleteTag(tag);
-}
 
 enum class Kind { Photo, OddWidth, Grey, Metadata, Thumbnail, Density };
 

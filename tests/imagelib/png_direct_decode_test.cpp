@@ -42,7 +42,7 @@ unsigned Channels(ColourType type) {
 
 // A PNG made chunk by chunk: its samples, packed as the format packs them,
 // stored unfiltered, progressive (Adam7) or not.
-struct PngSpec {
+struct PngPicture {
     unsigned width = 13, height = 37;  // rows not a multiple of four bytes; several batches
     ColourType colour = kRgb;
     unsigned depth = 8;
@@ -55,22 +55,22 @@ struct PngSpec {
         [](unsigned x, unsigned y, unsigned c) { return x * 37 + y * 11 + c * 101 + x * y * 3; };
 };
 
-void PutSamples(Bytes& raw, const PngSpec& spec, unsigned y, unsigned x0, unsigned dx) {
+void PutSamples(Bytes& raw, const PngPicture& picture, unsigned y, unsigned x0, unsigned dx) {
     raw.push_back(0);  // no row filter
-    const unsigned channels = Channels(spec.colour);
-    const unsigned mask = spec.depth == 16 ? 0xFFFF : (1u << spec.depth) - 1;
+    const unsigned channels = Channels(picture.colour);
+    const unsigned mask = picture.depth == 16 ? 0xFFFF : (1u << picture.depth) - 1;
     unsigned bits = 0, filled = 0;
-    for (unsigned x = x0; x < spec.width; x += dx) {
+    for (unsigned x = x0; x < picture.width; x += dx) {
         for (unsigned c = 0; c < channels; ++c) {
-            const unsigned value = spec.sample(x, y, c) & mask;
-            if (spec.depth == 16) {
+            const unsigned value = picture.sample(x, y, c) & mask;
+            if (picture.depth == 16) {
                 raw.push_back(static_cast<std::uint8_t>(value >> 8));
                 raw.push_back(static_cast<std::uint8_t>(value));
-            } else if (spec.depth == 8) {
+            } else if (picture.depth == 8) {
                 raw.push_back(static_cast<std::uint8_t>(value));
             } else {
-                bits = (bits << spec.depth) | value;
-                filled += spec.depth;
+                bits = (bits << picture.depth) | value;
+                filled += picture.depth;
                 if (filled == 8) {
                     raw.push_back(static_cast<std::uint8_t>(bits));
                     bits = filled = 0;
@@ -81,37 +81,37 @@ void PutSamples(Bytes& raw, const PngSpec& spec, unsigned y, unsigned x0, unsign
     if (filled) raw.push_back(static_cast<std::uint8_t>(bits << (8 - filled)));
 }
 
-Bytes BuildPng(const PngSpec& spec) {
+Bytes BuildPng(const PngPicture& picture) {
     Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Bytes header;
-    test::PutBe32(header, spec.width);
-    test::PutBe32(header, spec.height);
-    header.insert(header.end(),
-                  {static_cast<std::uint8_t>(spec.depth), static_cast<std::uint8_t>(spec.colour), 0,
-                   0, static_cast<std::uint8_t>(spec.interlaced ? 1 : 0)});
+    test::PutBe32(header, picture.width);
+    test::PutBe32(header, picture.height);
+    header.insert(header.end(), {static_cast<std::uint8_t>(picture.depth),
+                                 static_cast<std::uint8_t>(picture.colour), 0, 0,
+                                 static_cast<std::uint8_t>(picture.interlaced ? 1 : 0)});
     const auto append = [&out](const Bytes& bytes) {
         out.insert(out.end(), bytes.begin(), bytes.end());
     };
     append(test::PngChunk("IHDR", header));
-    for (const Bytes& chunk : spec.before) append(chunk);
+    for (const Bytes& chunk : picture.before) append(chunk);
     Bytes raw;
-    if (spec.interlaced) {
+    if (picture.interlaced) {
         const unsigned passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                        {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
         for (const auto& [x0, y0, dx, dy] : passes) {
-            if (x0 >= spec.width) continue;
-            for (unsigned y = y0; y < spec.height; y += dy) PutSamples(raw, spec, y, x0, dx);
+            if (x0 >= picture.width) continue;
+            for (unsigned y = y0; y < picture.height; y += dy) PutSamples(raw, picture, y, x0, dx);
         }
     } else {
-        for (unsigned y = 0; y < spec.height; ++y) PutSamples(raw, spec, y, 0, 1);
+        for (unsigned y = 0; y < picture.height; ++y) PutSamples(raw, picture, y, 0, 1);
     }
     const Bytes data = test::Deflate(raw);
-    const std::size_t part = data.size() / spec.idatChunks + 1;
+    const std::size_t part = data.size() / picture.idatChunks + 1;
     for (std::size_t at = 0; at < data.size(); at += part)
         append(test::PngChunk(
             "IDAT", Bytes(data.begin() + static_cast<long>(at),
                           data.begin() + static_cast<long>(std::min(data.size(), at + part)))));
-    for (const Bytes& chunk : spec.after) append(chunk);
+    for (const Bytes& chunk : picture.after) append(chunk);
     append(test::PngChunk("IEND", {}));
     return out;
 }
@@ -256,55 +256,55 @@ Bitmap DecodedDirectly(const Bytes& png, int flags) {
 
 struct PngCase {
     const char* name;
-    PngSpec spec;
+    PngPicture picture;
     int flags = 0;
 };
 
 std::vector<PngCase> Kinds() {
     const auto with = [](ColourType colour, unsigned depth, auto change) {
-        PngSpec spec;
-        spec.colour = colour;
-        spec.depth = depth;
-        if (colour == kPalette) spec.before.push_back(Palette(1u << depth));
-        change(spec);
-        return spec;
+        PngPicture picture;
+        picture.colour = colour;
+        picture.depth = depth;
+        if (colour == kPalette) picture.before.push_back(Palette(1u << depth));
+        change(picture);
+        return picture;
     };
-    const auto plain = [](PngSpec&) {};
-    const auto interlaced = [](PngSpec& spec) { spec.interlaced = true; };
+    const auto plain = [](PngPicture&) {};
+    const auto interlaced = [](PngPicture& picture) { picture.interlaced = true; };
     const auto trns = [](std::initializer_list<std::uint8_t> payload) {
-        return [payload](PngSpec& spec) { spec.before.push_back(Chunk("tRNS", payload)); };
+        return [payload](PngPicture& picture) { picture.before.push_back(Chunk("tRNS", payload)); };
     };
-    const auto opaque = [](PngSpec& spec) {
-        spec.sample = [](unsigned x, unsigned y, unsigned c) {
+    const auto opaque = [](PngPicture& picture) {
+        picture.sample = [](unsigned x, unsigned y, unsigned c) {
             return c == 3 ? 0xFFFFu : x * 37 + y * 11 + c * 101;
         };
     };
-    const auto gamma = [](PngSpec& spec) {
-        spec.before.push_back(Chunk("gAMA", {0, 1, 0x86, 0xA0}));  // 1.0: a visible correction
+    const auto gamma = [](PngPicture& picture) {
+        picture.before.push_back(Chunk("gAMA", {0, 1, 0x86, 0xA0}));  // 1.0: a visible correction
     };
     // (Its own properties are checked by DescribedFileCarriesWhatItDeclares.)
-    const auto described = [](PngSpec& spec) {
-        spec.before = {Chunk("pHYs", {0, 0, 0x0B, 0x13, 0, 0, 0x05, 0x89, 1}),
-                       Chunk("bKGD", {0, 10, 0, 20, 0, 30}),
-                       test::PngChunk("iCCP", test::IccpPayload("p", test::MakeIccProfile("x"))),
-                       Text("tEXt", "Title", "rows"),
-                       Text("iTXt", "XML:com.adobe.xmp", "<x:xmpmeta/>"),
-                       Chunk("tIME", {0x07, 0xEA, 12, 11, 10, 9, 8})};
+    const auto described = [](PngPicture& picture) {
+        picture.before = {Chunk("pHYs", {0, 0, 0x0B, 0x13, 0, 0, 0x05, 0x89, 1}),
+                          Chunk("bKGD", {0, 10, 0, 20, 0, 30}),
+                          test::PngChunk("iCCP", test::IccpPayload("p", test::MakeIccProfile("x"))),
+                          Text("tEXt", "Title", "rows"),
+                          Text("iTXt", "XML:com.adobe.xmp", "<x:xmpmeta/>"),
+                          Chunk("tIME", {0x07, 0xEA, 12, 11, 10, 9, 8})};
         // Chunks after the image that the loader does not read.
-        spec.after = {Chunk("prVt", {1, 2, 3}), Chunk("pHYs", {0, 0, 0, 1, 0, 0, 0, 1, 0})};
-        spec.idatChunks = 3;
+        picture.after = {Chunk("prVt", {1, 2, 3}), Chunk("pHYs", {0, 0, 0, 1, 0, 0, 0, 1, 0})};
+        picture.idatChunks = 3;
     };
     // Read by the loader only with the pixels.
-    const auto textsAfter = [](PngSpec& spec) {
-        spec.before.push_back(Text("tEXt", "Title", "before"));
-        spec.after = {Text("tEXt", "Title", "after, in place of the one before"),
-                      Text("tEXt", "Author", "a test"), ZText("Comment", "compressed"),
-                      Text("iTXt", "XML:com.adobe.xmp", "<x:xmpmeta>late</x:xmpmeta>"),
-                      Chunk("tIME", {0x07, 0xE9, 1, 2, 3, 4, 5})};
+    const auto textsAfter = [](PngPicture& picture) {
+        picture.before.push_back(Text("tEXt", "Title", "before"));
+        picture.after = {Text("tEXt", "Title", "after, in place of the one before"),
+                         Text("tEXt", "Author", "a test"), ZText("Comment", "compressed"),
+                         Text("iTXt", "XML:com.adobe.xmp", "<x:xmpmeta>late</x:xmpmeta>"),
+                         Chunk("tIME", {0x07, 0xE9, 1, 2, 3, 4, 5})};
     };
-    const auto timeTwice = [](PngSpec& spec) {
-        spec.before.push_back(Chunk("tIME", {0x07, 0xE8, 6, 7, 8, 9, 10}));
-        spec.after = {Chunk("tIME", {0x07, 0xE9, 1, 2, 3, 4, 5}), Text("zTXt", "broken", "x")};
+    const auto timeTwice = [](PngPicture& picture) {
+        picture.before.push_back(Chunk("tIME", {0x07, 0xE8, 6, 7, 8, 9, 10}));
+        picture.after = {Chunk("tIME", {0x07, 0xE9, 1, 2, 3, 4, 5}), Text("zTXt", "broken", "x")};
     };
     return {
         {"rgb 8", with(kRgb, 8, plain)},
@@ -332,7 +332,8 @@ std::vector<PngCase> Kinds() {
         {"gamma applied", with(kRgb, 8, gamma)},
         {"gamma ignored", with(kRgba, 16, gamma), PNG_IGNOREGAMMA},
         {"described before the image", with(kRgb, 8, described)},
-        {"one pixel", with(kRgba, 8, [](PngSpec& spec) { spec.width = spec.height = 1; })},
+        {"one pixel",
+         with(kRgba, 8, [](PngPicture& picture) { picture.width = picture.height = 1; })},
         {"texts and time after the image", with(kPalette, 4, textsAfter)},
         {"time before and after the image", with(kRgb, 8, timeTwice)},
     };
@@ -353,7 +354,7 @@ const PngCase& KindNamed(const std::string& name) {
 // the comparisons above must then find again.
 TEST(PngDirectDecodeTest, FixturesCarryWhatTheyDeclare) {
     const Bitmap described(FreeImage_LoadFromBytes(
-        kFormatPng, BuildPng(KindNamed("described before the image").spec), 0));
+        kFormatPng, BuildPng(KindNamed("described before the image").picture), 0));
     ASSERT_TRUE(described);
     RGBQUAD background{};
     ASSERT_TRUE(::FreeImage_GetBackgroundColor(described.get(), &background));
@@ -364,13 +365,13 @@ TEST(PngDirectDecodeTest, FixturesCarryWhatTheyDeclare) {
     EXPECT_EQ(::FreeImage_GetMetadataCount(FIMD_XMP, described.get()), 1u);
     EXPECT_EQ(::FreeImage_GetMetadataCount(FIMD_EXIF_MAIN, described.get()), 1u);
     const Bitmap late(FreeImage_LoadFromBytes(
-        kFormatPng, BuildPng(KindNamed("texts and time after the image").spec), 0));
+        kFormatPng, BuildPng(KindNamed("texts and time after the image").picture), 0));
     ASSERT_TRUE(late);
     EXPECT_EQ(::FreeImage_GetMetadataCount(FIMD_COMMENTS, late.get()), 3u);
     EXPECT_EQ(::FreeImage_GetMetadataCount(FIMD_XMP, late.get()), 1u);
     EXPECT_EQ(::FreeImage_GetMetadataCount(FIMD_EXIF_MAIN, late.get()), 1u);
     const Bitmap twice(FreeImage_LoadFromBytes(
-        kFormatPng, BuildPng(KindNamed("time before and after the image").spec), 0));
+        kFormatPng, BuildPng(KindNamed("time before and after the image").picture), 0));
     FITAG* time = nullptr;
     ASSERT_TRUE(::FreeImage_GetMetadata(FIMD_EXIF_MAIN, twice.get(), "DateTime", &time));
     EXPECT_STREQ(static_cast<const char*>(::FreeImage_GetTagValue(time)), "2024:06:07  8:09:10");
@@ -382,13 +383,15 @@ TEST(PngDirectDecodeTest, FixturesCarryWhatTheyDeclare) {
                  {"rgb 8 with a transparent colour", true},
                  {"grey 16 with a transparent shade", true}};
     for (const auto& [kind, hasAlpha] : alpha) {
-        const Bitmap loaded(FreeImage_LoadFromBytes(kFormatPng, BuildPng(KindNamed(kind).spec), 0));
+        const Bitmap loaded(
+            FreeImage_LoadFromBytes(kFormatPng, BuildPng(KindNamed(kind).picture), 0));
         ASSERT_TRUE(loaded);
         EXPECT_EQ(FreeImage_OriginalHasAlpha(loaded.get()), hasAlpha) << kind;
     }
     const Bitmap gamma(
-        FreeImage_LoadFromBytes(kFormatPng, BuildPng(KindNamed("gamma applied").spec), 0));
-    const Bitmap plain(FreeImage_LoadFromBytes(kFormatPng, BuildPng(KindNamed("rgb 8").spec), 0));
+        FreeImage_LoadFromBytes(kFormatPng, BuildPng(KindNamed("gamma applied").picture), 0));
+    const Bitmap plain(
+        FreeImage_LoadFromBytes(kFormatPng, BuildPng(KindNamed("rgb 8").picture), 0));
     EXPECT_NE(0, std::memcmp(::FreeImage_GetBits(gamma.get()), ::FreeImage_GetBits(plain.get()),
                              std::size_t{::FreeImage_GetPitch(plain.get())} * 37));
 }
@@ -396,7 +399,7 @@ TEST(PngDirectDecodeTest, FixturesCarryWhatTheyDeclare) {
 class PngKindTest : public ::testing::TestWithParam<PngCase> {};
 
 TEST_P(PngKindTest, DirectDecodeIsTheLoadersBitmap) {
-    const Bytes png = BuildPng(GetParam().spec);
+    const Bytes png = BuildPng(GetParam().picture);
     const int flags = GetParam().flags;
     const Bitmap loaded(FreeImage_LoadFromBytes(kFormatPng, png, flags));
     ASSERT_TRUE(loaded) << "the fixture itself must load";
@@ -407,7 +410,7 @@ TEST_P(PngKindTest, DirectDecodeIsTheLoadersBitmap) {
 }
 
 TEST_P(PngKindTest, IsolatedLoadIsTheInProcessLoad) {
-    const Bytes png = BuildPng(GetParam().spec);
+    const Bytes png = BuildPng(GetParam().picture);
     const Bitmap here(FreeImage_LoadFromBytes(kFormatPng, png, GetParam().flags));
     const Bitmap there(FreeImage_LoadIsolated(kFormatPng, png, GetParam().flags));
     ExpectSameBitmap(here.get(), there.get());
@@ -440,13 +443,13 @@ class MessageLog {
 // failed on the way. The isolated load, whichever way it went, gives what the
 // in-process load gives, its messages included.
 TEST(PngDirectDecodeTest, FilesItCannotReproduceAreTheLoaders) {
-    PngSpec textAfter;
+    PngPicture textAfter;
     textAfter.after = {Text("tEXt", "Comment", "written last"),
                        Chunk("tIME", {7, 234, 1, 2, 3, 4, 5})};
-    PngSpec crowded;
+    PngPicture crowded;
     for (int i = 0; i < 101; ++i)
         crowded.before.push_back(Text("tEXt", "Note" + std::to_string(i), "n"));
-    const Bytes good = BuildPng(PngSpec{});
+    const Bytes good = BuildPng(PngPicture{});
     Bytes badCrc = good;
     badCrc[badCrc.size() - 12 - 5] ^= 0x40;  // inside the image data: its CRC no longer holds
     Bytes truncated = good;
@@ -493,9 +496,9 @@ TEST(PngDirectDecodeTest, FilesItCannotReproduceAreTheLoaders) {
 }
 
 TEST(PngDirectDecodeTest, RefusingSinkStopsTheDecode) {
-    PngSpec spec;
-    spec.height = 100;
-    const Bytes png = BuildPng(spec);
+    PngPicture picture;
+    picture.height = 100;
+    const Bytes png = BuildPng(picture);
     const Bitmap header(LoadPngWithoutPixels(png, 0));
     ASSERT_TRUE(header);
     unsigned calls = 0;

@@ -135,4 +135,17 @@ std::string TempDir::file(const std::string& name) const {
     return std::string(text.begin(), text.end());
 }
 
+void AttachTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, WORD id,
+               FREE_IMAGE_MDTYPE type, const void* value, DWORD length) {
+    FITAG* tag = ::FreeImage_CreateTag();
+    ::FreeImage_SetTagKey(tag, key);
+    ::FreeImage_SetTagID(tag, id);
+    ::FreeImage_SetTagType(tag, type);
+    ::FreeImage_SetTagCount(tag, length);
+    ::FreeImage_SetTagLength(tag, length);
+    ::FreeImage_SetTagValue(tag, value);
+    ::FreeImage_SetMetadata(model, bitmap, key, tag);
+    ::FreeImage_DeleteTag(tag);
+}
+
 }  // namespace pimo::test

@@ -44,6 +44,11 @@ void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes);
 std::filesystem::path FixturePath(const std::string& name);
 
 /// A fresh folder, removed with everything in it when the object goes.
+/// Attaches a tag of `length` bytes of `value` under `key` and `id` to
+/// `bitmap`'s metadata `model`.
+void AttachTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, WORD id,
+               FREE_IMAGE_MDTYPE type, const void* value, DWORD length);
+
 class TempDir {
   public:
     TempDir();
